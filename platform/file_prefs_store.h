@@ -1,0 +1,62 @@
+#pragma once
+// The preferences store over plist files, at the places the original
+// platform uses:
+//   current user + any host      <userPrefs>/D.plist
+//   current user + current host  <userPrefs>/ByHost/D.<hostId>.plist
+//   any user + current host      <anyUserPrefs>/D.plist
+//   any user + any host          <anyUserPrefs>/Network/D.plist
+
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/plist_file.h"
+#include "platform/prefs_store.h"
+#include "platform/system_log.h"
+
+namespace tavo {
+
+struct PrefsRoots {
+  std::string userPrefs;     // the current user's ~/Library/Preferences
+  std::string anyUserPrefs;  // /Library/Preferences
+  std::string hostId;        // /etc/machine-id
+
+  /// The real locations for the user who runs the process.
+  static PrefsRoots forCurrentUser();
+};
+
+class FilePrefsStore final : public PrefsStore {
+ public:
+  FilePrefsStore(PrefsRoots roots, SystemLog& log);
+  ~FilePrefsStore() override;
+
+  std::optional<PlistValue> copyAppValue(const std::string& key,
+                                         const std::string& domain) override;
+  std::optional<PlistValue> copyValue(const std::string& key, const std::string& domain,
+                                      PrefUser user, PrefHost host) override;
+  void setValue(const std::string& key, std::optional<PlistValue> value,
+                const std::string& domain, PrefUser user, PrefHost host) override;
+  bool synchronize(const std::string& domain, PrefUser user, PrefHost host) override;
+  std::unique_ptr<PrefsDomainLock> lockDomain(const std::string& domain, PrefUser user,
+                                              PrefHost host) override;
+
+  /// The file of one scope, or nullopt when the domain names no file (empty,
+  /// ".", "..", or holding "/" or a NUL).
+  std::optional<std::string> pathFor(const std::string& domain, PrefUser user,
+                                     PrefHost host) const;
+
+ private:
+  class FileLock;
+  using Pending = std::vector<std::pair<std::string, std::optional<PlistValue>>>;
+
+  bool writeLocked(const std::string& path, const Pending& pending);
+
+  PrefsRoots roots_;
+  SystemLog& log_;
+  std::map<std::string, Pending> pending_;  // by file path
+  std::map<std::string, int> heldLocks_;    // file path -> locked descriptor
+};
+
+}  // namespace tavo

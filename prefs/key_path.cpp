@@ -1,0 +1,115 @@
+#include "prefs/key_path.h"
+
+#include "platform/key_path_walk.h"
+
+namespace tavo::prefs {
+namespace {
+
+// The standard application search first; the current user's
+// host-independent value only when that finds nothing at all.
+std::optional<PlistValue> topLevelFetch(PrefsStore& store, const std::string& domain,
+                                        const std::string& key) {
+  if (auto value = store.copyAppValue(key, domain)) return value;
+  return store.copyValue(key, domain, PrefUser::Current, PrefHost::Any);
+}
+
+bool readableString(const PlistValue* value, std::string& strValue) {
+  if (!value) return false;
+  const std::string* s = value->string();
+  if (!s || s->size() > kMaxTextBytes) return false;
+  strValue = *s;
+  return true;
+}
+
+bool read1stBankValue(PrefsStore& store, const std::string& domain, const char* lastName,
+                      std::string& strValue) {
+  std::vector<std::string> banks;
+  if (!listConfigKeys(store, domain, "Banks", banks) || banks.empty()) return false;
+  std::string value;
+  if (!readConfigStringValue(store, domain, {"Banks", banks.front(), lastName}, value))
+    return false;
+  strValue = value;
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> splitKeyPath(const std::string& keyPath) {
+  std::vector<std::string> names;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t slash = keyPath.find('/', start);
+    names.push_back(keyPath.substr(start, slash - start));
+    if (slash == std::string::npos) return names;
+    start = slash + 1;
+  }
+}
+
+bool readConfigStringValue(PrefsStore& store, const std::string& domain,
+                           const std::string& withKeyName, std::string& strValue) {
+  auto value = topLevelFetch(store, domain, withKeyName);
+  return readableString(value ? &*value : nullptr, strValue);
+}
+
+bool readConfigStringValue(PrefsStore& store, const std::string& domain,
+                           const std::vector<std::string>& withKeyNames, std::string& strValue) {
+  if (withKeyNames.empty()) return false;
+  if (withKeyNames.size() == 1)
+    return readConfigStringValue(store, domain, withKeyNames.front(), strValue);
+  auto top = topLevelFetch(store, domain, withKeyNames.front());
+  if (!top) return false;
+  const PlistValue* node = &*top;
+  for (std::size_t i = 1; i < withKeyNames.size(); ++i) {
+    const PlistDict* dict = node->dict();
+    if (!dict) return false;
+    node = dict->find(withKeyNames[i]);
+    if (!node) return false;
+  }
+  return readableString(node, strValue);
+}
+
+bool listConfigKeys(PrefsStore& store, const std::string& domain, const std::string& key,
+                    std::vector<std::string>& names) {
+  auto value = topLevelFetch(store, domain, key.empty() ? "Root" : key);
+  if (!value || !value->dict()) return false;
+  bool appended = false;
+  for (const auto& entry : value->dict()->entries()) {
+    if (entry.first.size() > kMaxTextBytes) continue;
+    names.push_back(entry.first);
+    appended = true;
+  }
+  return appended;
+}
+
+bool read1stBankPath(PrefsStore& store, const std::string& domain, std::string& strValue) {
+  return read1stBankValue(store, domain, "bank_path", strValue);
+}
+
+bool read1stBankSamplePath(PrefsStore& store, const std::string& domain,
+                           std::string& strValue) {
+  return read1stBankValue(store, domain, "sample_dir", strValue);
+}
+
+bool prefExists(PrefsStore& store, const std::string& domain, const std::string& withKey) {
+  std::vector<std::string> names = splitKeyPath(withKey);
+  auto top = store.copyValue(names.front(), domain, PrefUser::Current, PrefHost::Any);
+  store.synchronize(domain, PrefUser::Current, PrefHost::Any);
+  return top && lenientKeyPathExists(*top, names);
+}
+
+bool deleteCurrentUserPrefKey(PrefsStore& store, const std::string& domain,
+                              const std::vector<std::string>& withKeyNames) {
+  if (withKeyNames.empty()) return false;
+  const std::string& first = withKeyNames.front();
+  // Another writer between our read and our write-back would lose its change.
+  auto lock = store.lockDomain(domain, PrefUser::Current, PrefHost::Any);
+  auto copy = store.copyValue(first, domain, PrefUser::Current, PrefHost::Any);
+  store.synchronize(domain, PrefUser::Current, PrefHost::Any);
+  if (!copy) return true;  // nothing to delete
+  if (!lenientKeyPathRemove(*copy, withKeyNames)) return false;
+  store.setValue(first, std::move(*copy), domain, PrefUser::Current, PrefHost::Any);
+  store.synchronize(domain, PrefUser::Current, PrefHost::Any);
+  return true;
+}
+
+}  // namespace tavo::prefs

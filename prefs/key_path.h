@@ -1,0 +1,50 @@
+#pragma once
+// Reading, testing and deleting values at a preference key path: a domain
+// plus key names, the first naming a top-level value and each further one a
+// member of the dictionary reached so far.
+
+#include <string>
+#include <vector>
+
+#include "platform/prefs_store.h"
+
+namespace tavo::prefs {
+
+/// Longest string value or key name read, in UTF-8 bytes.
+inline constexpr std::size_t kMaxTextBytes = 2047;
+
+/// Splits "A/B/C" on every "/"; empty pieces stay, so the result is never empty.
+std::vector<std::string> splitKeyPath(const std::string& keyPath);
+
+/// True with `strValue` replaced when the domain's top-level `withKeyName`
+/// (standard search, then current user on any host) is a string of at most
+/// 2047 bytes; otherwise false and `strValue` untouched.
+bool readConfigStringValue(PrefsStore& store, const std::string& domain,
+                           const std::string& withKeyName, std::string& strValue);
+
+/// The same along a key path (strict walk: an absent name ends it with false).
+bool readConfigStringValue(PrefsStore& store, const std::string& domain,
+                           const std::vector<std::string>& withKeyNames, std::string& strValue);
+
+/// Appends the member names of the top-level dictionary `key` ("Root" when
+/// empty), in the dictionary's order; true when at least one was appended.
+bool listConfigKeys(PrefsStore& store, const std::string& domain, const std::string& key,
+                    std::vector<std::string>& names);
+
+/// "Banks" / first bank / "bank_path", and the same for "sample_dir".
+bool read1stBankPath(PrefsStore& store, const std::string& domain, std::string& strValue);
+bool read1stBankSamplePath(PrefsStore& store, const std::string& domain, std::string& strValue);
+
+/// True when the "/"-separated key path exists in the current user's
+/// host-independent preferences (lenient walk: an absent name is passed over).
+/// A path of one name is always false.
+bool prefExists(PrefsStore& store, const std::string& domain, const std::string& withKey);
+
+/// Removes the last named entry from the first key's value for the current
+/// user on any host and stores the value back. True when removed, or when the
+/// first key has no value; false for an empty list, a single name, or a walk
+/// that does not reach the entry.
+bool deleteCurrentUserPrefKey(PrefsStore& store, const std::string& domain,
+                              const std::vector<std::string>& withKeyNames);
+
+}  // namespace tavo::prefs

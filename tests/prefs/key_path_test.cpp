@@ -1,0 +1,231 @@
+#include "prefs/key_path.h"
+
+#include "tests/prefs/prefs_test_support.h"
+
+namespace tavo::prefs {
+namespace {
+
+using testing::dictOf;
+using testing::TempPrefs;
+
+// The real store, counting synchronisations so their number can be checked.
+class CountingStore final : public PrefsStore {
+ public:
+  explicit CountingStore(PrefsStore& inner) : inner_(inner) {}
+  std::optional<PlistValue> copyAppValue(const std::string& k, const std::string& d) override {
+    ++reads;
+    return inner_.copyAppValue(k, d);
+  }
+  std::optional<PlistValue> copyValue(const std::string& k, const std::string& d, PrefUser u,
+                                      PrefHost h) override {
+    ++reads;
+    return inner_.copyValue(k, d, u, h);
+  }
+  void setValue(const std::string& k, std::optional<PlistValue> v, const std::string& d,
+                PrefUser u, PrefHost h) override {
+    inner_.setValue(k, std::move(v), d, u, h);
+  }
+  bool synchronize(const std::string& d, PrefUser u, PrefHost h) override {
+    ++syncs;
+    return inner_.synchronize(d, u, h);
+  }
+  std::unique_ptr<PrefsDomainLock> lockDomain(const std::string& d, PrefUser u,
+                                              PrefHost h) override {
+    return inner_.lockDomain(d, u, h);
+  }
+  int reads = 0;
+  int syncs = 0;
+
+ private:
+  PrefsStore& inner_;
+};
+
+class KeyPathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A is a dictionary holding B (a dictionary whose only member is D),
+    // C (a number) and S (a string).
+    PlistDict a = dictOf({{"B", PlistValue(dictOf({{"D", "d"}}))},
+                          {"C", PlistValue(7)},
+                          {"S", "text"},
+                          {"", "empty name"}});
+    PlistDict domain = dictOf({{"A", PlistValue(a)}, {"top", "value"}, {"num", PlistValue(3)}});
+    ASSERT_TRUE(writePlistFile(prefs.userFile("com.t"), domain, PlistFormat::Binary));
+  }
+  void writeUser(const PlistDict& d) {
+    ASSERT_TRUE(writePlistFile(prefs.userFile("com.t"), d, PlistFormat::Binary));
+  }
+  bool read(const std::vector<std::string>& names, std::string& out) {
+    return readConfigStringValue(counting, "com.t", names, out);
+  }
+
+  TempPrefs prefs;
+  NullLog log;
+  FilePrefsStore store{prefs.roots(), log};
+  CountingStore counting{store};
+};
+
+TEST_F(KeyPathTest, SplitKeepsEmptyNames) {
+  EXPECT_EQ(splitKeyPath(""), (std::vector<std::string>{""}));
+  EXPECT_EQ(splitKeyPath("A/"), (std::vector<std::string>{"A", ""}));
+  EXPECT_EQ(splitKeyPath("/A//B"), (std::vector<std::string>{"", "A", "", "B"}));
+}
+
+TEST_F(KeyPathTest, StrictAndLenientWalks) {
+  struct Case {
+    std::string path;
+    bool exists;     // lenient walk, current user only
+    bool readsText;  // strict walk to a string
+  };
+  const Case cases[] = {
+      {"A/B", true, false},    // present, but not a string
+      {"A/X/C", true, false},  // absent middle name passed over / ends the strict walk
+      {"A/B/C", false, false},
+      {"A", false, false},  // one name: never exists
+      {"A/S", true, true},
+      {"A/X/S", true, false},
+      {"A/S/C", false, false},  // a string in the middle
+      {"A/", true, true},       // the empty name after a trailing "/"
+      {"top/x", false, false},  // top-level value not a dictionary
+      {"missing/x", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(prefExists(counting, "com.t", c.path), c.exists) << c.path;
+    std::string out = "untouched";
+    EXPECT_EQ(read(splitKeyPath(c.path), out), c.readsText) << c.path;
+    if (!c.readsText) {
+      EXPECT_EQ(out, "untouched") << c.path;
+    }
+  }
+}
+
+TEST_F(KeyPathTest, ExistenceTestSynchronisesAndSeesOnlyTheCurrentUsersHostIndependentValues) {
+  ASSERT_TRUE(writePlistFile(prefs.anyUserFile("com.t"), dictOf({{"G", PlistValue(dictOf({{"x", "1"}}))}}),
+                             PlistFormat::Xml));
+  EXPECT_FALSE(prefExists(counting, "com.t", "G/x"));
+  EXPECT_EQ(counting.syncs, 1);
+  std::string out;
+  EXPECT_TRUE(read({"G", "x"}, out));
+  EXPECT_EQ(out, "1");
+}
+
+TEST_F(KeyPathTest, StringReadsFollowTheSearchListWithoutFallingBackOnAWrongKind) {
+  // The host-specific value is found first: a number hides the user's string.
+  ASSERT_TRUE(writePlistFile(prefs.roots().userPrefs + "/ByHost/com.t.HOSTID.plist",
+                             dictOf({{"top", PlistValue(5)}, {"host", "h"}}), PlistFormat::Xml));
+  std::string out = "untouched";
+  EXPECT_FALSE(readConfigStringValue(counting, "com.t", "top", out));
+  EXPECT_EQ(out, "untouched");
+  EXPECT_TRUE(readConfigStringValue(counting, "com.t", "host", out));
+  EXPECT_EQ(out, "h");
+  EXPECT_FALSE(prefExists(counting, "com.t", "host/x"));
+}
+
+TEST_F(KeyPathTest, NameListsOfZeroAndOneName) {
+  std::string out = "untouched";
+  EXPECT_FALSE(read({}, out));
+  EXPECT_EQ(counting.reads, 0);
+  EXPECT_TRUE(read({"top"}, out));
+  EXPECT_EQ(out, "value");
+}
+
+TEST_F(KeyPathTest, StringsUpTo2047BytesAreRead) {
+  std::string fits(2047, 'x'), tooLong(2048, 'y');
+  writeUser(dictOf({{"fits", PlistValue(fits)},
+                    {"long", PlistValue(tooLong)},
+                    {"D", PlistValue(dictOf({{"fits", PlistValue(fits)}, {"long", PlistValue(tooLong)}}))},
+                    {"Root", PlistValue(dictOf({{fits, "a"}, {tooLong, "b"}}))}}));
+  std::string out;
+  EXPECT_TRUE(readConfigStringValue(counting, "com.t", "fits", out));
+  EXPECT_EQ(out, fits);
+  EXPECT_FALSE(readConfigStringValue(counting, "com.t", "long", out));
+  EXPECT_TRUE(read({"D", "fits"}, out));
+  EXPECT_FALSE(read({"D", "long"}, out));
+  EXPECT_EQ(out, fits);
+  std::vector<std::string> names{"already"};
+  EXPECT_TRUE(listConfigKeys(counting, "com.t", "", names));  // "" lists "Root"
+  EXPECT_EQ(names, (std::vector<std::string>{"already", fits}));
+}
+
+TEST_F(KeyPathTest, FirstBankReads) {
+  struct Case {
+    const char* what;
+    PlistDict domain;
+    bool path, sample;
+  };
+  PlistDict first = dictOf({{"bank_path", "/p"}, {"sample_dir", "/s"}});
+  const Case cases[] = {
+      {"no Banks", dictOf({{"x", "1"}}), false, false},
+      {"Banks not a dictionary", dictOf({{"Banks", "x"}}), false, false},
+      {"empty Banks", dictOf({{"Banks", PlistValue(PlistDict())}}), false, false},
+      {"first bank has both",
+       dictOf({{"Banks", PlistValue(dictOf({{"One", PlistValue(first)}}))}}), true, true},
+      {"only a later bank has them",
+       dictOf({{"Banks", PlistValue(dictOf({{"One", PlistValue(dictOf({{"bank_path", PlistValue(1)}}))},
+                                             {"Two", PlistValue(first)}}))}}),
+       false, false},
+  };
+  for (const Case& c : cases) {
+    writeUser(c.domain);
+    std::string path = "untouched", sample = "untouched";
+    EXPECT_EQ(read1stBankPath(counting, "com.t", path), c.path) << c.what;
+    EXPECT_EQ(read1stBankSamplePath(counting, "com.t", sample), c.sample) << c.what;
+    EXPECT_EQ(path, c.path ? "/p" : "untouched") << c.what;
+    EXPECT_EQ(sample, c.sample ? "/s" : "untouched") << c.what;
+  }
+}
+
+TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
+  // P holds A, which holds B and C; B holds C.
+  PlistDict p = dictOf({{"A", PlistValue(dictOf({{"B", PlistValue(dictOf({{"C", "bc"}, {"keep", "k"}}))},
+                                                 {"C", "ac"},
+                                                 {"S", "string"}}))},
+                        {"other", PlistValue(1)}});
+  PlistDict domain = dictOf({{"P", PlistValue(p)}, {"N", PlistValue(2)}, {"Z", "z"}});
+  struct Case {
+    std::vector<std::string> names;
+    bool result;
+    int syncs;
+    std::vector<std::string> removedPath;  // empty: nothing changes
+  };
+  const Case cases[] = {
+      {{}, false, 0, {}},
+      {{"absent", "x"}, true, 1, {}},
+      {{"P"}, false, 1, {}},
+      {{"N", "x"}, false, 1, {}},
+      {{"P", "A", "S", "C"}, false, 1, {}},
+      {{"P", "A", "B", "C"}, true, 2, {"P", "A", "B", "C"}},
+      {{"P", "A", "X", "C"}, true, 2, {"P", "A", "C"}},  // absent B: A's own C goes
+      {{"P", "A", "B", "X"}, false, 1, {}},
+  };
+  for (const Case& c : cases) {
+    writeUser(domain);
+    std::string before = testing::fileBytes(prefs.userFile("com.t"));
+    counting.syncs = 0;
+    EXPECT_EQ(deleteCurrentUserPrefKey(counting, "com.t", c.names), c.result);
+    EXPECT_EQ(counting.syncs, c.syncs);
+    PlistFile file = readPlistFile(prefs.userFile("com.t"));
+    EXPECT_EQ(file.format, PlistFormat::Binary);
+    if (c.removedPath.empty()) {
+      EXPECT_EQ(testing::fileBytes(prefs.userFile("com.t")), before);
+      continue;
+    }
+    // Exactly the one entry is gone; everything else at every level stays.
+    PlistDict expected = domain;
+    PlistValue* node = expected.find(c.removedPath[0]);
+    for (std::size_t i = 1; i + 1 < c.removedPath.size(); ++i) node = node->dict()->find(c.removedPath[i]);
+    node->dict()->remove(c.removedPath.back());
+    EXPECT_EQ(file.dict, expected);
+  }
+}
+
+TEST_F(KeyPathTest, RemovingTheOnlyEntryLeavesAnEmptyDictionary) {
+  writeUser(dictOf({{"Banks", PlistValue(dictOf({{"Only", PlistValue(dictOf({{"x", "1"}}))}}))}}));
+  EXPECT_TRUE(deleteCurrentUserPrefKey(counting, "com.t", {"Banks", "Only"}));
+  const PlistValue* banks = readPlistFile(prefs.userFile("com.t")).dict.find("Banks");
+  ASSERT_TRUE(banks && banks->dict());
+  EXPECT_TRUE(banks->dict()->empty());
+}
+
+}  // namespace
+}  // namespace tavo::prefs
