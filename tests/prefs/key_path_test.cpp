@@ -222,7 +222,8 @@ TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
 TEST_F(KeyPathTest, RemovingTheOnlyEntryLeavesAnEmptyDictionary) {
   writeUser(dictOf({{"Banks", PlistValue(dictOf({{"Only", PlistValue(dictOf({{"x", "1"}}))}}))}}));
   EXPECT_TRUE(deleteCurrentUserPrefKey(counting, "com.t", {"Banks", "Only"}));
-  const PlistValue* banks = readPlistFile(prefs.userFile("com.t")).dict.find("Banks");
+  PlistFile after = readPlistFile(prefs.userFile("com.t"));
+  const PlistValue* banks = after.dict.find("Banks");
   ASSERT_TRUE(banks && banks->dict());
   EXPECT_TRUE(banks->dict()->empty());
 }
