@@ -1,0 +1,60 @@
+#pragma once
+// Administrator rights: testing a right without asking anybody, requesting it
+// from the user, and starting a program with it.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavo {
+
+/// An authorisation reference: what a granted request is remembered on.
+class AuthorizationRef {
+ public:
+  virtual ~AuthorizationRef() = default;
+};
+
+/// A program started with administrator rights.
+class PrivilegedProcess {
+ public:
+  virtual ~PrivilegedProcess() = default;
+  /// The program's standard input and output, when a stream was asked for;
+  /// -1 otherwise. Owned by the process object.
+  virtual int stream() const = 0;
+  /// Closes the stream (the program then reads end of file).
+  virtual void closeStream() = 0;
+  /// Blocks until the program has ended; its exit status, or -1 when it was
+  /// killed by a signal or cannot be waited for.
+  virtual int wait() = 0;
+};
+
+class Authorization {
+ public:
+  virtual ~Authorization() = default;
+  /// A new, empty reference.
+  virtual std::unique_ptr<AuthorizationRef> create() = 0;
+  /// True when `ref` (which may be null) already holds the right to run
+  /// `program` as administrator. Never interacts with the user.
+  virtual bool testRight(const AuthorizationRef* ref, const std::string& program) = 0;
+  /// Asks the user for an administrator's credentials so that `ref` holds the
+  /// right to run `program`; false when cancelled or refused.
+  virtual bool requestRight(AuthorizationRef& ref, const std::string& program) = 0;
+  /// Starts `program` with `args` (the program's path not among them) as
+  /// administrator; with `withStream`, connected to a stream on its standard
+  /// input and output. Null when it could not be started.
+  virtual std::unique_ptr<PrivilegedProcess> execute(AuthorizationRef& ref,
+                                                     const std::string& program,
+                                                     const std::vector<std::string>& args,
+                                                     bool withStream) = 0;
+  /// Lets go of a reference; rights already granted stay with the system.
+  virtual void release(std::unique_ptr<AuthorizationRef> ref) = 0;
+};
+
+/// The authorisation of this build: direct child processes when the process
+/// already runs as root, polkit and pkexec otherwise.
+std::unique_ptr<Authorization> makeSystemAuthorization();
+
+/// The root branch alone, starting programs with exactly `environment`.
+std::unique_ptr<Authorization> makeRootAuthorization(std::vector<std::string> environment);
+
+}  // namespace tavo

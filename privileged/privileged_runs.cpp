@@ -1,0 +1,93 @@
+#include "privileged/privileged_runs.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+namespace tavo {
+
+PrivilegedRuns::PrivilegedRuns(Authorization& authorization, SystemLog& log,
+                               PrivilegedTools tools)
+    : authorization_(authorization), log_(log), tools_(std::move(tools)) {}
+
+PrivilegedRuns::~PrivilegedRuns() {
+  if (_freeAuth && _myAuthorizationRef) authorization_.release(std::move(_myAuthorizationRef));
+}
+
+PrivilegedRuns::Right PrivilegedRuns::obtainRight(const std::string& program) {
+  if (authorization_.testRight(_myAuthorizationRef.get(), program)) return Right::AlreadyHeld;
+  _freeAuth = true;
+  if (_myAuthorizationRef) authorization_.release(std::move(_myAuthorizationRef));
+  _myAuthorizationRef = authorization_.create();
+  if (!authorization_.requestRight(*_myAuthorizationRef, program)) return Right::Refused;
+  return Right::NewlyGranted;
+}
+
+bool PrivilegedRuns::runAndWait(const std::string& program,
+                                const std::vector<std::string>& args) {
+  if (program.empty() || obtainRight(program) == Right::Refused) return false;
+  auto process = authorization_.execute(*_myAuthorizationRef, program, args, false);
+  return process && process->wait() >= 0;
+}
+
+bool PrivilegedRuns::forgetPkg(const std::string& identifier) {
+  return runAndWait(tools_.packageTool, {"--forget", identifier});
+}
+
+bool PrivilegedRuns::unlinkPkg(const std::string& identifier) {
+  return runAndWait(tools_.packageTool, {"--unlink", identifier});
+}
+
+bool PrivilegedRuns::deleteAnyUserPrefKey(const std::string& domain,
+                                          const std::vector<std::string>& withKeyNames) {
+  if (withKeyNames.empty()) return false;
+  std::vector<std::string> args{domain};
+  args.insert(args.end(), withKeyNames.begin(), withKeyNames.end());
+  return runAndWait(tools_.keyscrub, args);
+}
+
+bool PrivilegedRuns::rmAdmin(const std::string& listPath) {
+  if (tools_.sweeper.empty()) return false;
+  Right branch = obtainRight(tools_.sweeper);
+  if (branch == Right::Refused) return false;
+  auto process =
+      authorization_.execute(*_myAuthorizationRef, tools_.sweeper, {tools_.trash, listPath}, true);
+  if (!process) {
+    log_.line(std::string(branch == Right::AlreadyHeld ? "rmAdmin: error " : "rmAdmin:error ") +
+              "-1");
+    return false;
+  }
+  followSweeper(*process, branch);
+  return process->wait() >= 0;
+}
+
+// Reads sweeper's stream until it closes, so that the list file is never
+// rewritten while sweeper may still read it; one log line per second of
+// waiting with the number of bytes it has written so far.
+void PrivilegedRuns::followSweeper(PrivilegedProcess& process, Right branch) {
+  const std::string tell = branch == Right::AlreadyHeld ? "rmAdmin: Tell " : "rmAdmin:Tell ";
+  using Clock = std::chrono::steady_clock;
+  long received = 0;
+  bool open = process.stream() >= 0;
+  while (open) {
+    auto passEnd = Clock::now() + std::chrono::seconds(1);
+    while (open && Clock::now() < passEnd) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(passEnd - Clock::now());
+      pollfd fd{process.stream(), POLLIN, 0};
+      int ready = ::poll(&fd, 1, static_cast<int>(left.count()) + 1);
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) continue;
+      char buf[4096];
+      ssize_t n = ::read(process.stream(), buf, sizeof buf);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) open = false;
+      else received += n;
+    }
+    log_.line(tell + std::to_string(received));
+  }
+  process.closeStream();
+}
+
+}  // namespace tavo

@@ -1,0 +1,254 @@
+// sweeper TRASH_DIR LIST_FILE
+//
+// Moves every path of the list file (UTF-8, one path per line, each line ended
+// by a line feed) into the freedesktop.org home Trash at TRASH_DIR. It runs as
+// root but acts for the user whose Trash it is: PKEXEC_UID when pkexec started
+// it, otherwise the owner of the nearest existing folder of TRASH_DIR. Writes
+// one line per path to standard output. Exit status 0 when every existing path
+// was moved, 1 otherwise; never 126 or 127, which belong to pkexec.
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "privileged/path_safety.h"
+#include "tools/sweeper/trash.h"
+#include "tools/sweeper/unique_fd.h"
+
+namespace {
+
+constexpr off_t kMaxListBytes = 16 << 20;
+
+struct User {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string home;
+};
+
+void say(const std::string& line) {
+  std::fputs((line + "\n").c_str(), stdout);
+  std::fflush(stdout);
+}
+
+int fail(const std::string& line) {
+  say("sweeper: " + line);
+  return 1;
+}
+
+// Control bytes would break the one-line-per-path output.
+std::string printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+// Paths come from the application as UTF-8; anything else was not written by it.
+bool validUtf8(const std::string& text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  for (std::size_t i = 0; i < size;) {
+    unsigned c = bytes[i];
+    std::size_t extra = 0;
+    std::uint32_t point = 0, least = 0;
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    if ((c & 0xE0) == 0xC0) {
+      extra = 1, point = c & 0x1F, least = 0x80;
+    } else if ((c & 0xF0) == 0xE0) {
+      extra = 2, point = c & 0x0F, least = 0x800;
+    } else if ((c & 0xF8) == 0xF0) {
+      extra = 3, point = c & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (size - i <= extra) return false;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return false;
+      point = (point << 6) | (bytes[i + k] & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+/// The uid pkexec names in PKEXEC_UID; nullopt when unset or not a plain number.
+std::optional<uid_t> pkexecUid(std::string& error) {
+  const char* text = std::getenv("PKEXEC_UID");
+  if (!text) return std::nullopt;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long value = std::strtoul(text, &end, 10);
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 ||
+      value >= static_cast<unsigned long>(static_cast<uid_t>(-1))) {
+    error = "PKEXEC_UID is not a user id";
+    return std::nullopt;
+  }
+  return static_cast<uid_t>(value);
+}
+
+/// The owner of the nearest existing folder of `path`; nullopt on any error.
+std::optional<uid_t> ownerOfNearest(std::string path, std::string& error) {
+  for (;;) {
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0) return st.st_uid;
+    if ((errno != ENOENT && errno != ENOTDIR) || path == "/") {
+      error = "cannot find whose Trash " + path + " is: " + std::strerror(errno);
+      return std::nullopt;
+    }
+    std::size_t slash = path.find_last_of('/');
+    path = slash == 0 ? "/" : path.substr(0, slash);
+  }
+}
+
+/// The user the Trash belongs to; false with `error` when none can be told.
+bool actingUser(const std::string& trash, User& user, std::string& error) {
+  std::optional<uid_t> uid = pkexecUid(error);
+  if (!error.empty()) return false;
+  if (!uid) uid = ownerOfNearest(trash, error);
+  if (!uid) return false;
+  std::vector<char> buffer(16384);
+  passwd entry;
+  passwd* found = nullptr;
+  if (getpwuid_r(*uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
+      !found->pw_dir || found->pw_dir[0] != '/') {
+    error = "no home folder known for user " + std::to_string(*uid);
+    return false;
+  }
+  user = User{*uid, found->pw_gid, found->pw_dir};
+  return true;
+}
+
+/// The list file's bytes; false with `error` when it is not a regular file
+/// that only its user (or root) may write, or is too large or unreadable.
+bool readList(const std::string& path, uid_t uid, std::string& text, std::string& error) {
+  // Non-blocking, so that a FIFO given as the list cannot hang the run.
+  tavo::UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  struct stat st;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0) {
+    error = "cannot open the list file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    error = "the list file " + path + " is not a regular file";
+    return false;
+  }
+  // Root moves whatever it names: nobody but the user may have written it.
+  if ((st.st_uid != uid && st.st_uid != 0) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    error = "the list file " + path + " may be written by others than its user";
+    return false;
+  }
+  if (st.st_size > kMaxListBytes) {
+    error = "the list file " + path + " is too large";
+    return false;
+  }
+  char buffer[65536];
+  for (;;) {
+    ssize_t n = read(fd.get(), buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read the list file " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    if (n == 0) return true;
+    text.append(buffer, static_cast<std::size_t>(n));
+    if (text.size() > static_cast<std::size_t>(kMaxListBytes)) {
+      error = "the list file " + path + " is too large";
+      return false;
+    }
+  }
+}
+
+/// Handles one line; true when it was moved or is missing.
+bool sweep(const std::string& path, const tavo::SafetyContext& context, tavo::Trash& trash) {
+  const std::string shown = printable(path);
+  if (!validUtf8(path)) {
+    say("refused: " + shown + ": is not valid UTF-8");
+    return false;
+  }
+  if (std::optional<std::string> why = tavo::refusalReason(path, context)) {
+    say("refused: " + shown + ": " + *why);
+    return false;
+  }
+  std::optional<std::string> resolved = tavo::resolveParents(path);
+  if (!resolved) {
+    say("refused: " + shown + ": its parent folders cannot be resolved");
+    return false;
+  }
+  tavo::MoveResult result = trash.move(*resolved);
+  switch (result.outcome) {
+    case tavo::MoveResult::Outcome::Moved:
+      say("moved: " + shown + " -> files/" + printable(result.detail));
+      return true;
+    case tavo::MoveResult::Outcome::Missing:
+      say("skipped: " + shown + ": does not exist");
+      return true;
+    case tavo::MoveResult::Outcome::Failed:
+      break;
+  }
+  say("not moved: " + shown + ": " + printable(result.detail));
+  return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // A reader that goes away must not kill a move half-way.
+  std::signal(SIGPIPE, SIG_IGN);
+  umask(077);
+  if (argc != 3) return fail("usage: sweeper TRASH_DIR LIST_FILE");
+  const std::string trashPath = argv[1];
+  const std::string listPath = argv[2];
+  if (!tavo::resolveParents(trashPath) || trashPath == "/") {
+    return fail("the Trash folder must be an absolute path without \".\" or \"..\"");
+  }
+
+  User user;
+  std::string error;
+  if (!actingUser(trashPath, user, error)) return fail(error);
+  std::string list;
+  if (!readList(listPath, user.uid, list, error)) return fail(error);
+
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = list.find('\n', start)) != std::string::npos; start = end + 1) {
+    lines.push_back(list.substr(start, end - start));
+  }
+  bool allMoved = true;
+  if (start < list.size()) {
+    // Without its line feed the last line may have been cut: it could name another file.
+    say("refused: " + printable(list.substr(start)) + ": the line is not ended by a line feed");
+    allMoved = false;
+  }
+  if (lines.empty()) return allMoved ? 0 : 1;
+
+  std::optional<tavo::Trash> trash = tavo::Trash::open(trashPath, {user.uid, user.gid}, error);
+  if (!trash) return fail("cannot use the Trash " + trashPath + ": " + error);
+  const tavo::SafetyContext context{user.home, trashPath};
+  for (const std::string& line : lines) {
+    allMoved = sweep(line, context, *trash) && allMoved;
+  }
+  return allMoved ? 0 : 1;
+}
