@@ -1,7 +1,8 @@
 #include "platform/file_prefs_store.h"
 
+#include "platform/home_folder.h"
+
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -150,12 +151,6 @@ std::string readHostId() {
   return id;
 }
 
-std::string homeFolder() {
-  if (const char* home = std::getenv("HOME"); home && *home) return home;
-  if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
-  return "/";
-}
-
 }  // namespace
 
 class FilePrefsStore::FileLock final : public PrefsDomainLock {
@@ -185,7 +180,7 @@ class FilePrefsStore::FileLock final : public PrefsDomainLock {
 };
 
 PrefsRoots PrefsRoots::forCurrentUser() {
-  return PrefsRoots{homeFolder() + "/Library/Preferences", "/Library/Preferences", readHostId()};
+  return PrefsRoots{currentHomeFolder() + "/Library/Preferences", "/Library/Preferences", readHostId()};
 }
 
 FilePrefsStore::FilePrefsStore(PrefsRoots roots, SystemLog& log)
