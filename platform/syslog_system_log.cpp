@@ -1,0 +1,49 @@
+#include "platform/syslog_system_log.h"
+
+#include <sys/time.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <ctime>
+
+namespace tavo {
+namespace {
+
+// "2024-05-01 10:00:00.123 Name[pid] " in local time, as on the platform.
+std::string stderrPrefix(const std::string& ident) {
+  timeval now;
+  ::gettimeofday(&now, nullptr);
+  tm local;
+  ::localtime_r(&now.tv_sec, &local);
+  char stamp[64];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ",
+                local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                local.tm_min, local.tm_sec, static_cast<int>(now.tv_usec / 1000));
+  return stamp + ident + "[" + std::to_string(::getpid()) + "] ";
+}
+
+}  // namespace
+
+SyslogSystemLog::SyslogSystemLog(std::string ident) : ident_(std::move(ident)) {
+  ::openlog(ident_.c_str(), LOG_PID, LOG_USER);
+}
+
+SyslogSystemLog::~SyslogSystemLog() { ::closelog(); }
+
+void SyslogSystemLog::line(const std::string& text) {
+  ::syslog(LOG_NOTICE, "%s", text.c_str());
+  // One write per line so that lines from two threads never interleave.
+  std::string whole = stderrPrefix(ident_) + text + "\n";
+  std::lock_guard<std::mutex> lock(stderrMutex_);
+  const char* data = whole.data();
+  std::size_t left = whole.size();
+  while (left > 0) {
+    ssize_t n = ::write(STDERR_FILENO, data, left);
+    if (n <= 0) return;
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace tavo
