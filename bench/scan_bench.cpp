@@ -127,8 +127,9 @@ int main(int argc, char** argv) {
   tavo::Bundle bundle(root + "/Bench.app");
   tavo::SystemProcessInfo info;
   tavo::InlineMainThread mainThread;
+  tavo::NoAuthorization noAuthorization;  // the scan runs nothing privileged
   tavo::Uninstaller unins({.store = store, .log = log, .bundle = bundle, .processInfo = info,
-                           .mainThread = mainThread});
+                           .mainThread = mainThread, .authorization = noAuthorization});
 
   long walked = plainWalk(AT_FDCWD, tree.c_str());  // warm the caches
   std::size_t found = 0;

@@ -90,7 +90,7 @@ void Uninstaller::FileLister(const std::string& path, const std::string& Ext,
   walk.list(*resolved, catalog, first, false);
   // Two levels per pass, alternating between the two lists;
   // only folders of the second list report names that are not UTF-8.
-  while (!first.empty() || !second.empty()) {
+  while ((!first.empty() || !second.empty()) && !_cancelled) {
     walk.listLevel(first, second, false);
     walk.listLevel(second, first, true);
   }

@@ -36,7 +36,10 @@ bool holds(const Product::List& list, const std::string& text) {
 
 void Uninstaller::parse() {
   _products.emplace();
-  for (const std::string& configPath : _configPaths) parseFile(configPath);
+  for (const std::string& configPath : _configPaths) {
+    if (_cancelled) return;
+    parseFile(configPath);
+  }
 }
 
 void Uninstaller::parseFile(const std::string& configPath) {
@@ -54,7 +57,7 @@ void Uninstaller::parseFile(const std::string& configPath) {
       return;
     }
     std::size_t i = b + 3;
-    for (; i < n && lines[i] != "-"; ++i) parseBodyLine(lines[i], *product);
+    for (; i < n && lines[i] != "-" && !_cancelled; ++i) parseBodyLine(lines[i], *product);
     if (i == n) log.line("No closing \"-\" at the end of " + configPath);
     if (isKept(*product)) _products->push_back(std::move(product));
     b = i + 1;

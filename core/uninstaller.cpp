@@ -2,13 +2,26 @@
 
 #include "core/uninstaller.h"
 
+#include "core/summary.h"
+#include "platform/home_folder.h"
 #include "platform/log_text.h"
 #include "prefs/key_path.h"
 
 namespace tavo {
 
+namespace {
+
+PrivilegedTools toolsOf(const UninstallerCollaborators& c) {
+  return PrivilegedTools{c.packageTool, c.bundle.pathForResource("sweeper", "").value_or(""),
+                         c.bundle.pathForResource("keyscrub", "").value_or(""),
+                         c.trash.empty() ? currentUserTrash() : c.trash};
+}
+
+}  // namespace
+
 Uninstaller::Uninstaller(UninstallerCollaborators collaborators)
-    : _collaborators(std::move(collaborators)),
+    : PrivilegedRuns(collaborators.authorization, collaborators.log, toolsOf(collaborators)),
+      _collaborators(std::move(collaborators)),
       _textView(_collaborators.textView),
       _listButton(_collaborators.listButton),
       _removeButton(_collaborators.removeButton) {
@@ -16,11 +29,10 @@ Uninstaller::Uninstaller(UninstallerCollaborators collaborators)
   // Sorted by name, so the products come in the same order on every run.
   _configPaths = _collaborators.bundle.pathsForResourcesOfType("txt", "Products");
   _collaborators.log.line("ConfigPath: " + logText(_configPath));
-  _freeAuth = false;
   logStartup();
 }
 
-// The authorisation is freed here once privileged runs can create one.
+// The authorisation reference, when one was made, is freed by PrivilegedRuns.
 Uninstaller::~Uninstaller() = default;
 
 void Uninstaller::logStartup() {
@@ -58,12 +70,8 @@ void Uninstaller::runWithConfigPath(std::optional<std::string> path) {
 void Uninstaller::listButtonValueChanged() {
   long tag = _listButton ? _listButton->selectedTag() : -1;
   bool known = _products && tag >= 0 && static_cast<std::size_t>(tag) < _products->size();
-  std::string text = "There is nothing to uninstall";
-  if (known) {
-    text.clear();
-    for (const std::string& path : (*_products)[static_cast<std::size_t>(tag)]->paths())
-      text += path + "\n";
-  }
+  std::string text = known ? summaryText(*(*_products)[static_cast<std::size_t>(tag)])
+                           : std::string(kNothingToUninstall);
   if (_textView) _textView->setString(text);
   if (_removeButton) _removeButton->setEnabled(known);
 }

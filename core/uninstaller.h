@@ -9,12 +9,17 @@
 
 #include "core/product.h"
 #include "core/scan_relay.h"
+#include "platform/alert.h"
+#include "platform/authorization.h"
 #include "platform/bundle.h"
 #include "platform/controls.h"
 #include "platform/main_thread.h"
 #include "platform/prefs_store.h"
 #include "platform/process_info.h"
 #include "platform/system_log.h"
+#include "privileged/privileged_runs.h"
+
+#include <atomic>
 
 namespace tavo {
 
@@ -30,9 +35,12 @@ struct UninstallerCollaborators {
   PopUpButton* listButton = nullptr;
   TextView* textView = nullptr;
   Button* removeButton = nullptr;
+  Authorization& authorization;
+  Alert* alert = nullptr;  // the removal's confirmation; without one, nothing is removed
+  std::string trash = {};  // the current user's Trash; "" for the default
 };
 
-class Uninstaller {
+class Uninstaller : public PrivilegedRuns {
  public:
   /// Finds the resource "unins.txt" and the description files
   /// (Products/*.txt) and writes the start-up log lines. The product list
@@ -71,10 +79,27 @@ class Uninstaller {
   void FileLister(const std::string& path, const std::string& Ext,
                   std::vector<std::string>& FilesArray, bool SeeBundleAsFile);
 
-  /// Shows the selected product's paths in the text view and enables the
+  /// Shows the selected product's summary in the text view and enables the
   /// remove button; with nothing selected, "There is nothing to uninstall"
   /// and a disabled button.
   void listButtonValueChanged();
+
+  /// Removes the selected product; on success its item leaves the chooser
+  /// and the next selection's summary is shown, otherwise the remove button
+  /// is usable again and nothing else changes.
+  void removeClicked();
+
+  /// Asks for confirmation, then moves the product's top-level files and
+  /// folders to the Trash, forgets its receipts, moves its preference files
+  /// to the Trash and deletes its preference values for the current user and
+  /// for all users. True only when every step ran; false for "Skip", and as
+  /// soon as a privileged run was refused or could not be made, in which
+  /// case nothing after it is run.
+  bool removeProduct(const Product& product);
+
+  /// Asks a running scan to stop at its next step; the closing steps still
+  /// run. Safe from any thread.
+  void cancelScan() { _cancelled = true; }
 
   /// True when the package tool, run with "--files" and `identifier`, exits
   /// with status 0; false for any other end and when it cannot be started.
@@ -98,6 +123,7 @@ class Uninstaller {
   const std::optional<std::string>& configPath() const { return _configPath; }
   const std::vector<std::string>& configPaths() const { return _configPaths; }
   bool freeAuth() const { return _freeAuth; }
+  const Bundle& bundle() const { return _collaborators.bundle; }
 
   TextView* textView() const { return _textView; }
   void setTextView(TextView* textView) { _textView = textView; }
@@ -113,6 +139,7 @@ class Uninstaller {
   void parsePathLine(const std::string& domain, const std::string& key, Product& product);
   void parseEnsLine(const std::string& presetName, Product& product);
   void parsePlainPathLine(const std::string& line, Product& product);
+  bool moveToTrash(const Product::List& entries, bool& complete);
 
   UninstallerCollaborators _collaborators;
   std::optional<std::string> _configPath;  // "unins.txt": logged, read by nothing
@@ -121,7 +148,7 @@ class Uninstaller {
   TextView* _textView;
   PopUpButton* _listButton;
   Button* _removeButton;
-  bool _freeAuth = false;  // set once an authorisation exists that must be freed
+  std::atomic<bool> _cancelled{false};
 };
 
 }  // namespace tavo

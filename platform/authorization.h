@@ -50,6 +50,19 @@ class Authorization {
   virtual void release(std::unique_ptr<AuthorizationRef> ref) = 0;
 };
 
+/// Refuses every right and starts nothing: for read-only programs.
+class NoAuthorization final : public Authorization {
+ public:
+  std::unique_ptr<AuthorizationRef> create() override { return std::make_unique<AuthorizationRef>(); }
+  bool testRight(const AuthorizationRef*, const std::string&) override { return false; }
+  bool requestRight(AuthorizationRef&, const std::string&) override { return false; }
+  std::unique_ptr<PrivilegedProcess> execute(AuthorizationRef&, const std::string&,
+                                             const std::vector<std::string>&, bool) override {
+    return nullptr;
+  }
+  void release(std::unique_ptr<AuthorizationRef>) override {}
+};
+
 /// The authorisation of this build: direct child processes when the process
 /// already runs as root, polkit and pkexec otherwise.
 std::unique_ptr<Authorization> makeSystemAuthorization();

@@ -62,7 +62,8 @@ std::string Bundle::resourcePath() const { return bundlePath_ + "/Contents/Resou
 std::string Bundle::applicationName() const {
   std::size_t start = bundlePath_.find_last_of('/') + 1;  // npos + 1 == 0
   std::size_t length = bundlePath_.size() - start;
-  return length < 4 ? std::string() : bundlePath_.substr(start, length - 4);
+  // A name too short to carry the extension is the whole name.
+  return length < 4 ? bundlePath_.substr(start) : bundlePath_.substr(start, length - 4);
 }
 
 std::optional<std::string> Bundle::pathForResource(const std::string& name,

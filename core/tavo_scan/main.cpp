@@ -73,12 +73,14 @@ int main(int argc, char** argv) {
   tavo::FilePrefsStore store(tavo::PrefsRoots::forCurrentUser(), log);
   tavo::SystemProcessInfo processInfo;
   tavo::InlineMainThread mainThread;
+  tavo::NoAuthorization noAuthorization;  // the scan runs nothing privileged
   tavo::Uninstaller unins({.store = store,
                            .log = log,
                            .bundle = *bundle,
                            .processInfo = processInfo,
                            .mainThread = mainThread,
-                           .packageTool = bundle->pathForAuxiliaryExecutable("pkgutil").value_or("")});
+                           .packageTool = bundle->pathForAuxiliaryExecutable("pkgutil").value_or(""),
+                           .authorization = noAuthorization});
   unins.parse();
   const tavo::ProductList& products = *unins.products();
   bool written = writeAll(options.json ? tavo::productsJson(products) : tavo::productsText(products));

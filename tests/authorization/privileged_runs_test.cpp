@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/authorization/fake_authorization.h"
+#include "tests/fakes/fake_authorization.h"
 
 namespace tavo {
 namespace {

@@ -15,6 +15,8 @@
 #include "platform/folder_catalog.h"
 #include "platform/plist_file.h"
 #include "tests/fakes/capturing_log.h"
+#include "tests/fakes/fake_alert.h"
+#include "tests/fakes/fake_authorization.h"
 #include "tests/fakes/fake_controls.h"
 #include "tests/fakes/temp_tree.h"
 
@@ -60,7 +62,10 @@ class CoreFixture : public ::testing::Test {
           .packageTool = root + "/pkgutil",
           .listButton = &listButton,
           .textView = &textView,
-          .removeButton = &removeButton});
+          .removeButton = &removeButton,
+          .authorization = authorization,
+          .alert = &alert,
+          .trash = root + "/home/.local/share/Trash"});
       log.clear();  // the start-up lines; the creation test reads them itself
     }
     return *unins;
@@ -92,6 +97,8 @@ class CoreFixture : public ::testing::Test {
   FakePopUpButton listButton{journal};
   FakeTextView textView{journal};
   FakeButton removeButton{journal};
+  FakeAuthorization authorization;
+  FakeAlert alert;
   std::unique_ptr<Uninstaller> unins;
 };
 

@@ -30,7 +30,7 @@ TEST_F(UninstallerTest, CreationFindsResourcesAndLogsInOrder) {
   tree.mkdirs("T.app/Contents/Resources/Products/folder.txt");
   FakeProcessInfo both("Version 10.5 and 10.6");
   Uninstaller unins({.store = store, .log = log, .bundle = bundle, .processInfo = both,
-                     .mainThread = mainThread});
+                     .mainThread = mainThread, .authorization = authorization});
   std::string products = bundle.resourcePath() + "/Products/";
   EXPECT_EQ(unins.configPaths(), (Lines{products + "a.txt", products + "b.txt"}));
   EXPECT_EQ(unins.products(), nullptr);
@@ -41,7 +41,7 @@ TEST_F(UninstallerTest, CreationFindsResourcesAndLogsInOrder) {
   tree.write("T.app/Contents/Resources/unins.txt");
   log.clear();
   Uninstaller found({.store = store, .log = log, .bundle = bundle, .processInfo = processInfo,
-                     .mainThread = mainThread});
+                     .mainThread = mainThread, .authorization = authorization});
   EXPECT_EQ(log.lines().front(), "ConfigPath: " + bundle.resourcePath() + "/unins.txt");
   EXPECT_EQ(log.lines().size(), 4u);  // no version line for "Test 1.0"
 }
@@ -59,16 +59,16 @@ TEST_F(UninstallerTest, ScanHandsItsClosingStepsToTheMainThreadAsOneUnit) {
   EXPECT_EQ(journal.events(),
             (Lines{"item 0 A", "item 1 B", "item 2 ", "text", "enabled", "finished"}));
   EXPECT_TRUE(journal.allOn(std::this_thread::get_id()));
-  EXPECT_EQ(textView.text(), a + "\n");
+  EXPECT_EQ(textView.text(), "\n\nPaths:\n\n" + a + "\n");
 
   // Tags stay indexes into the list after an item has gone.
   listButton.removeItemWithTag(1);
   listButton.select(2);
   unins.listButtonValueChanged();
-  EXPECT_EQ(textView.text(), a + "\n");
+  EXPECT_EQ(textView.text(), "\n\nPaths:\n\n" + a + "\n");
   listButton.select(1);
   unins.listButtonValueChanged();
-  EXPECT_EQ(textView.text(), b + "\n");
+  EXPECT_EQ(textView.text(), "\n\nPaths:\n\n" + b + "\n");
 }
 
 TEST_F(UninstallerTest, ScanThatFindsNothingStillFinishes) {
@@ -111,7 +111,7 @@ TEST_F(UninstallerTest, ReceiptTestAnswersFromTheExitStatusAlone) {
 
   Uninstaller missingTool({.store = store, .log = log, .bundle = bundle,
                            .processInfo = processInfo, .mainThread = mainThread,
-                           .packageTool = at("no-such-tool")});
+                           .packageTool = at("no-such-tool"), .authorization = authorization});
   EXPECT_FALSE(missingTool.recpExists("com.ok.player"));
 }
 
