@@ -17,7 +17,10 @@ PrivilegedRuns::~PrivilegedRuns() {
 }
 
 PrivilegedRuns::Right PrivilegedRuns::obtainRight(const std::string& program) {
-  if (authorization_.testRight(_myAuthorizationRef.get(), program)) return Right::AlreadyHeld;
+  // Without a reference nothing is held, whatever the test says (as root it
+  // always says yes); the launch needs the reference in any case.
+  if (authorization_.testRight(_myAuthorizationRef.get(), program) && _myAuthorizationRef)
+    return Right::AlreadyHeld;
   _freeAuth = true;
   if (_myAuthorizationRef) authorization_.release(std::move(_myAuthorizationRef));
   _myAuthorizationRef = authorization_.create();

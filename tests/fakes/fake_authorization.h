@@ -24,6 +24,9 @@ class FakeAuthorization final : public Authorization {
   /// Every call, in order: "test P", "create", "request P", "run P A B...",
   /// "release".
   std::vector<std::string> calls;
+  /// The program and arguments of every start, kept apart so that an
+  /// argument holding a space is still one argument.
+  std::vector<std::vector<std::string>> started;
 
   std::unique_ptr<AuthorizationRef> create() override {
     calls.push_back("create");
@@ -46,6 +49,8 @@ class FakeAuthorization final : public Authorization {
     std::string call = "run " + program;
     for (const auto& a : args) call += " " + a;
     calls.push_back(call + (withStream ? " (stream)" : ""));
+    started.push_back({program});
+    started.back().insert(started.back().end(), args.begin(), args.end());
     if (!canStart) return nullptr;
     return std::make_unique<Process>(withStream ? programOutput : std::string(), withStream);
   }
