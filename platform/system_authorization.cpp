@@ -86,11 +86,14 @@ class PolkitAuthorization final : public Authorization {
   std::unique_ptr<AuthorizationRef> create() override { return std::make_unique<ChildRef>(); }
 
   bool testRight(const AuthorizationRef* ref, const std::string& program) override {
-    return ref && check(program, POLKIT_CHECK_AUTHORIZATION_FLAGS_NONE);
+    return ref && check(program, POLKIT_CHECK_AUTHORIZATION_FLAGS_NONE) == Answer::Granted;
   }
 
   bool requestRight(AuthorizationRef&, const std::string& program) override {
-    return check(program, POLKIT_CHECK_AUTHORIZATION_FLAGS_ALLOW_USER_INTERACTION);
+    // Without our installed actions (a program run from its build folder)
+    // polkit cannot be asked beforehand; pkexec then asks by itself.
+    Answer answer = check(program, POLKIT_CHECK_AUTHORIZATION_FLAGS_ALLOW_USER_INTERACTION);
+    return answer != Answer::Refused;
   }
 
   std::unique_ptr<PrivilegedProcess> execute(AuthorizationRef&, const std::string& program,
@@ -106,23 +109,41 @@ class PolkitAuthorization final : public Authorization {
   void release(std::unique_ptr<AuthorizationRef>) override {}
 
  private:
+  enum class Answer { Granted, Refused, UnknownAction };
+
   // Asks polkit whether this process may run the helper's action.
-  static bool check(const std::string& program, PolkitCheckAuthorizationFlags flags) {
+  static Answer check(const std::string& program, PolkitCheckAuthorizationFlags flags) {
     GError* error = nullptr;
     PolkitAuthority* authority = polkit_authority_get_sync(nullptr, &error);
     if (!authority) {
       g_clear_error(&error);
-      return false;
+      return Answer::Refused;
     }
     PolkitSubject* subject = polkit_unix_process_new_for_owner(::getpid(), 0, ::getuid());
     PolkitAuthorizationResult* result = polkit_authority_check_authorization_sync(
         authority, subject, actionFor(program).c_str(), nullptr, flags, nullptr, &error);
-    bool granted = result && polkit_authorization_result_get_is_authorized(result);
+    Answer answer = Answer::Refused;
+    if (result && polkit_authorization_result_get_is_authorized(result))
+      answer = Answer::Granted;
+    else if (!result && actionUnknown(authority, program))
+      answer = Answer::UnknownAction;
     g_clear_error(&error);
     if (result) g_object_unref(result);
     g_object_unref(subject);
     g_object_unref(authority);
-    return granted;
+    return answer;
+  }
+
+  static bool actionUnknown(PolkitAuthority* authority, const std::string& program) {
+    GList* actions = polkit_authority_enumerate_actions_sync(authority, nullptr, nullptr);
+    if (!actions) return false;  // polkit itself did not answer
+    bool known = false;
+    std::string wanted = actionFor(program);
+    for (GList* a = actions; a; a = a->next)
+      if (wanted == polkit_action_description_get_action_id(POLKIT_ACTION_DESCRIPTION(a->data)))
+        known = true;
+    g_list_free_full(actions, g_object_unref);
+    return !known;
   }
 };
 
