@@ -1,0 +1,61 @@
+#include "app/application.h"
+
+#include <QAction>
+
+#include "platform/syslog_system_log.h"
+#include "ui_main_window.h"
+
+namespace tavo {
+namespace {
+
+std::unique_ptr<SystemLog> logUnless(SystemLog* given, const std::string& bundlePath) {
+  if (given) return nullptr;
+  return std::make_unique<SyslogSystemLog>(Bundle(bundlePath).applicationName());
+}
+
+}  // namespace
+
+Application::Application(ApplicationSetup setup)
+    : ownLog_(logUnless(setup.log, setup.bundlePath)),
+      log_(setup.log ? *setup.log : *ownLog_),
+      bundle_(setup.bundlePath),
+      store_(setup.prefsRoots, log_),
+      authorization_(std::move(setup.authorization)),
+      listButton_(*window_.ui().listButton),
+      textView_(*window_.ui().textView),
+      removeButton_(*window_.ui().removeButton),
+      qtAlert_(&window_),
+      mainThread_(window_) {
+  auto unins = std::make_unique<Uninstaller>(UninstallerCollaborators{
+      .store = store_,
+      .log = log_,
+      .bundle = bundle_,
+      .processInfo = processInfo_,
+      .mainThread = mainThread_,
+      .packageTool = bundle_.pathForAuxiliaryExecutable("pkgutil").value_or(""),
+      .listButton = &listButton_,
+      .textView = &textView_,
+      .removeButton = &removeButton_,
+      .authorization = *authorization_,
+      .alert = setup.alert ? setup.alert : &qtAlert_,
+      .trash = setup.trash});
+  Uninstaller* controller = unins.get();
+  Ui::MainWindow& ui = window_.ui();
+  QObject::connect(ui.listButton, &QComboBox::activated, &window_,
+                   [controller](int) { controller->listButtonValueChanged(); });
+  QObject::connect(ui.removeButton, &QPushButton::clicked, &window_,
+                   [controller] { controller->removeClicked(); });
+  QObject::connect(ui.actionQuit, &QAction::triggered, &window_, [this] { window_.close(); });
+
+  delegate_ = std::make_unique<TAVO_UninstallerAppDelegate>(bundle_.bundlePath(), log_, mainThread_);
+  delegate_->setWindow(&window_);
+  delegate_->setUnins(std::move(unins));
+  delegate_->setDialog(&dialog_);
+  delegate_->setDialogProgress(&dialog_.dialogProgress());
+}
+
+// The delegate goes first: it stops the scan and releases the controller,
+// which still refers to the controls and the store.
+Application::~Application() { delegate_.reset(); }
+
+}  // namespace tavo

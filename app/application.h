@@ -1,0 +1,62 @@
+#pragma once
+// The whole application as its user-interface description would create it:
+// the windows, the controller and the delegate, connected.
+
+#include <memory>
+#include <string>
+
+#include "app/app_delegate.h"
+#include "app/main_window.h"
+#include "app/progress_dialog.h"
+#include "app/qt_controls.h"
+#include "core/uninstaller.h"
+#include "platform/authorization.h"
+#include "platform/bundle.h"
+#include "platform/file_prefs_store.h"
+#include "platform/process_info.h"
+#include "platform/system_log.h"
+
+namespace tavo {
+
+/// Where the application finds its world; tests point it at temporary folders.
+struct ApplicationSetup {
+  std::string bundlePath;                        // the .app folder
+  PrefsRoots prefsRoots;                          // the preference folders
+  std::unique_ptr<Authorization> authorization;  // administrator rights
+  std::string trash;                              // "" for the user's Trash
+  SystemLog* log = nullptr;                       // null: syslog and stderr
+  Alert* alert = nullptr;                         // null: a QMessageBox
+};
+
+class Application {
+ public:
+  explicit Application(ApplicationSetup setup);
+  ~Application();
+
+  /// What the platform does once launching has finished.
+  void finishLaunching() { delegate_->applicationDidFinishLaunching(); }
+  /// What the platform does when the application terminates.
+  void terminate() { delegate_->applicationWillTerminate(); }
+
+  TAVO_UninstallerAppDelegate& delegate() { return *delegate_; }
+  MainWindow& window() { return window_; }
+  ProgressDialog& dialog() { return dialog_; }
+
+ private:
+  std::unique_ptr<SystemLog> ownLog_;
+  SystemLog& log_;
+  Bundle bundle_;
+  FilePrefsStore store_;
+  SystemProcessInfo processInfo_;
+  std::unique_ptr<Authorization> authorization_;
+  MainWindow window_;
+  ProgressDialog dialog_;
+  QtPopUpButton listButton_;
+  QtTextView textView_;
+  QtButton removeButton_;
+  QtAlert qtAlert_;
+  QtMainThread mainThread_;
+  std::unique_ptr<TAVO_UninstallerAppDelegate> delegate_;
+};
+
+}  // namespace tavo

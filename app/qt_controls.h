@@ -1,0 +1,74 @@
+#pragma once
+// The controls the controller drives, over Qt widgets.
+
+#include <QComboBox>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QWidget>
+
+#include <atomic>
+
+#include "platform/alert.h"
+#include "platform/controls.h"
+#include "platform/main_thread.h"
+
+namespace tavo {
+
+/// The product chooser: a QComboBox whose items hold their tag as data.
+class QtPopUpButton final : public PopUpButton {
+ public:
+  explicit QtPopUpButton(QComboBox& box) : box_(box) {}
+  void addItem(const std::string& title, long tag) override;
+  void removeItemWithTag(long tag) override;
+  long selectedTag() const override;
+
+ private:
+  QComboBox& box_;
+};
+
+class QtTextView final : public TextView {
+ public:
+  explicit QtTextView(QPlainTextEdit& edit) : edit_(edit) {}
+  void setString(const std::string& text) override;
+
+ private:
+  QPlainTextEdit& edit_;
+};
+
+class QtButton final : public Button {
+ public:
+  explicit QtButton(QPushButton& button) : button_(button) {}
+  void setEnabled(bool enabled) override { button_.setEnabled(enabled); }
+
+ private:
+  QPushButton& button_;
+};
+
+/// A warning QMessageBox with the two buttons in the order given.
+class QtAlert final : public Alert {
+ public:
+  explicit QtAlert(QWidget* parent) : parent_(parent) {}
+  int runModal(const std::string& messageText, const std::string& informativeText,
+               const std::string& firstButton, const std::string& secondButton) override;
+
+ private:
+  QWidget* parent_;
+};
+
+/// Hands blocks to the thread of `context` and waits for them. Once stopped,
+/// blocks are no longer run and a waiting worker is let go, so that a worker
+/// never waits on an event loop that has ended.
+class QtMainThread final : public MainThread {
+ public:
+  explicit QtMainThread(QObject& context) : context_(context) {}
+  void runAndWait(const std::function<void()>& block) override;
+  /// Called on the main thread before what the blocks touch goes away.
+  void stop();
+
+ private:
+  QObject& context_;
+  std::shared_ptr<std::atomic<bool>> stopped_ = std::make_shared<std::atomic<bool>>(false);
+};
+
+}  // namespace tavo

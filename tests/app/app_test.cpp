@@ -1,0 +1,225 @@
+// The application shell, headless: the launch sequence, the menus, and a
+// whole removal as root under temporary folders.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "app/application.h"
+#include "platform/plist_file.h"
+#include "tests/fakes/capturing_log.h"
+#include "tests/fakes/fake_alert.h"
+#include "tests/fakes/fake_authorization.h"
+#include "tests/fakes/temp_tree.h"
+#include "ui_main_window.h"
+
+namespace tavo {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::TempTree;
+
+// A machine in a temporary folder: a home, preference folders, a receipts
+// folder and a bundle whose tools are the built ones.
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::setenv("HOME", home().c_str(), 1);
+    tree.mkdirs("home/Library/Preferences");
+    tree.mkdirs("any");
+    tree.mkdirs("receipts");
+  }
+  std::string home() const { return tree / "home"; }
+  std::string bundlePath(const std::string& name = "T.app") const { return tree / name; }
+
+  void makeBundle(const std::string& products, const std::string& name = "T.app") {
+    std::string res = name + "/Contents/Resources/";
+    tree.write(res + "Products/products.txt", products);
+    tree.write(res + "listPath.txt");
+    tree.mkdirs(name + "/Contents/MacOS");
+    fs::copy_file(TAVO_SWEEPER, tree / (res + "sweeper"));
+    fs::copy_file(TAVO_KEYSCRUB_TESTROOT, tree / (res + "keyscrub"));
+    fs::copy_file(TAVO_PKGUTIL_TESTROOT, tree / (name + "/Contents/MacOS/pkgutil"));
+    ::chmod((tree / name).c_str(), 0755);
+    ::chmod((tree / res).c_str(), 0755);
+  }
+
+  std::unique_ptr<Application> start(std::unique_ptr<Authorization> auth,
+                                     const std::string& name = "T.app") {
+    auto app = std::make_unique<Application>(ApplicationSetup{
+        .bundlePath = bundlePath(name),
+        .prefsRoots = {home() + "/Library/Preferences", tree / "any", "host"},
+        .authorization = std::move(auth),
+        .trash = home() + "/.local/share/Trash",
+        .log = &log,
+        .alert = &alert});
+    return app;
+  }
+
+  static void waitForScan(Application& app) {
+    for (int i = 0; i < 500 && !app.window().isVisible(); ++i) QTest::qWait(10);
+  }
+
+  TempTree tree;
+  testing::CapturingLog log;
+  testing::FakeAlert alert;
+};
+
+TEST_F(AppTest, LaunchHidesTheWindowWhileTheDialogAnimatesThenShowsTheProducts) {
+  tree.write("home/Documents/Harp/a.wav", "a");
+  tree.write("home/Documents/Drums/b.wav", "b");
+  makeBundle("Harp\nK\n-\n~/Documents/Harp\n-\nNone\nK\n-\n~/none\n-\nDrums\nK\n-\n~/Documents/Drums\n-\n");
+  auto app = start(std::make_unique<testing::FakeAuthorization>());
+  app->window().show();
+  app->finishLaunching();
+  EXPECT_FALSE(app->window().isVisible());
+  EXPECT_TRUE(app->dialog().isVisible());
+  EXPECT_EQ(app->dialog().dialogProgress().maximum(), 0);  // indeterminate: animating
+
+  waitForScan(*app);
+  ASSERT_TRUE(app->window().isVisible());
+  EXPECT_FALSE(app->dialog().isVisible());
+  EXPECT_NE(app->dialog().dialogProgress().maximum(), 0);
+  Ui::MainWindow& ui = app->window().ui();
+  ASSERT_EQ(ui.listButton->count(), 2);
+  EXPECT_EQ(ui.listButton->itemText(1), "Drums");
+  EXPECT_EQ(ui.listButton->itemData(1).toLongLong(), 1);
+  EXPECT_TRUE(ui.textView->toPlainText().startsWith("\n\nPaths:\n\n"));
+  EXPECT_TRUE(ui.removeButton->isEnabled());
+  EXPECT_EQ(log.lines().front().rfind("ConfigPath: ", 0), 0u);
+}
+
+// The picture in the README: the built bundle over the demo home that
+// scripts/demo lays out. Runs only when asked for.
+TEST(DemoScreenshot, MainWindowAfterADemoScan) {
+  const char* shot = std::getenv("TAVO_SCREENSHOT");
+  const char* demoHome = std::getenv("TAVO_DEMO_HOME");
+  if (!shot || !demoHome) GTEST_SKIP() << "set TAVO_SCREENSHOT and TAVO_DEMO_HOME";
+  ::setenv("HOME", demoHome, 1);
+  testing::CapturingLog log;
+  Application app({.bundlePath = TAVO_BUNDLE,
+                   .prefsRoots = {std::string(demoHome) + "/Library/Preferences", "/nonexistent", "host"},
+                   .authorization = std::make_unique<testing::FakeAuthorization>(),
+                   .trash = {},
+                   .log = &log});
+  app.finishLaunching();
+  for (int i = 0; i < 500 && !app.window().isVisible(); ++i) QTest::qWait(10);
+  QComboBox& products = *app.window().ui().listButton;
+  products.setCurrentIndex(products.findText("Glass Harp"));
+  app.delegate().unins()->listButtonValueChanged();
+  app.window().resize(760, 520);
+  EXPECT_TRUE(app.window().grab().save(shot));
+}
+
+TEST_F(AppTest, TheBundleNameTitlesTheWindowAndTheMenuItems) {
+  makeBundle("", "Foo Remover.app");
+  auto app = start(std::make_unique<testing::FakeAuthorization>(), "Foo Remover.app");
+  QMenuBar* bar = app->window().menuBar();
+  QMenu* extra = bar->addMenu("TAVO_Uninstaller Tools");
+  extra->addAction("TAVO_Uninstaller and TAVO_Uninstaller");
+  app->finishLaunching();
+  waitForScan(*app);
+
+  EXPECT_EQ(app->window().windowTitle(), "Foo Remover");
+  const auto& lines = log.lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Test Foo Remover"), lines.end());
+  EXPECT_EQ(app->window().ui().actionAbout->text(), "About Foo Remover");
+  EXPECT_EQ(app->window().ui().actionQuit->text(), "Quit Foo Remover");
+  EXPECT_EQ(extra->actions().front()->text(), "Foo Remover and Foo Remover");
+  EXPECT_EQ(extra->title(), "TAVO_Uninstaller Tools");
+  // Nothing found: the window still comes up, with nothing to remove.
+  EXPECT_EQ(app->window().ui().listButton->count(), 0);
+  EXPECT_EQ(app->window().ui().textView->toPlainText(), "There is nothing to uninstall");
+  EXPECT_FALSE(app->window().ui().removeButton->isEnabled());
+}
+
+TEST_F(AppTest, ClosingTheDialogDuringTheScanQuitsCleanly) {
+  // A receipt test that takes a long time keeps the scan busy.
+  tree.write("slowtool", "#!/bin/sh\nsleep 1\nexit 1\n");
+  makeBundle("P\nK\n-\n$_pkg(a)$\n$_pkg(b)$\n$_pkg(c)$\n-\n");
+  fs::remove(tree / "T.app/Contents/MacOS/pkgutil");
+  fs::copy_file(tree / "slowtool", tree / "T.app/Contents/MacOS/pkgutil");
+  ::chmod((tree / "T.app/Contents/MacOS/pkgutil").c_str(), 0755);
+  auto app = start(std::make_unique<testing::FakeAuthorization>());
+  app->finishLaunching();
+  QTimer::singleShot(200, &app->dialog(), [&] { app->dialog().close(); });
+  QTimer::singleShot(20000, qApp, [] { ADD_FAILURE() << "closing the dialog did not quit"; qApp->quit(); });
+  qApp->exec();
+  app->terminate();
+  EXPECT_FALSE(app->window().isVisible());
+  EXPECT_TRUE(alert.shown.empty());
+}
+
+TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {
+  if (::geteuid() != 0) GTEST_SKIP() << "the privileged runs start directly only as root";
+  tree.write("home/Documents/Harp/Samples/a.wav", "a");
+  tree.write("home/Documents/Harp Read Me.rtf", "r");
+  tree.write("home/Library/Preferences/com.k.Harp.plist", "");
+  tree.write("receipts/com.k.pkg.Harp.plist", "<plist/>");
+  tree.write("receipts/com.k.pkg.Harp.bom", "");
+  PlistDict bank;
+  bank.set("bank_path", PlistValue("/x"));
+  PlistDict banks;
+  banks.set("Harp", PlistValue(bank));
+  banks.set("Drums", PlistValue(bank));
+  PlistDict domain;
+  domain.set("Banks", PlistValue(banks));
+  ASSERT_TRUE(writePlistFile(home() + "/Library/Preferences/com.k.P.plist", domain, PlistFormat::Binary));
+  ASSERT_TRUE(writePlistFile(tree / "any/com.k.P.plist", domain, PlistFormat::Xml));
+  makeBundle("Harp\nK\n-\n~/Documents/Harp\n~/Documents/Harp Read Me.rtf\n"
+             "~/Library/Preferences/com.k.P.plist$_var(Banks/Harp)$\n"
+             "$_plist(~/Library/Preferences/com.k.Harp.plist)$\n$_pkg(com.k.pkg.Harp)$\n-\n"
+             "Other\nK\n-\n~/Library/Preferences/com.k.P.plist$_var(Banks/Drums)$\n-\n");
+  // The receipt test runs the package tool with the application's environment.
+  ::setenv("TAVO_TEST_RECEIPTS_DIR", (tree / "receipts").c_str(), 1);
+  auto app = start(makeRootAuthorization({"TAVO_TEST_RECEIPTS_DIR=" + tree / "receipts",
+                                          "TAVO_TEST_ROOT=" + tree / "root",
+                                          "TAVO_TEST_ANY_USER_PREFS=" + tree / "any"}));
+  app->finishLaunching();
+  waitForScan(*app);
+  Ui::MainWindow& ui = app->window().ui();
+  ASSERT_EQ(ui.listButton->count(), 2);
+  ASSERT_NE(ui.textView->toPlainText().indexOf("com.k.pkg.Harp"), -1);
+  ui.removeButton->click();
+
+  ASSERT_EQ(alert.shown.size(), 1u);
+  EXPECT_EQ(alert.shown[0], (std::vector<std::string>{"You are about to remove this product:", "Harp",
+                                                      "Remove", "Skip"}));
+  std::string trash = home() + "/.local/share/Trash";
+  for (const char* name : {"Harp", "Harp Read Me.rtf", "com.k.Harp.plist"}) {
+    EXPECT_TRUE(fs::exists(trash + "/files/" + name)) << name;
+    EXPECT_TRUE(fs::exists(trash + "/info/" + std::string(name) + ".trashinfo")) << name;
+  }
+  EXPECT_FALSE(fs::exists(home() + "/Documents/Harp"));
+  EXPECT_FALSE(fs::exists(tree / "receipts/com.k.pkg.Harp.plist"));
+  for (const std::string& file : {home() + "/Library/Preferences/com.k.P.plist", tree / "any/com.k.P.plist"}) {
+    PlistFile after = readPlistFile(file);
+    const PlistDict* left = after.dict.find("Banks")->dict();
+    EXPECT_FALSE(left->find("Harp")) << file;
+    EXPECT_TRUE(left->find("Drums")) << file;
+  }
+  ASSERT_EQ(ui.listButton->count(), 1);
+  EXPECT_EQ(ui.listButton->itemText(0), "Other");
+  EXPECT_EQ(ui.listButton->itemData(0).toLongLong(), 1);
+}
+
+}  // namespace
+}  // namespace tavo
+
+int main(int argc, char** argv) {
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
