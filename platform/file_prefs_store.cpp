@@ -1,4 +1,5 @@
 #include "platform/file_prefs_store.h"
+#include "platform/write_all.h"
 
 #include "platform/home_folder.h"
 
@@ -100,17 +101,6 @@ int openLocked(const std::string& path, bool create) {
       return fd.release();
   }
   return -1;
-}
-
-bool writeAll(int fd, const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // Replaces `path` with `bytes` through a temporary file in the same folder,

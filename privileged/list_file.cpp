@@ -1,4 +1,5 @@
 #include "privileged/list_file.h"
+#include "platform/write_all.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,17 +35,6 @@ bool privateFolderReady(const std::string& folder) {
   if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
     return false;
   return (st.st_mode & 0077) == 0 || ::chmod(folder.c_str(), 0700) == 0;
-}
-
-bool writeAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
