@@ -6,13 +6,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <fstream>
 #include <memory>
-#include <string>
-#include <vector>
+#include <sstream>
+#include <thread>
+#include <tuple>
 
 #include "core/uninstaller.h"
 #include "platform/file_prefs_store.h"
-#include "platform/folder_catalog.h"
 #include "platform/plist_file.h"
 #include "tests/fakes/capturing_log.h"
 #include "tests/fakes/fake_alert.h"
@@ -22,55 +23,63 @@
 
 namespace tavo::testing {
 
-class CoreFixture : public ::testing::Test {
+using Lines = std::vector<std::string>;
+
+inline PlistDict dict(std::vector<PlistDict::Entry> members) {
+  PlistDict d;
+  for (auto& [key, value] : members) d.set(key, std::move(value));
+  return d;
+}
+
+inline std::string slurp(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+class CoreFixture : public ::testing::Test, public ScanRelay {
  protected:
-  CoreFixture()
-      : root(resolveFolderPath(tree.path()).value_or(tree.path())),
-        home(root + "/home"),
-        homeEnv("HOME", home),
-        store(PrefsRoots{home + "/Library/Preferences", root + "/Library/Preferences", "host"},
-              log),
-        bundle(root + "/T.app") {
+  CoreFixture() {
     tree.mkdirs("home/Library/Preferences");
     tree.mkdirs("T.app/Contents/Resources/Products");
-    tree.write("pkgutil",
-               "#!/bin/sh\necho noise; echo noise >&2\n"
-               "case \"$2\" in com.ok.*) exit 0;; *) exit 1;; esac\n");
-    ::chmod((root + "/pkgutil").c_str(), 0755);
+    tree.write("pkgutil", "#!/bin/sh\necho noise; echo noise >&2\n"
+                          "case \"$2\" in com.ok.*) exit 0;; *) exit 1;; esac\n");
+    ::chmod((tree / "pkgutil").c_str(), 0755);
   }
-
-  /// A path under the temporary root.
-  std::string at(const std::string& rel) const { return root + "/" + rel; }
 
   void description(const std::string& name, const std::string& text) {
     tree.write("T.app/Contents/Resources/Products/" + name, text);
   }
-
-  void prefs(const std::string& domain, const PlistDict& dict) {
-    writePlistFile(home + "/Library/Preferences/" + domain + ".plist", dict, PlistFormat::Xml);
+  void prefs(const std::string& domain, const PlistDict& top) {
+    writePlistFile(home + "/Library/Preferences/" + domain + ".plist", top, PlistFormat::Xml);
   }
-
-  /// The controller, created on first use.
+  // The current user's "com.t" with `bank` as its first bank.
+  void firstBank(const std::string& name, PlistDict bank) {
+    prefs("com.t", dict({{"Banks", dict({{name, std::move(bank)}})}}));
+  }
+  UninstallerCollaborators collaborators() {
+    return {.store = store, .log = log, .bundle = bundle, .processInfo = processInfo,
+            .mainThread = ui, .packageTool = tree / "pkgutil", .listButton = &ui,
+            .textView = &ui, .removeButton = &ui, .authorization = authorization,
+            .alert = &alert, .trash = home + "/.local/share/Trash"};
+  }
+  /// The controller, created on first use; its start-up lines are cleared.
   Uninstaller& controller() {
     if (!unins) {
-      unins = std::make_unique<Uninstaller>(UninstallerCollaborators{
-          .store = store,
-          .log = log,
-          .bundle = bundle,
-          .processInfo = processInfo,
-          .mainThread = mainThread,
-          .packageTool = root + "/pkgutil",
-          .listButton = &listButton,
-          .textView = &textView,
-          .removeButton = &removeButton,
-          .authorization = authorization,
-          .alert = &alert,
-          .trash = root + "/home/.local/share/Trash"});
-      log.clear();  // the start-up lines; the creation test reads them itself
+      unins = std::make_unique<Uninstaller>(collaborators());
+      log.clear();
     }
     return *unins;
   }
-
+  void scan() {
+    Uninstaller& u = controller();
+    std::thread([&] { u.scan(*this); }).join();
+  }
+  void scanFinished() override { ui.note("finished"); }
+  void select(long tag) {
+    ui.selected = tag;
+    controller().listButtonValueChanged();
+  }
   /// Parses the one description file `text` and returns what was kept.
   const ProductList& parseOne(const std::string& text) {
     description("a.txt", text);
@@ -78,25 +87,14 @@ class CoreFixture : public ::testing::Test {
     return *controller().products();
   }
 
-  static std::vector<std::string> names(const ProductList& products) {
-    std::vector<std::string> out;
-    for (const auto& p : products) out.push_back(p->name().value_or("(null)"));
-    return out;
-  }
-
   TempTree tree;
-  std::string root;
-  std::string home;
-  ScopedEnv homeEnv;
+  std::string root = tree.path(), home = root + "/home";
+  ScopedEnv homeEnv{"HOME", home};
   CapturingLog log;
-  FilePrefsStore store;
-  Bundle bundle;
+  FilePrefsStore store{{home + "/Library/Preferences", root + "/Library/Preferences", "host"}, log};
+  Bundle bundle{root + "/T.app"};
   FakeProcessInfo processInfo;
-  QueueMainThread mainThread;
-  Journal journal;
-  FakePopUpButton listButton{journal};
-  FakeTextView textView{journal};
-  FakeButton removeButton{journal};
+  FakeControls ui;
   FakeAuthorization authorization;
   FakeAlert alert;
   std::unique_ptr<Uninstaller> unins;

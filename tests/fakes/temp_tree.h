@@ -1,14 +1,11 @@
 #pragma once
-// A temporary folder removed with everything in it, and helpers to lay out
-// files, links and environment variables for a test.
+// A temporary folder removed with everything in it, helpers to lay out files
+// in it, and an environment variable set for a scope.
 
-#include <ftw.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -22,10 +19,11 @@ class TempTree {
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavo-test-XXXXXX";
     // Without its own folder a test would lay its files out under "/".
     if (!::mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
+    path_ = std::filesystem::canonical(pattern);  // as the lister reports paths below it
   }
   ~TempTree() {
-    ::nftw(path_.c_str(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
+    std::error_code ignored;  // links inside are removed, never followed
+    std::filesystem::remove_all(path_, ignored);
   }
   TempTree(const TempTree&) = delete;
   TempTree& operator=(const TempTree&) = delete;
@@ -35,38 +33,19 @@ class TempTree {
 
   /// Creates the folder and its parents; returns its full path.
   std::string mkdirs(const std::string& rel) const {
-    std::string full = path_;
-    std::size_t start = 0;
-    while (start <= rel.size()) {
-      std::size_t slash = rel.find('/', start);
-      if (slash == std::string::npos) slash = rel.size();
-      full += "/" + rel.substr(start, slash - start);
-      ::mkdir(full.c_str(), 0755);
-      start = slash + 1;
-    }
-    return full;
+    std::error_code ignored;
+    std::filesystem::create_directories(*this / rel, ignored);
+    return *this / rel;
   }
-
   /// Writes a file, creating its folders; returns its full path.
   std::string write(const std::string& rel, const std::string& content = "") const {
     std::size_t slash = rel.rfind('/');
     if (slash != std::string::npos) mkdirs(rel.substr(0, slash));
-    std::ofstream(path_ + "/" + rel, std::ios::binary) << content;
-    return path_ + "/" + rel;
-  }
-
-  /// Makes `rel` a symbolic link to `target`; returns its full path.
-  std::string link(const std::string& target, const std::string& rel) const {
-    ::symlink(target.c_str(), (path_ + "/" + rel).c_str());
-    return path_ + "/" + rel;
+    std::ofstream(*this / rel, std::ios::binary) << content;
+    return *this / rel;
   }
 
  private:
-  static int removeOne(const char* p, const struct stat*, int, FTW*) {
-    ::chmod(p, 0700);
-    ::remove(p);
-    return 0;
-  }
   std::string path_;
 };
 
@@ -83,8 +62,6 @@ class ScopedEnv {
     else
       ::unsetenv(name_.c_str());
   }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
 
  private:
   std::string name_;

@@ -48,12 +48,6 @@ TEST_F(FilePrefsStoreTest, SearchListTakesTheFirstScopeThatHoldsTheKey) {
   EXPECT_FALSE(store.copyAppValue("k", "com.t"));
 }
 
-TEST_F(FilePrefsStoreTest, EachScopeReadsItsOwnFileOnly) {
-  ASSERT_TRUE(writePlistFile(prefs.anyUserFile("com.t"), dictOf({{"k", "any"}}), PlistFormat::Xml));
-  EXPECT_FALSE(store.copyValue("k", "com.t", PrefUser::Current, PrefHost::Any));
-  EXPECT_EQ(*store.copyValue("k", "com.t", PrefUser::Any, PrefHost::Current)->string(), "any");
-}
-
 TEST_F(FilePrefsStoreTest, DomainsThatNameNoFileReadEmptyAndAreNeverWritten) {
   for (const std::string& domain : std::vector<std::string>{"", ".", "..", "../escape", "a/b", std::string("a\0b", 3)}) {
     EXPECT_FALSE(store.pathFor(domain, PrefUser::Current, PrefHost::Any)) << domain;

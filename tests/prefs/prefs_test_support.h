@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "platform/file_prefs_store.h"
 
@@ -53,6 +54,14 @@ inline PlistDict dictOf(std::initializer_list<std::pair<std::string, PlistValue>
   PlistDict d;
   for (const auto& [k, v] : entries) d.set(k, v);
   return d;
+}
+
+/// `dict` without the entry at the end of the exact key path `names`.
+inline PlistDict withoutEntry(PlistDict dict, const std::vector<std::string>& names) {
+  PlistValue* node = dict.find(names[0]);
+  for (std::size_t i = 1; i + 1 < names.size(); ++i) node = node->dict()->find(names[i]);
+  node->dict()->remove(names.back());
+  return dict;
 }
 
 /// A banks dictionary of the player's shape, with a mixture of kinds at every

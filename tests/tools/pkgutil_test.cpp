@@ -1,44 +1,34 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <string>
-#include <vector>
-
-#include "tests/tools/tool_process.h"
+#include "tests/fakes/tool_process.h"
 
 namespace {
 
-using tavo::test::exists;
-using tavo::test::readFile;
-using tavo::test::ToolRun;
-using tavo::test::runTool;
-using tavo::test::TempDir;
-using tavo::test::writeFile;
+using namespace tavo::test;
+using Strings = std::vector<std::string>;
 
-// A receipts folder and a root folder for the test build of the tool.
+// A receipt com.x in a receipts folder, and a root folder for the test build of the tool.
 class Pkgutil : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_FALSE(dir_.path().empty());
-    writeFile(receipts() + "/com.x.plist", "<plist/>");
-    writeFile(receipts() + "/com.x.bom", "");
-  }
+  void SetUp() override { writeFile(receipts() + "/com.x.plist", "<plist/>"); }
   std::string receipts() const { return dir_ / "receipts"; }
   std::string root() const { return dir_ / "root"; }
-  ToolRun pkgutil(const std::string& option, const std::string& id) {
-    return runTool(TAVO_PKGUTIL_TESTROOT, {option, id},
+  ToolRun pkgutil(const Strings& args) {
+    return runTool(TAVO_PKGUTIL_TESTROOT, args,
                    {"TAVO_TEST_RECEIPTS_DIR=" + receipts(), "TAVO_TEST_ROOT=" + root()});
   }
-
   TempDir dir_;
 };
 
-TEST_F(Pkgutil, FilesPrintsTheBillOfMaterials) {
-  const std::string bom = "./Applications/TAVO.app\nApplications/TAVO.app/Contents\nLibrary/Audio\n";
+TEST_F(Pkgutil, FilesPrintsTheBillOfMaterialsAndForgetRemovesTheReceipt) {
+  const std::string bom = "./Applications/TAVO.app\nApplications/TAVO.app/Contents\nLibrary\n";
   writeFile(receipts() + "/com.x.bom", bom);
-  ToolRun run = pkgutil("--files", "com.x");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, bom);
+  ToolRun files = pkgutil({"--files", "com.x"}), forget = pkgutil({"--forget", "com.x"});
+  EXPECT_EQ(files.status, 0);
+  EXPECT_EQ(files.out, bom);
+  EXPECT_EQ(forget.status, 0) << forget.err;
+  EXPECT_EQ(forget.out, "Forgot package 'com.x' on '/'.\n");
+  EXPECT_FALSE(exists(receipts() + "/com.x.plist") || exists(receipts() + "/com.x.bom"));
 }
 
 TEST_F(Pkgutil, AMissingReceiptIsReportedForEveryOption) {
@@ -46,7 +36,7 @@ TEST_F(Pkgutil, AMissingReceiptIsReportedForEveryOption) {
   writeFile(receipts() + "/com.bomonly.bom", "x\n");
   for (const char* option : {"--files", "--forget", "--unlink"}) {
     for (const std::string id : {"com.none", "com.dir", "com.bomonly"}) {
-      ToolRun run = pkgutil(option, id);
+      ToolRun run = pkgutil({option, id});
       EXPECT_EQ(run.status, 1) << option << " " << id;
       EXPECT_EQ(run.err, "No receipt for '" + id + "' found at '/'.\n");
       EXPECT_EQ(run.out, "");
@@ -57,48 +47,33 @@ TEST_F(Pkgutil, AMissingReceiptIsReportedForEveryOption) {
 
 TEST_F(Pkgutil, RefusesWhatIsNotAPlainIdentifierOrCommandLine) {
   writeFile(dir_ / "outside.plist", "<plist/>");
-  const std::vector<std::vector<std::string>> bad = {
-      {"--forget", ""},       {"--forget", "."},     {"--forget", ".."},
-      {"--forget", "a/b"},    {"--forget", "../outside"}, {"--forget", "/com.x"},
-      {"--files", "../receipts/com.x"}, {"--unlink", "./com.x"},
-      {},                     {"--forget"},          {"--erase", "com.x"},
-      {"--forget", "com.x", "extra"},
-  };
-  for (const std::vector<std::string>& args : bad) {
-    ToolRun run = runTool(TAVO_PKGUTIL_TESTROOT, args,
-                      {"TAVO_TEST_RECEIPTS_DIR=" + receipts(), "TAVO_TEST_ROOT=" + root()});
-    EXPECT_EQ(run.status, 1) << (args.empty() ? "" : args.back());
+  const Strings bad[] = {
+      {"--forget", ""}, {"--forget", "."}, {"--forget", ".."}, {"--forget", "a/b"},
+      {"--forget", "../outside"}, {"--forget", "/com.x"}, {"--files", "../receipts/com.x"},
+      {"--unlink", "./com.x"}, {}, {"--forget"}, {"--erase", "com.x"}, {"--forget", "com.x", "x"}};
+  for (const Strings& args : bad) {
+    ToolRun run = pkgutil(args);
+    EXPECT_EQ(run.status, 1) << ::testing::PrintToString(args);
     EXPECT_EQ(run.out, "");
   }
   EXPECT_TRUE(exists(receipts() + "/com.x.plist") && exists(dir_ / "outside.plist"));
 }
 
-TEST_F(Pkgutil, ForgetRemovesTheReceipt) {
-  ToolRun run = pkgutil("--forget", "com.x");
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out, "Forgot package 'com.x' on '/'.\n");
-  EXPECT_FALSE(exists(receipts() + "/com.x.plist") || exists(receipts() + "/com.x.bom"));
-  EXPECT_EQ(pkgutil("--files", "com.x").status, 1);
-}
-
 TEST_F(Pkgutil, UnlinkRemovesTheListedFilesAndOnlyEmptyFolders) {
   writeFile(root() + "/Applications/TAVO.app/Contents/binary", "b");
-  writeFile(root() + "/Library/Audio/Plug-Ins/VST3/TAVO.vst3", "v");
-  writeFile(root() + "/Library/Audio/Plug-Ins/VST3/Other.vst3", "another package's");
+  writeFile(root() + "/Library/VST3/TAVO.vst3", "v");
+  writeFile(root() + "/Library/VST3/Other.vst3", "another package's");
   writeFile(dir_ / "target/kept", "k");
-  ASSERT_EQ(symlink((dir_ / "target").c_str(), (root() + "/Applications/TAVO.app/Contents/lib").c_str()), 0);
+  const std::string link = root() + "/Applications/TAVO.app/Contents/lib";
+  ASSERT_EQ(symlink((dir_ / "target").c_str(), link.c_str()), 0);
   // Shallow paths first, so that only the tool's own order can make it work.
   writeFile(receipts() + "/com.x.bom",
             ".\n./Applications\n./Applications/TAVO.app\n./Applications/TAVO.app/Contents\n"
             "./Applications/TAVO.app/Contents/binary\n./Applications/TAVO.app/Contents/lib\n"
-            "Library\nLibrary/Audio\nLibrary/Audio/Plug-Ins\nLibrary/Audio/Plug-Ins/VST3\n"
-            "Library/Audio/Plug-Ins/VST3/TAVO.vst3\n./Library/missing/file\n");
-
-  ToolRun run = pkgutil("--unlink", "com.x");
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_FALSE(exists(root() + "/Applications"));
-  EXPECT_FALSE(exists(root() + "/Library/Audio/Plug-Ins/VST3/TAVO.vst3"));
-  EXPECT_EQ(readFile(root() + "/Library/Audio/Plug-Ins/VST3/Other.vst3"), "another package's");
+            "Library\nLibrary/VST3\nLibrary/VST3/TAVO.vst3\n./Library/missing/file\n");
+  EXPECT_EQ(pkgutil({"--unlink", "com.x"}).status, 0);
+  EXPECT_FALSE(exists(root() + "/Applications") || exists(root() + "/Library/VST3/TAVO.vst3"));
+  EXPECT_EQ(readFile(root() + "/Library/VST3/Other.vst3"), "another package's");
   EXPECT_EQ(readFile(dir_ / "target/kept"), "k");  // the link went, not what it points to
   EXPECT_TRUE(exists(root()) && exists(receipts() + "/com.x.plist"));
 }
@@ -109,8 +84,7 @@ TEST_F(Pkgutil, UnlinkNeverLeavesItsRoot) {
   std::filesystem::create_directories(root());
   ASSERT_EQ(symlink((dir_ / "elsewhere").c_str(), (root() + "/out").c_str()), 0);
   writeFile(receipts() + "/com.x.bom", "../victim\n./a/../../victim\nout/victim\n");
-  ToolRun run = pkgutil("--unlink", "com.x");
-  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(pkgutil({"--unlink", "com.x"}).status, 1);
   EXPECT_TRUE(exists(dir_ / "victim") && exists(dir_ / "elsewhere/victim"));
 }
 
