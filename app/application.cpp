@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include <QAction>
+#include <QMessageBox>
 
 #include "platform/syslog_system_log.h"
 #include "ui_main_window.h"
@@ -46,6 +47,11 @@ Application::Application(ApplicationSetup setup)
   QObject::connect(ui.removeButton, &QPushButton::clicked, &window_,
                    [controller] { controller->removeClicked(); });
   QObject::connect(ui.actionQuit, &QAction::triggered, &window_, [this] { window_.close(); });
+  QObject::connect(ui.actionAbout, &QAction::triggered, &window_, [this] {
+    QString name = QString::fromStdString(bundle_.applicationName());
+    QMessageBox::about(&window_, QStringLiteral("About ") + name,
+                       name + QStringLiteral(" removes the TAVO Player and its sample libraries."));
+  });
 
   delegate_ = std::make_unique<TAVO_UninstallerAppDelegate>(bundle_.bundlePath(), log_, mainThread_);
   delegate_->setWindow(&window_);
