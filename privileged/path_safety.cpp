@@ -88,18 +88,6 @@ constexpr Rule kRules[] = {
     {Base::Trash, "", Match::SelfAncestorOrIn, "is the Trash, holds it or lies in it"},
 };
 
-// Splits on "/"; empty pieces ("//", a trailing "/") are dropped.
-Parts split(const std::string& path) {
-  Parts parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
 
 std::string join(const Parts& parts) {
   if (parts.empty()) return "/";
@@ -113,7 +101,7 @@ std::optional<std::string> malformed(const std::string& path) {
   if (path.find('\0') != std::string::npos) return "holds a NUL";
   if (path.find('\n') != std::string::npos) return "holds a line feed";
   if (path[0] != '/') return "is not an absolute path";
-  for (const std::string& part : split(path)) {
+  for (const std::string& part : splitPath(path)) {
     if (part == "." || part == "..") return "holds a \".\" or \"..\" component";
   }
   return std::nullopt;
@@ -127,7 +115,7 @@ std::optional<Parts> resolveExisting(const Parts& parts) {
     std::unique_ptr<char, decltype(&std::free)> real(realpath(join(prefix).c_str(), nullptr),
                                                      &std::free);
     if (real) {
-      Parts out = split(real.get());
+      Parts out = splitPath(real.get());
       out.insert(out.end(), parts.begin() + static_cast<std::ptrdiff_t>(n), parts.end());
       return out;
     }
@@ -144,7 +132,7 @@ std::optional<Parts> parentsResolved(const Parts& parts) {
 
 // The folder as written and fully resolved: either may be how a path names it.
 std::vector<Parts> spellings(const std::string& folder) {
-  Parts written = split(folder);
+  Parts written = splitPath(folder);
   std::vector<Parts> out{written};
   std::optional<Parts> resolved = resolveExisting(written);
   if (resolved && *resolved != written) out.push_back(*resolved);
@@ -192,7 +180,7 @@ bool matches(const Parts& path, const Parts& folder, Match match) {
 
 std::optional<std::string> refusedByTable(const Parts& path, const Bases& bases) {
   for (const Rule& rule : kRules) {
-    Parts relative = split(rule.folder);
+    Parts relative = splitPath(rule.folder);
     for (Parts folder : basesOf(rule.base, bases)) {
       folder.insert(folder.end(), relative.begin(), relative.end());
       if (matches(path, folder, rule.match)) return std::string(rule.reason);
@@ -203,9 +191,21 @@ std::optional<std::string> refusedByTable(const Parts& path, const Bases& bases)
 
 }  // namespace
 
+std::vector<std::string> splitPath(const std::string& path) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end > start) parts.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return parts;
+}
+
 std::optional<std::string> resolveParents(const std::string& path) {
   if (malformed(path)) return std::nullopt;
-  std::optional<Parts> parts = parentsResolved(split(path));
+  std::optional<Parts> parts = parentsResolved(splitPath(path));
   if (!parts) return std::nullopt;
   return join(*parts);
 }
@@ -217,10 +217,10 @@ std::optional<std::string> refusalReason(const std::string& path, const SafetyCo
   if (malformed(context.trash)) return "no valid Trash folder to protect";
 
   Bases bases{spellings(context.home), spellings(context.home), spellings(context.trash)};
-  bases.homes.push_back(split("/Users/*"));
-  bases.homes.push_back(split("/home/*"));
+  bases.homes.push_back(splitPath("/Users/*"));
+  bases.homes.push_back(splitPath("/home/*"));
 
-  Parts written = split(path);
+  Parts written = splitPath(path);
   if (std::optional<std::string> why = refusedByTable(written, bases)) return why;
   std::optional<Parts> resolved = parentsResolved(written);
   if (!resolved) return "its parent folders cannot be resolved";

@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavo {
 
@@ -14,6 +15,9 @@ struct SafetyContext {
   std::string home;
   std::string trash;
 };
+
+/// The components of `path`; empty pieces ("//", a trailing "/") are dropped.
+std::vector<std::string> splitPath(const std::string& path);
 
 /// The path with the symbolic links of its parent folders resolved and its last
 /// component kept as written, so that a link names itself; parents that do not

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "privileged/path_safety.h"
+
 namespace {
 
 using Parts = std::vector<std::string>;
@@ -91,18 +93,6 @@ bool readBom(const std::string& path, std::vector<std::string>& lines, std::stri
   }
   if (!line.empty()) lines.push_back(line);
   return true;
-}
-
-Parts split(const std::string& path) {
-  Parts parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
 }
 
 std::string join(const std::string& root, const Parts& parts) {
@@ -178,7 +168,7 @@ int unlinkFiles(const std::string& bom, const std::string& root) {
   int status = 0;
   std::vector<Parts> paths;
   for (const std::string& line : lines) {
-    Parts parts = split(line);
+    Parts parts = tavo::splitPath(line);
     if (!parts.empty() && parts.front() == ".") parts.erase(parts.begin());  // "./x", and "." for the root
     bool plain = std::none_of(parts.begin(), parts.end(), [](const std::string& part) {
       return part == "." || part == "..";
