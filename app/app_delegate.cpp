@@ -4,6 +4,7 @@
 #include <QMenuBar>
 
 #include "platform/bundle.h"
+#include "platform/log_lines.h"
 
 namespace tavo {
 
@@ -21,9 +22,13 @@ std::string TAVO_UninstallerAppDelegate::applicationName(const std::string& bund
   return Bundle(bundlePath).applicationName();
 }
 
+QString TAVO_UninstallerAppDelegate::menuText(const std::string& name) {
+  return QString::fromStdString(name).replace(QLatin1Char('&'), QStringLiteral("&&"));
+}
+
 void TAVO_UninstallerAppDelegate::applicationDidFinishLaunching() {
   std::string name = applicationName(bundlePath_);
-  log_.line("Test " + name);
+  log_.line(loglines::kTest + name);
   if (_window) {
     _window->setWindowTitle(QString::fromStdString(name));
     _window->hide();
@@ -43,7 +48,7 @@ void TAVO_UninstallerAppDelegate::applicationDidFinishLaunching() {
 void TAVO_UninstallerAppDelegate::updateMenus() {
   if (!_window) return;
   const QString placeholder = QStringLiteral("TAVO_Uninstaller");
-  const QString name = QString::fromStdString(applicationName(bundlePath_));
+  const QString name = menuText(applicationName(bundlePath_));
   for (QAction* top : _window->menuBar()->actions()) {
     QMenu* submenu = top->menu();
     if (!submenu) continue;

@@ -12,7 +12,7 @@
 
 #include "app/main_window.h"
 #include "app/progress_dialog.h"
-#include "app/qt_controls.h"
+#include "app/qt_main_thread.h"
 #include "core/scan_relay.h"
 #include "core/uninstaller.h"
 #include "platform/system_log.h"
@@ -62,6 +62,8 @@ class TAVO_UninstallerAppDelegate {
   /// The bundle's last path component without its four-character extension;
   /// a component shorter than that is the name itself.
   static std::string applicationName(const std::string& bundlePath);
+  /// `name` as a menu title shows it: "&" would otherwise mark a shortcut.
+  static QString menuText(const std::string& name);
 
  private:
   std::string bundlePath_;

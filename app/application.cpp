@@ -3,22 +3,12 @@
 #include <QAction>
 #include <QMessageBox>
 
-#include "platform/syslog_system_log.h"
 #include "ui_main_window.h"
 
 namespace tavo {
-namespace {
-
-std::unique_ptr<SystemLog> logUnless(SystemLog* given, const std::string& bundlePath) {
-  if (given) return nullptr;
-  return std::make_unique<SyslogSystemLog>(Bundle(bundlePath).applicationName());
-}
-
-}  // namespace
 
 Application::Application(ApplicationSetup setup)
-    : ownLog_(logUnless(setup.log, setup.bundlePath)),
-      log_(setup.log ? *setup.log : *ownLog_),
+    : log_(setup.log),
       bundle_(setup.bundlePath),
       store_(setup.prefsRoots, log_),
       authorization_(std::move(setup.authorization)),
@@ -33,13 +23,15 @@ Application::Application(ApplicationSetup setup)
       .bundle = bundle_,
       .processInfo = processInfo_,
       .mainThread = mainThread_,
-      .packageTool = bundle_.pathForAuxiliaryExecutable("pkgutil").value_or(""),
-      .listButton = &listButton_,
-      .textView = &textView_,
-      .removeButton = &removeButton_,
       .authorization = *authorization_,
+      .packageTool = bundle_.pathForAuxiliaryExecutable("pkgutil").value_or(""),
       .alert = setup.alert ? setup.alert : &qtAlert_,
-      .trash = setup.trash});
+      .home = setup.home,
+      .trash = setup.trash,
+      .privateFolder = setup.privateFolder});
+  unins->setListButton(&listButton_);
+  unins->setTextView(&textView_);
+  unins->setRemoveButton(&removeButton_);
   Uninstaller* controller = unins.get();
   Ui::MainWindow& ui = window_.ui();
   QObject::connect(ui.listButton, &QComboBox::activated, &window_,
@@ -48,9 +40,11 @@ Application::Application(ApplicationSetup setup)
                    [controller] { controller->removeClicked(); });
   QObject::connect(ui.actionQuit, &QAction::triggered, &window_, [this] { window_.close(); });
   QObject::connect(ui.actionAbout, &QAction::triggered, &window_, [this] {
+    // A window title shows "&" as it is; only menu texts need it doubled.
     QString name = QString::fromStdString(bundle_.applicationName());
     QMessageBox::about(&window_, QStringLiteral("About ") + name,
-                       name + QStringLiteral(" removes the TAVO Player and its sample libraries."));
+                       name.toHtmlEscaped() +
+                           QStringLiteral(" removes the TAVO Player and its sample libraries."));
   });
 
   delegate_ = std::make_unique<TAVO_UninstallerAppDelegate>(bundle_.bundlePath(), log_, mainThread_);

@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/progress_dialog.h"
 #include "app/qt_controls.h"
+#include "app/qt_main_thread.h"
 #include "core/uninstaller.h"
 #include "platform/authorization.h"
 #include "platform/bundle.h"
@@ -23,8 +24,10 @@ struct ApplicationSetup {
   std::string bundlePath;                        // the .app folder
   PrefsRoots prefsRoots;                          // the preference folders
   std::unique_ptr<Authorization> authorization;  // administrator rights
-  std::string trash;                              // "" for the user's Trash
-  SystemLog* log = nullptr;                       // null: syslog and stderr
+  std::string home;                               // the user's home folder
+  std::string trash;                              // the user's Trash folder
+  std::string privateFolder;                      // private to the user, for the list file
+  SystemLog& log;                                 // outlives the application
   Alert* alert = nullptr;                         // null: a QMessageBox
 };
 
@@ -43,7 +46,6 @@ class Application {
   ProgressDialog& dialog() { return dialog_; }
 
  private:
-  std::unique_ptr<SystemLog> ownLog_;
   SystemLog& log_;
   Bundle bundle_;
   FilePrefsStore store_;

@@ -14,12 +14,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
 MainWindow::~MainWindow() = default;
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  // Process-wide: a close arriving while the application terminates is not
-  // a second request to quit.
-  static bool bclose = true;
+  // A close arriving while the application terminates is not a second
+  // request to quit.
   event->accept();
-  if (!bclose) return;
-  bclose = false;
+  if (!bclose_) return;
+  bclose_ = false;
   QCoreApplication::quit();
 }
 

@@ -24,6 +24,7 @@ class MainWindow : public QMainWindow {
 
  private:
   std::unique_ptr<Ui::MainWindow> ui_;
+  bool bclose_ = true;  // cleared by the first close, which quits
 };
 
 }  // namespace tavo

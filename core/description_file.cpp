@@ -5,44 +5,43 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
+
+#include "base/io.h"
+#include "base/unique_fd.h"
 
 namespace tavo {
 namespace {
 
-// Closes the descriptor on every way out.
-class Fd {
- public:
-  explicit Fd(int fd) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
+bool readWhole(const std::string& path, std::string& text, std::string& why) {
+  if (path.find('\0') != std::string::npos) {
+    why = "its path holds a NUL";
+    return false;
   }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
-bool readWhole(const std::string& path, std::string& text) {
-  if (path.find('\0') != std::string::npos) return false;
   // Non-blocking so that a pipe put where a file belongs cannot stall the scan.
-  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   struct stat st;
-  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  std::array<char, 65536> chunk;
-  for (;;) {
-    ssize_t n = ::read(fd.get(), chunk.data(), chunk.size());
-    if (n == 0) return true;
-    if (n < 0) return false;
-    text.append(chunk.data(), static_cast<std::size_t>(n));
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+    why = std::string("cannot open it: ") + std::strerror(errno);
+    return false;
   }
+  if (!S_ISREG(st.st_mode)) {
+    why = "it is not a regular file";
+    return false;
+  }
+  if (!readAll(fd.get(), text)) {
+    why = std::string("cannot read it: ") + std::strerror(errno);
+    return false;
+  }
+  return true;
 }
 
-bool isAscii(const std::string& text) {
-  for (unsigned char c : text)
-    if (c > 0x7F) return false;
-  return true;
+// The offset of the first byte above 0x7F, or npos for 7-bit ASCII.
+std::size_t firstNonAscii(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if (static_cast<unsigned char>(text[i]) > 0x7F) return i;
+  return std::string::npos;
 }
 
 struct Token {
@@ -72,9 +71,14 @@ bool cutDomain(const std::string& line, std::size_t tokenAt, std::string& domain
 
 }  // namespace
 
-bool readDescriptionLines(const std::string& path, std::vector<std::string>& lines) {
+bool readDescriptionLines(const std::string& path, std::vector<std::string>& lines,
+                          std::string& why) {
   std::string text;
-  if (!readWhole(path, text) || !isAscii(text)) return false;
+  if (!readWhole(path, text, why)) return false;
+  if (std::size_t at = firstNonAscii(text); at != std::string::npos) {
+    why = "it is not 7-bit ASCII (a byte above 0x7F at offset " + std::to_string(at) + ")";
+    return false;
+  }
   lines.clear();
   std::size_t start = 0;
   for (;;) {

@@ -8,10 +8,11 @@ namespace tavo {
 
 /// The file's lines, split at every "\n" and at nothing else (a "\r" stays
 /// on its line; a final line break gives a last, empty line). False, with
-/// `lines` untouched, when the file cannot be opened, is not a regular file,
-/// or is not 7-bit ASCII: a single byte above 0x7F makes the whole file
-/// undecodable, as the platform's ASCII decoding does.
-bool readDescriptionLines(const std::string& path, std::vector<std::string>& lines);
+/// `lines` untouched and `why` saying why, when the file cannot be opened or
+/// read, is not a regular file, or is not 7-bit ASCII: a single byte above
+/// 0x7F makes the whole file undecodable, as the platform's ASCII decoding does.
+bool readDescriptionLines(const std::string& path, std::vector<std::string>& lines,
+                          std::string& why);
 
 struct BodyLine {
   enum class Kind {

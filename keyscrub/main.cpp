@@ -1,6 +1,8 @@
 // keyscrub DOMAIN KEY [KEY...]
 // Removes one entry from a preference value shared by all users. Prints
-// nothing and always exits 0: the caller does not observe the outcome.
+// nothing. Exits 0 whether or not there was an entry to remove, and 1 only
+// when the changed value could not be written back, so that the caller can
+// tell the user the value is still there (never 126 or 127, pkexec's own).
 
 #include <cstdlib>
 #include <string>
@@ -33,6 +35,7 @@ int main(int argc, char** argv) {
   }
   tavo::NullLog log;
   tavo::FilePrefsStore store(roots(), log);
-  tavo::keyscrub::deleteConfigKeyAnyUser(store, domain, names);
-  return 0;
+  bool writeFailed = false;
+  tavo::keyscrub::deleteConfigKeyAnyUser(store, domain, names, &writeFailed);
+  return writeFailed ? 1 : 0;
 }

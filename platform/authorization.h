@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_log.h"
+
 namespace tavo {
 
 /// An authorisation reference: what a granted request is remembered on.
@@ -64,10 +66,12 @@ class NoAuthorization final : public Authorization {
 };
 
 /// The authorisation of this build: direct child processes when the process
-/// already runs as root, polkit and pkexec otherwise.
-std::unique_ptr<Authorization> makeSystemAuthorization();
+/// already runs as root, polkit and pkexec otherwise. Failures to start a
+/// program or to reach polkit are written to `log`, which must outlive it.
+std::unique_ptr<Authorization> makeSystemAuthorization(SystemLog& log);
 
 /// The root branch alone, starting programs with exactly `environment`.
-std::unique_ptr<Authorization> makeRootAuthorization(std::vector<std::string> environment);
+std::unique_ptr<Authorization> makeRootAuthorization(std::vector<std::string> environment,
+                                                     SystemLog& log);
 
 }  // namespace tavo

@@ -7,17 +7,11 @@
 #include <algorithm>
 #include <memory>
 
+#include "base/path.h"
 #include "platform/file_system.h"
 
 namespace tavo {
 namespace {
-
-std::string parentOf(const std::string& path) {
-  std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
 
 // A name's extension is the text after its last dot; a leading dot (".txt")
 // starts a hidden name, not an extension.
@@ -54,7 +48,7 @@ std::optional<Bundle> Bundle::mainBundle() {
     }
     exe.resize(exe.size() * 2);
   }
-  return Bundle(parentOf(parentOf(parentOf(exe))));
+  return Bundle(parentPath(parentPath(parentPath(exe))));
 }
 
 std::string Bundle::resourcePath() const { return bundlePath_ + "/Contents/Resources"; }

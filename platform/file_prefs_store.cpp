@@ -1,19 +1,22 @@
 #include "platform/file_prefs_store.h"
-#include "platform/write_all.h"
 
-#include "platform/home_folder.h"
-
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
+#include <cctype>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <utility>
+
+#include "base/io.h"
+#include "base/path.h"
+#include "base/unique_fd.h"
+#include "platform/log_lines.h"
 
 namespace tavo {
 namespace {
@@ -41,11 +44,6 @@ bool namesAFile(const std::string& domain) {
          domain.find('/') == std::string::npos && domain.find('\0') == std::string::npos;
 }
 
-std::string parentOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-}
-
 // Creates the missing folders of `dir`.
 void makeFolders(const std::string& dir, mode_t mode) {
   for (std::size_t pos = 1; pos != std::string::npos;) {
@@ -59,48 +57,53 @@ bool isFolder(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  ~Fd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  Fd& operator=(Fd&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  int get() const { return fd_; }
-  int release() {
-    int fd = fd_;
-    fd_ = -1;
-    return fd;
-  }
-
- private:
-  int fd_;
-};
-
-// Opens and exclusively locks the file at `path`, making sure the lock is on
-// the file that the path names now: another writer may have replaced it
-// while we waited. -1 when it cannot be opened (for instance when missing
-// and `create` is false).
-int openLocked(const std::string& path, bool create) {
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    int flags = O_RDONLY | O_CLOEXEC | (create ? O_CREAT : 0);
-    Fd fd(::open(path.c_str(), flags, 0600));
-    if (fd.get() < 0) return -1;
+// Locks the folder that holds the domain's files. A folder is there before
+// and after, so the lock never leaves a file behind, not even when its
+// holder is killed. Checked to be the folder the path names now, since
+// another process may have replaced it while we waited. -1 when it cannot
+// be opened.
+int openLockedFolder(const std::string& folder) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid()) return -1;
     while (::flock(fd.get(), LOCK_EX) != 0) {
       if (errno != EINTR) return -1;
     }
     struct stat locked {}, named {};
     if (::fstat(fd.get(), &locked) != 0) return -1;
-    if (::stat(path.c_str(), &named) == 0 && named.st_dev == locked.st_dev &&
+    if (::stat(folder.c_str(), &named) == 0 && named.st_dev == locked.st_dev &&
         named.st_ino == locked.st_ino)
       return fd.release();
   }
+  errno = EAGAIN;
   return -1;
+}
+
+// True for "FILE.XXXXXX", the temporary name replaceFile gives a new FILE.
+bool isTemporaryOf(const std::string& name, const std::string& file) {
+  if (name.size() != file.size() + 7 || name.compare(0, file.size(), file) != 0 ||
+      name[file.size()] != '.')
+    return false;
+  for (std::size_t i = file.size() + 1; i < name.size(); ++i)
+    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
+  return true;
+}
+
+// Removes what a killed write-back of `file` left in the locked folder: with
+// the lock held, no write of ours is under way there.
+void removeStaleTemporaries(int folderFd, const std::string& file) {
+  int copy = ::dup(folderFd);
+  if (copy < 0) return;
+  DIR* dir = ::fdopendir(copy);
+  if (!dir) {
+    ::close(copy);
+    return;
+  }
+  std::vector<std::string> stale;
+  while (const dirent* entry = ::readdir(dir))
+    if (isTemporaryOf(entry->d_name, file)) stale.emplace_back(entry->d_name);
+  ::closedir(dir);
+  for (const std::string& name : stale) ::unlinkat(folderFd, name.c_str(), 0);
 }
 
 // Replaces `path` with `bytes` through a temporary file in the same folder,
@@ -109,8 +112,8 @@ bool replaceFile(const std::string& path, const std::string& bytes, const struct
   std::string tmpl = path + ".XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
-  Fd fd(::mkostemp(name.data(), O_CLOEXEC));
-  if (fd.get() < 0) return false;
+  UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
+  if (!fd.valid()) return false;
   bool ok = writeAll(fd.get(), bytes);
   if (ok && old) {
     ok = ::fchmod(fd.get(), old->st_mode & 07777) == 0;
@@ -121,7 +124,11 @@ bool replaceFile(const std::string& path, const std::string& bytes, const struct
   }
   ok = ok && ::fsync(fd.get()) == 0;
   if (ok) ok = ::rename(name.data(), path.c_str()) == 0;
-  if (!ok) ::unlink(name.data());
+  if (!ok) {
+    int err = errno;  // for the caller's log line
+    ::unlink(name.data());
+    errno = err;
+  }
   return ok;
 }
 
@@ -143,34 +150,23 @@ std::string readHostId() {
 
 }  // namespace
 
-class FilePrefsStore::FileLock final : public PrefsDomainLock {
+// The folder lock of one domain file, released when destroyed.
+class FilePrefsStore::FolderLock final : public PrefsDomainLock {
  public:
-  FileLock(FilePrefsStore& store, std::string path, int fd, bool created)
-      : store_(store), path_(std::move(path)), fd_(fd), created_(created) {
-    if (fd_ >= 0) store_.heldLocks_[path_] = fd_;
+  FolderLock(FilePrefsStore& store, std::string folder, UniqueFd fd)
+      : store_(store), folder_(std::move(folder)), fd_(std::move(fd)) {
+    store_.heldLocks_[folder_] = fd_.get();
   }
-  ~FileLock() override {
-    if (fd_ < 0) return;
-    store_.heldLocks_.erase(path_);
-    // The file made only to be locked goes again if nothing was written to
-    // it; it holds no one's data.
-    struct stat locked {}, named {};
-    if (created_ && ::fstat(fd_, &locked) == 0 && locked.st_size == 0 &&
-        ::lstat(path_.c_str(), &named) == 0 && named.st_ino == locked.st_ino &&
-        named.st_dev == locked.st_dev)
-      ::unlink(path_.c_str());
-    ::close(fd_);  // closing the last descriptor releases the lock
-  }
+  ~FolderLock() override { store_.heldLocks_.erase(folder_); }  // closing releases it
 
  private:
   FilePrefsStore& store_;
-  std::string path_;
-  int fd_;
-  bool created_;
+  std::string folder_;
+  UniqueFd fd_;
 };
 
-PrefsRoots PrefsRoots::forCurrentUser() {
-  return PrefsRoots{currentHomeFolder() + "/Library/Preferences", "/Library/Preferences", readHostId()};
+PrefsRoots PrefsRoots::forUser(const std::string& home) {
+  return PrefsRoots{home + "/Library/Preferences", "/Library/Preferences", readHostId()};
 }
 
 FilePrefsStore::FilePrefsStore(PrefsRoots roots, SystemLog& log)
@@ -231,14 +227,14 @@ bool FilePrefsStore::synchronize(const std::string& domain, PrefUser user, PrefH
 }
 
 bool FilePrefsStore::writeLocked(const std::string& path, const Pending& pending) {
-  auto held = heldLocks_.find(path);
-  Fd ownLock;
-  if (held == heldLocks_.end()) {
+  const std::string folder = parentPath(path);
+  std::unique_ptr<PrefsDomainLock> ownLock;
+  if (!heldLocks_.count(folder)) {
     bool shared = path.compare(0, roots_.anyUserPrefs.size(), roots_.anyUserPrefs) == 0;
-    makeFolders(parentOf(path), shared ? 0755 : 0700);
-    ownLock = Fd(openLocked(path, true));
-    if (ownLock.get() < 0) {
-      log_.line("Preferences: cannot lock " + path + ": " + std::strerror(errno));
+    makeFolders(folder, shared ? 0755 : 0700);
+    ownLock = lockFolder(path);
+    if (!heldLocks_.count(folder)) {
+      log_.line(std::string(loglines::kPreferences) + "cannot lock " + folder + ": " + std::strerror(errno));
       return false;
     }
   }
@@ -246,7 +242,7 @@ bool FilePrefsStore::writeLocked(const std::string& path, const Pending& pending
   bool exists = ::stat(path.c_str(), &old) == 0;
   PlistFile file = readPlistFile(path);
   if (file.state == PlistFile::State::Unreadable) {
-    log_.line("Preferences: not writing " + path + ": the file could not be read as a dictionary");
+    log_.line(std::string(loglines::kPreferences) + "not writing " + path + ": the file could not be read as a dictionary");
     return false;
   }
   PlistDict before = file.dict;
@@ -254,28 +250,31 @@ bool FilePrefsStore::writeLocked(const std::string& path, const Pending& pending
   if (file.dict == before && exists && old.st_size > 0) return true;
   std::string bytes;
   if (!serializePlist(file.dict, file.format, bytes)) {
-    log_.line("Preferences: cannot encode " + path);
+    log_.line(std::string(loglines::kPreferences) + "cannot encode " + path);
     return false;
   }
   if (!replaceFile(path, bytes, exists ? &old : nullptr)) {
-    log_.line("Preferences: cannot write " + path + ": " + std::strerror(errno));
+    log_.line(std::string(loglines::kPreferences) + "cannot write " + path + ": " + std::strerror(errno));
     return false;
   }
   return true;
 }
 
+std::unique_ptr<PrefsDomainLock> FilePrefsStore::lockFolder(const std::string& path) {
+  std::string folder = parentPath(path);
+  UniqueFd fd(openLockedFolder(folder));
+  if (!fd.valid()) return std::make_unique<PrefsDomainLock>();
+  removeStaleTemporaries(fd.get(), baseName(path));
+  return std::make_unique<FolderLock>(*this, std::move(folder), std::move(fd));
+}
+
 std::unique_ptr<PrefsDomainLock> FilePrefsStore::lockDomain(const std::string& domain,
                                                             PrefUser user, PrefHost host) {
   auto path = pathFor(domain, user, host);
-  if (!path || heldLocks_.count(*path)) return std::make_unique<PrefsDomainLock>();
   // Without its folder the domain has no file and nothing to guard.
-  if (!isFolder(parentOf(*path))) return std::make_unique<PrefsDomainLock>();
-  // A missing file is created empty so that the lock also covers a writer
-  // that would create it; an empty file reads as an empty domain.
-  struct stat st {};
-  bool created = ::lstat(path->c_str(), &st) != 0;
-  int fd = openLocked(*path, true);
-  return std::make_unique<FileLock>(*this, *path, fd, created);
+  if (!path || heldLocks_.count(parentPath(*path)) || !isFolder(parentPath(*path)))
+    return std::make_unique<PrefsDomainLock>();
+  return lockFolder(*path);
 }
 
 }  // namespace tavo

@@ -23,8 +23,8 @@ struct PrefsRoots {
   std::string anyUserPrefs;  // /Library/Preferences
   std::string hostId;        // /etc/machine-id
 
-  /// The real locations for the user who runs the process.
-  static PrefsRoots forCurrentUser();
+  /// The real locations for the user whose home folder is `home`.
+  static PrefsRoots forUser(const std::string& home);
 };
 
 class FilePrefsStore final : public PrefsStore {
@@ -48,15 +48,19 @@ class FilePrefsStore final : public PrefsStore {
                                      PrefHost host) const;
 
  private:
-  class FileLock;
+  class FolderLock;
   using Pending = std::vector<std::pair<std::string, std::optional<PlistValue>>>;
 
   bool writeLocked(const std::string& path, const Pending& pending);
+  /// Locks the folder of the domain file `path` and clears what killed
+  /// writes of that file left there; a lock that holds nothing when the
+  /// folder cannot be locked.
+  std::unique_ptr<PrefsDomainLock> lockFolder(const std::string& path);
 
   PrefsRoots roots_;
   SystemLog& log_;
   std::map<std::string, Pending> pending_;  // by file path
-  std::map<std::string, int> heldLocks_;    // file path -> locked descriptor
+  std::map<std::string, int> heldLocks_;    // locked folder -> its descriptor
 };
 
 }  // namespace tavo

@@ -67,7 +67,8 @@ bool fileExistsAtPath(const std::string& path, bool* isDirectory) {
   return true;
 }
 
-std::vector<Subpath> subpathsAtPath(const std::string& folder) {
+std::vector<Subpath> subpathsAtPath(const std::string& folder,
+                                    const std::atomic<bool>* cancelled) {
   std::vector<Subpath> result;
   if (folder.find('\0') != std::string::npos) return result;
   // An explicit stack keeps one folder open at a time, so neither the depth
@@ -81,7 +82,7 @@ std::vector<Subpath> subpathsAtPath(const std::string& folder) {
     }
   };
   pushChildren("");
-  while (!pending.empty()) {
+  while (!pending.empty() && !(cancelled && *cancelled)) {
     Child next = std::move(pending.back());
     pending.pop_back();
     result.push_back(std::move(next.item));

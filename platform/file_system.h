@@ -1,6 +1,7 @@
 #pragma once
 // The file manager's existence test and sub-path listing.
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,9 @@ struct Subpath {
 /// its folder is open (fstatat), the same test as fileExistsAtPath on the
 /// joined path without resolving the path again. A folder that cannot be
 /// read, or vanishes, contributes its own entry and nothing below it; an
-/// empty result when `folder` cannot be opened.
-std::vector<Subpath> subpathsAtPath(const std::string& folder);
+/// empty result when `folder` cannot be opened. Once `cancelled` (when
+/// given) is set, the walk stops and returns what it has.
+std::vector<Subpath> subpathsAtPath(const std::string& folder,
+                                    const std::atomic<bool>* cancelled = nullptr);
 
 }  // namespace tavo

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "base/io.h"
+
 namespace tavo {
 namespace {
 
@@ -36,14 +38,7 @@ void SyslogSystemLog::line(const std::string& text) {
   // One write per line so that lines from two threads never interleave.
   std::string whole = stderrPrefix(ident_) + text + "\n";
   std::lock_guard<std::mutex> lock(stderrMutex_);
-  const char* data = whole.data();
-  std::size_t left = whole.size();
-  while (left > 0) {
-    ssize_t n = ::write(STDERR_FILENO, data, left);
-    if (n <= 0) return;
-    data += n;
-    left -= static_cast<std::size_t>(n);
-  }
+  writeAll(STDERR_FILENO, whole);
 }
 
 }  // namespace tavo

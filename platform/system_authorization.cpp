@@ -3,8 +3,9 @@
 
 #include <utility>
 
+#include "base/child.h"
 #include "platform/authorization.h"
-#include "platform/child_process.h"
+#include "platform/log_lines.h"
 
 namespace tavo {
 namespace {
@@ -19,45 +20,42 @@ class ChildRef final : public AuthorizationRef {};
 
 class ChildPrivilegedProcess final : public PrivilegedProcess {
  public:
-  ChildPrivilegedProcess(ChildProcess child, bool throughPkexec)
-      : child_(child), throughPkexec_(throughPkexec) {}
-  ~ChildPrivilegedProcess() override {
-    closeStream();
-    if (child_.pid > 0) waitChild(child_.pid);
-  }
-  int stream() const override { return child_.stream; }
-  void closeStream() override {
-    if (child_.stream >= 0) ::close(child_.stream);
-    child_.stream = -1;
-  }
+  ChildPrivilegedProcess(Child child, bool throughPkexec)
+      : child_(std::move(child)), throughPkexec_(throughPkexec) {}
+  int stream() const override { return child_.stream(); }
+  void closeStream() override { child_.closeStream(); }
   int wait() override {
-    if (child_.pid <= 0) return status_;
-    status_ = waitChild(child_.pid);
-    child_.pid = -1;
+    int status = child_.wait();
     // pkexec refusing is the right being refused, not the program failing.
-    if (throughPkexec_ && (status_ == kPkexecDismissed || status_ == kPkexecNotAuthorized))
-      status_ = -1;
-    return status_;
+    if (throughPkexec_ && (status == kPkexecDismissed || status == kPkexecNotAuthorized))
+      return -1;
+    return status;
   }
 
  private:
-  ChildProcess child_;
+  Child child_;
   bool throughPkexec_;
-  int status_ = -1;
 };
 
 std::unique_ptr<PrivilegedProcess> start(std::vector<std::string> argv,
-                                         const std::vector<std::string>& env, bool withStream,
-                                         bool throughPkexec) {
-  ChildProcess child = startChild(argv, env, withStream, true);
-  if (child.pid < 0) return nullptr;
-  return std::make_unique<ChildPrivilegedProcess>(child, throughPkexec);
+                                         std::vector<std::string> env, bool withStream,
+                                         bool throughPkexec, SystemLog& log) {
+  std::string error;
+  Child child = Child::start({.argv = std::move(argv), .environment = std::move(env),
+                              .socket = withStream, .err = kInheritStream},
+                             &error);
+  if (!child.started()) {
+    log.line(loglines::kAuthorization + error);
+    return nullptr;
+  }
+  return std::make_unique<ChildPrivilegedProcess>(std::move(child), throughPkexec);
 }
 
 // Already root: every right is held and programs start as plain children.
 class RootAuthorization final : public Authorization {
  public:
-  explicit RootAuthorization(std::vector<std::string> env) : env_(std::move(env)) {}
+  RootAuthorization(std::vector<std::string> env, SystemLog& log)
+      : env_(std::move(env)), log_(log) {}
   std::unique_ptr<AuthorizationRef> create() override { return std::make_unique<ChildRef>(); }
   bool testRight(const AuthorizationRef*, const std::string&) override { return true; }
   bool requestRight(AuthorizationRef&, const std::string&) override { return true; }
@@ -66,12 +64,13 @@ class RootAuthorization final : public Authorization {
                                              bool withStream) override {
     std::vector<std::string> argv{program};
     argv.insert(argv.end(), args.begin(), args.end());
-    return start(argv, env_, withStream, false);
+    return start(std::move(argv), env_, withStream, false, log_);
   }
   void release(std::unique_ptr<AuthorizationRef>) override {}
 
  private:
   std::vector<std::string> env_;
+  SystemLog& log_;
 };
 
 // Each helper has a polkit action whose exec path is the helper; the action
@@ -83,6 +82,8 @@ std::string actionFor(const std::string& program) {
 
 class PolkitAuthorization final : public Authorization {
  public:
+  explicit PolkitAuthorization(SystemLog& log) : log_(log) {}
+
   std::unique_ptr<AuthorizationRef> create() override { return std::make_unique<ChildRef>(); }
 
   bool testRight(const AuthorizationRef* ref, const std::string& program) override {
@@ -103,7 +104,7 @@ class PolkitAuthorization final : public Authorization {
     // is the subject it checks.
     std::vector<std::string> argv{kPkexec, program};
     argv.insert(argv.end(), args.begin(), args.end());
-    return start(argv, {}, withStream, true);
+    return start(std::move(argv), {}, withStream, true, log_);
   }
 
   void release(std::unique_ptr<AuthorizationRef>) override {}
@@ -111,12 +112,18 @@ class PolkitAuthorization final : public Authorization {
  private:
   enum class Answer { Granted, Refused, UnknownAction };
 
+  // Logs polkit's own message for a failed call, then forgets it.
+  void logError(const char* what, GError*& error) {
+    if (error) log_.line(std::string(loglines::kAuthorization) + what + ": " + error->message);
+    g_clear_error(&error);
+  }
+
   // Asks polkit whether this process may run the helper's action.
-  static Answer check(const std::string& program, PolkitCheckAuthorizationFlags flags) {
+  Answer check(const std::string& program, PolkitCheckAuthorizationFlags flags) {
     GError* error = nullptr;
     PolkitAuthority* authority = polkit_authority_get_sync(nullptr, &error);
     if (!authority) {
-      g_clear_error(&error);
+      logError("cannot reach polkit", error);
       return Answer::Refused;
     }
     PolkitSubject* subject = polkit_unix_process_new_for_owner(::getpid(), 0, ::getuid());
@@ -127,16 +134,20 @@ class PolkitAuthorization final : public Authorization {
       answer = Answer::Granted;
     else if (!result && actionUnknown(authority, program))
       answer = Answer::UnknownAction;
-    g_clear_error(&error);
+    logError("polkit did not answer", error);
     if (result) g_object_unref(result);
     g_object_unref(subject);
     g_object_unref(authority);
     return answer;
   }
 
-  static bool actionUnknown(PolkitAuthority* authority, const std::string& program) {
-    GList* actions = polkit_authority_enumerate_actions_sync(authority, nullptr, nullptr);
-    if (!actions) return false;  // polkit itself did not answer
+  bool actionUnknown(PolkitAuthority* authority, const std::string& program) {
+    GError* error = nullptr;
+    GList* actions = polkit_authority_enumerate_actions_sync(authority, nullptr, &error);
+    if (!actions) {  // polkit itself did not answer
+      logError("cannot list polkit's actions", error);
+      return false;
+    }
     bool known = false;
     std::string wanted = actionFor(program);
     for (GList* a = actions; a; a = a->next)
@@ -145,17 +156,20 @@ class PolkitAuthorization final : public Authorization {
     g_list_free_full(actions, g_object_unref);
     return !known;
   }
+
+  SystemLog& log_;
 };
 
 }  // namespace
 
-std::unique_ptr<Authorization> makeRootAuthorization(std::vector<std::string> environment) {
-  return std::make_unique<RootAuthorization>(std::move(environment));
+std::unique_ptr<Authorization> makeRootAuthorization(std::vector<std::string> environment,
+                                                     SystemLog& log) {
+  return std::make_unique<RootAuthorization>(std::move(environment), log);
 }
 
-std::unique_ptr<Authorization> makeSystemAuthorization() {
-  if (::geteuid() == 0) return makeRootAuthorization({std::string("PATH=") + kSafePath});
-  return std::make_unique<PolkitAuthorization>();
+std::unique_ptr<Authorization> makeSystemAuthorization(SystemLog& log) {
+  if (::geteuid() == 0) return makeRootAuthorization({std::string("PATH=") + kSafePath}, log);
+  return std::make_unique<PolkitAuthorization>(log);
 }
 
 }  // namespace tavo

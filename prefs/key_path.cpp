@@ -108,8 +108,8 @@ bool deleteCurrentUserPrefKey(PrefsStore& store, const std::string& domain,
   if (!copy) return true;  // nothing to delete
   if (!lenientKeyPathRemove(*copy, withKeyNames)) return false;
   store.setValue(first, std::move(*copy), domain, PrefUser::Current, PrefHost::Any);
-  store.synchronize(domain, PrefUser::Current, PrefHost::Any);
-  return true;
+  // A write-back that failed removed nothing; the store has said why.
+  return store.synchronize(domain, PrefUser::Current, PrefHost::Any);
 }
 
 }  // namespace tavo::prefs

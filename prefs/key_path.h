@@ -42,8 +42,8 @@ bool prefExists(PrefsStore& store, const std::string& domain, const std::string&
 
 /// Removes the last named entry from the first key's value for the current
 /// user on any host and stores the value back. True when removed, or when the
-/// first key has no value; false for an empty list, a single name, or a walk
-/// that does not reach the entry.
+/// first key has no value; false for an empty list, a single name, a walk
+/// that does not reach the entry, or a write-back that failed.
 bool deleteCurrentUserPrefKey(PrefsStore& store, const std::string& domain,
                               const std::vector<std::string>& withKeyNames);
 

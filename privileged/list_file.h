@@ -18,10 +18,6 @@ namespace tavo {
 std::optional<std::string> chooseListFile(const std::string& bundleListFile,
                                           const std::string& privateFolder, SystemLog& log);
 
-/// The per-user folder for the list file when the bundle's cannot be used:
-/// $XDG_RUNTIME_DIR/TAVO_Uninstaller, else ~/.cache/TAVO_Uninstaller.
-std::string defaultPrivateFolder();
-
 /// Writes the entries that may be removed to `path` (mode 0600, never
 /// through a link), logging each one refused. The number of entries
 /// written; 0 writes nothing, and -1 means the file could not be written.

@@ -5,49 +5,31 @@
 #include <memory>
 #include <vector>
 
+#include "base/path.h"
+
 namespace tavo {
 namespace {
 
 using Parts = std::vector<std::string>;
 
-// Where a rule's folder is reckoned from.
-enum class Base {
-  Root,        // "/"
-  Homes,       // the user's home folder and every "/Users/*" and "/home/*"
-  RootOrHome,  // both of the above: the shared folders exist in each
-  UserHome,    // the user's home folder alone
-  Trash,       // the Trash folder
-};
-
-// Which paths a rule's folder refuses. Exact matches only, so that what lies
-// inside a shared folder stays a product's own.
-enum class Match {
-  Self,              // the folder itself
-  SelfOrAncestor,    // the folder and every folder that holds it
-  SelfAncestorOrIn,  // the same, and everything inside it
-};
-
-struct Rule {
-  Base base;
-  const char* folder;  // relative to the base; "*" stands for any one name
-  Match match;
-  const char* reason;
-};
+using Base = SafetyRule::Base;
+using Match = SafetyRule::Match;
 
 constexpr const char* kShared = "is a shared folder";
 constexpr const char* kStandard = "is a standard folder of a home folder";
 
 // The table. Entries directly under "/" are refused whatever their kind: on
 // this system /bin, /lib and /sbin are links and no product's own.
-constexpr Rule kRules[] = {
+constexpr SafetyRule kRules[] = {
     {Base::Root, "", Match::Self, "is the root folder"},
     {Base::Root, "*", Match::Self, "is a folder directly under the root folder"},
     {Base::Root, "Volumes/*", Match::Self, "is a volume root"},
     {Base::Root, "media/*", Match::Self, "is a volume root"},
     {Base::Root, "mnt/*", Match::Self, "is a volume root"},
+    // Before the home folders' row, which would shadow it.
+    {Base::Root, "Users/Shared", Match::Self, kShared},
     {Base::Root, "Users/*", Match::Self, "is a home folder"},
     {Base::Root, "home/*", Match::Self, "is a home folder"},
-    {Base::Root, "Users/Shared", Match::Self, kShared},
     // Where this system's installers and package database put shared files.
     {Base::Root, "usr/bin", Match::Self, kShared},
     {Base::Root, "usr/lib", Match::Self, kShared},
@@ -89,13 +71,6 @@ constexpr Rule kRules[] = {
 };
 
 
-std::string join(const Parts& parts) {
-  if (parts.empty()) return "/";
-  std::string out;
-  for (const std::string& part : parts) out += "/" + part;
-  return out;
-}
-
 std::optional<std::string> malformed(const std::string& path) {
   if (path.empty()) return "is empty";
   if (path.find('\0') != std::string::npos) return "holds a NUL";
@@ -112,7 +87,7 @@ std::optional<std::string> malformed(const std::string& path) {
 std::optional<Parts> resolveExisting(const Parts& parts) {
   for (std::size_t n = parts.size();; --n) {
     Parts prefix(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(n));
-    std::unique_ptr<char, decltype(&std::free)> real(realpath(join(prefix).c_str(), nullptr),
+    std::unique_ptr<char, decltype(&std::free)> real(realpath(joinParts(prefix).c_str(), nullptr),
                                                      &std::free);
     if (real) {
       Parts out = splitPath(real.get());
@@ -179,7 +154,7 @@ bool matches(const Parts& path, const Parts& folder, Match match) {
 }
 
 std::optional<std::string> refusedByTable(const Parts& path, const Bases& bases) {
-  for (const Rule& rule : kRules) {
+  for (const SafetyRule& rule : kRules) {
     Parts relative = splitPath(rule.folder);
     for (Parts folder : basesOf(rule.base, bases)) {
       folder.insert(folder.end(), relative.begin(), relative.end());
@@ -191,23 +166,13 @@ std::optional<std::string> refusedByTable(const Parts& path, const Bases& bases)
 
 }  // namespace
 
-std::vector<std::string> splitPath(const std::string& path) {
-  std::vector<std::string> parts;
-  std::size_t start = 0;
-  while (start <= path.size()) {
-    std::size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
-  return parts;
-}
+std::span<const SafetyRule> safetyRules() { return kRules; }
 
 std::optional<std::string> resolveParents(const std::string& path) {
   if (malformed(path)) return std::nullopt;
   std::optional<Parts> parts = parentsResolved(splitPath(path));
   if (!parts) return std::nullopt;
-  return join(*parts);
+  return joinParts(*parts);
 }
 
 std::optional<std::string> refusalReason(const std::string& path, const SafetyContext& context) {
@@ -225,7 +190,7 @@ std::optional<std::string> refusalReason(const std::string& path, const SafetyCo
   std::optional<Parts> resolved = parentsResolved(written);
   if (!resolved) return "its parent folders cannot be resolved";
   if (std::optional<std::string> why = refusedByTable(*resolved, bases)) {
-    return "resolves to " + join(*resolved) + ", which " + *why;
+    return "resolves to " + joinParts(*resolved) + ", which " + *why;
   }
   return std::nullopt;
 }

@@ -4,6 +4,7 @@
 // by sweeper (before it moves anything).
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,8 +17,31 @@ struct SafetyContext {
   std::string trash;
 };
 
-/// The components of `path`; empty pieces ("//", a trailing "/") are dropped.
-std::vector<std::string> splitPath(const std::string& path);
+/// One row of the table: a folder reckoned from a base, which paths it
+/// refuses, and the reason given for them.
+struct SafetyRule {
+  enum class Base {
+    Root,        // "/"
+    Homes,       // the user's home folder and every "/Users/*" and "/home/*"
+    RootOrHome,  // both of the above: the shared folders exist in each
+    UserHome,    // the user's home folder alone
+    Trash,       // the Trash folder
+  };
+  // Exact matches only, so that what lies inside a shared folder stays a
+  // product's own.
+  enum class Match {
+    Self,              // the folder itself
+    SelfOrAncestor,    // the folder and every folder that holds it
+    SelfAncestorOrIn,  // the same, and everything inside it
+  };
+  Base base;
+  const char* folder;  // relative to the base; "*" stands for any one name
+  Match match;
+  const char* reason;
+};
+
+/// The table, in the order its rows are tried; the first match gives the reason.
+std::span<const SafetyRule> safetyRules();
 
 /// The path with the symbolic links of its parent folders resolved and its last
 /// component kept as written, so that a link names itself; parents that do not

@@ -6,7 +6,26 @@
 #include <cerrno>
 #include <chrono>
 
+#include "base/path.h"
+#include "platform/log_lines.h"
+
 namespace tavo {
+namespace {
+
+RunResult resultOf(int status) {
+  if (status < 0) return RunResult::NotRun;
+  return status == 0 ? RunResult::Succeeded : RunResult::Failed;
+}
+
+// Logs each complete line of `pending` and keeps the unfinished rest.
+void logLines(std::string& pending, SystemLog& log) {
+  for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+    log.line(loglines::kFromSweeper + pending.substr(0, end));
+    pending.erase(0, end + 1);
+  }
+}
+
+}  // namespace
 
 PrivilegedRuns::PrivilegedRuns(Authorization& authorization, SystemLog& log,
                                PrivilegedTools tools)
@@ -28,51 +47,55 @@ PrivilegedRuns::Right PrivilegedRuns::obtainRight(const std::string& program) {
   return Right::NewlyGranted;
 }
 
-bool PrivilegedRuns::runAndWait(const std::string& program,
-                                const std::vector<std::string>& args) {
-  if (program.empty() || obtainRight(program) == Right::Refused) return false;
+RunResult PrivilegedRuns::runAndWait(const std::string& program,
+                                     const std::vector<std::string>& args) {
+  if (program.empty() || obtainRight(program) == Right::Refused) return RunResult::NotRun;
   auto process = authorization_.execute(*_myAuthorizationRef, program, args, false);
-  return process && process->wait() >= 0;
+  return process ? resultOf(process->wait()) : RunResult::NotRun;
 }
 
-bool PrivilegedRuns::forgetPkg(const std::string& identifier) {
+RunResult PrivilegedRuns::forgetPkg(const std::string& identifier) {
   return runAndWait(tools_.packageTool, {"--forget", identifier});
 }
 
-bool PrivilegedRuns::unlinkPkg(const std::string& identifier) {
+RunResult PrivilegedRuns::unlinkPkg(const std::string& identifier) {
   return runAndWait(tools_.packageTool, {"--unlink", identifier});
 }
 
-bool PrivilegedRuns::deleteAnyUserPrefKey(const std::string& domain,
-                                          const std::vector<std::string>& withKeyNames) {
-  if (withKeyNames.empty()) return false;
+RunResult PrivilegedRuns::deleteAnyUserPrefKey(const std::string& domain,
+                                               const std::vector<std::string>& withKeyNames) {
+  if (withKeyNames.empty()) return RunResult::NotRun;
   std::vector<std::string> args{domain};
   args.insert(args.end(), withKeyNames.begin(), withKeyNames.end());
   return runAndWait(tools_.keyscrub, args);
 }
 
-bool PrivilegedRuns::rmAdmin(const std::string& listPath) {
-  if (tools_.sweeper.empty()) return false;
+RunResult PrivilegedRuns::rmAdmin(const std::string& listPath) {
+  if (tools_.sweeper.empty()) return RunResult::NotRun;
   Right branch = obtainRight(tools_.sweeper);
-  if (branch == Right::Refused) return false;
+  if (branch == Right::Refused) return RunResult::NotRun;
   auto process =
       authorization_.execute(*_myAuthorizationRef, tools_.sweeper, {tools_.trash, listPath}, true);
   if (!process) {
-    log_.line(std::string(branch == Right::AlreadyHeld ? "rmAdmin: error " : "rmAdmin:error ") +
+    log_.line(std::string(branch == Right::AlreadyHeld ? loglines::kRmAdminErrorHeld
+                                                       : loglines::kRmAdminErrorGranted) +
               "-1");
-    return false;
+    return RunResult::NotRun;
   }
   followSweeper(*process, branch);
-  return process->wait() >= 0;
+  return resultOf(process->wait());
 }
 
 // Reads sweeper's stream until it closes, so that the list file is never
 // rewritten while sweeper may still read it; one log line per second of
-// waiting with the number of bytes it has written so far.
+// waiting with the number of bytes it has written so far, and each line it
+// reports as it arrives.
 void PrivilegedRuns::followSweeper(PrivilegedProcess& process, Right branch) {
-  const std::string tell = branch == Right::AlreadyHeld ? "rmAdmin: Tell " : "rmAdmin:Tell ";
+  const std::string tell =
+      branch == Right::AlreadyHeld ? loglines::kRmAdminTellHeld : loglines::kRmAdminTellGranted;
   using Clock = std::chrono::steady_clock;
   long received = 0;
+  std::string pending;
   bool open = process.stream() >= 0;
   while (open) {
     auto passEnd = Clock::now() + std::chrono::seconds(1);
@@ -80,16 +103,21 @@ void PrivilegedRuns::followSweeper(PrivilegedProcess& process, Right branch) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(passEnd - Clock::now());
       pollfd fd{process.stream(), POLLIN, 0};
       int ready = ::poll(&fd, 1, static_cast<int>(left.count()) + 1);
-      if (ready < 0 && errno == EINTR) continue;
-      if (ready <= 0) continue;
+      if (ready <= 0) continue;  // interrupted, or the pass is over
       char buf[4096];
       ssize_t n = ::read(process.stream(), buf, sizeof buf);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) open = false;
-      else received += n;
+      if (n <= 0) {
+        open = false;
+        break;
+      }
+      received += n;
+      pending.append(buf, static_cast<std::size_t>(n));
+      logLines(pending, log_);
     }
     log_.line(tell + std::to_string(received));
   }
+  if (!pending.empty()) log_.line(loglines::kFromSweeper + pending);
   process.closeStream();
 }
 

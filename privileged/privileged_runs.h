@@ -20,46 +20,52 @@ struct PrivilegedTools {
   std::string trash;        // the current user's Trash folder
 };
 
+/// How a privileged run ended.
+enum class RunResult {
+  Succeeded,  // the program ran and exited with status 0
+  Failed,     // the program ran and reported a failure
+  NotRun,     // the right was refused, or the program could not be started or was killed
+};
+
 class PrivilegedRuns {
  public:
   PrivilegedRuns(Authorization& authorization, SystemLog& log, PrivilegedTools tools);
   /// Frees the held reference when one was ever created.
-  virtual ~PrivilegedRuns();
+  ~PrivilegedRuns();
   PrivilegedRuns(const PrivilegedRuns&) = delete;
   PrivilegedRuns& operator=(const PrivilegedRuns&) = delete;
 
-  /// Each run below returns once its program has ended, so that the next
-  /// run never overlaps it. True when the run was made: the right was granted
-  /// and the program started and ran to its end, whatever it then reported.
-  /// False when the right was refused or the program could not be started.
+  // Each run returns once its program has ended, so that the next run never
+  // overlaps it.
 
   /// The package tool with "--forget" and the identifier.
-  bool forgetPkg(const std::string& identifier);
+  RunResult forgetPkg(const std::string& identifier);
   /// The package tool with "--unlink" and the identifier.
-  bool unlinkPkg(const std::string& identifier);
-  /// sweeper with the Trash folder and `listPath`, read until it has ended.
-  bool rmAdmin(const std::string& listPath);
-  /// keyscrub with the domain and the key names; false at once, asking
+  RunResult unlinkPkg(const std::string& identifier);
+  /// sweeper with the Trash folder and `listPath`, read until it has ended;
+  /// each line it reports is logged as received.
+  RunResult rmAdmin(const std::string& listPath);
+  /// keyscrub with the domain and the key names; NotRun at once, asking
   /// nobody, for an empty list of names.
-  bool deleteAnyUserPrefKey(const std::string& domain,
-                            const std::vector<std::string>& withKeyNames);
+  RunResult deleteAnyUserPrefKey(const std::string& domain,
+                                 const std::vector<std::string>& withKeyNames);
 
+  /// Set from the first time a reference was created on; never cleared.
+  bool freeAuth() const { return _freeAuth; }
   const PrivilegedTools& tools() const { return tools_; }
-
- protected:
-  std::unique_ptr<AuthorizationRef> _myAuthorizationRef;
-  bool _freeAuth = false;
 
  private:
   enum class Right { AlreadyHeld, NewlyGranted, Refused };
 
   Right obtainRight(const std::string& program);
-  bool runAndWait(const std::string& program, const std::vector<std::string>& args);
+  RunResult runAndWait(const std::string& program, const std::vector<std::string>& args);
   void followSweeper(PrivilegedProcess& process, Right branch);
 
   Authorization& authorization_;
   SystemLog& log_;
   PrivilegedTools tools_;
+  std::unique_ptr<AuthorizationRef> _myAuthorizationRef;
+  bool _freeAuth = false;
 };
 
 }  // namespace tavo

@@ -5,10 +5,14 @@
 // nothing on the machine. Log lines go to standard error; standard output
 // carries only the report.
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "base/home.h"
+#include "base/io.h"
 #include "core/tavo_scan/scan_report.h"
 #include "core/uninstaller.h"
 #include "platform/file_prefs_store.h"
@@ -46,11 +50,6 @@ std::optional<tavo::Bundle> findBundle(const Options& options) {
   return tavo::Bundle(options.bundle);
 }
 
-bool writeAll(const std::string& text) {
-  return std::fwrite(text.data(), 1, text.size(), stdout) == text.size() &&
-         std::fflush(stdout) == 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,7 +69,8 @@ int main(int argc, char** argv) {
   }
   std::string name = bundle->applicationName();
   tavo::SyslogSystemLog log(name.empty() ? "tavo-scan" : name);
-  tavo::FilePrefsStore store(tavo::PrefsRoots::forCurrentUser(), log);
+  std::string home = tavo::homeFolder().value_or("");
+  tavo::FilePrefsStore store(tavo::PrefsRoots::forUser(home), log);
   tavo::SystemProcessInfo processInfo;
   tavo::InlineMainThread mainThread;
   tavo::NoAuthorization noAuthorization;  // the scan runs nothing privileged
@@ -79,10 +79,12 @@ int main(int argc, char** argv) {
                            .bundle = *bundle,
                            .processInfo = processInfo,
                            .mainThread = mainThread,
+                           .authorization = noAuthorization,
                            .packageTool = bundle->pathForAuxiliaryExecutable("pkgutil").value_or(""),
-                           .authorization = noAuthorization});
+                           .home = home});
   unins.parse();
   const tavo::ProductList& products = *unins.products();
-  bool written = writeAll(options.json ? tavo::productsJson(products) : tavo::productsText(products));
+  bool written = tavo::writeAll(STDOUT_FILENO, options.json ? tavo::productsJson(products)
+                                                            : tavo::productsText(products));
   return written ? 0 : 1;
 }

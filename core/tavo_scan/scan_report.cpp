@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "core/utf8.h"
-#include "platform/log_text.h"
+#include "base/utf8.h"
+#include "platform/log_lines.h"
 
 namespace tavo {
 namespace {
@@ -84,8 +84,8 @@ std::string productsJson(const ProductList& products) {
 std::string productsText(const ProductList& products) {
   std::string out;
   for (const auto& product : products) {
-    out += logText(product->name()) + "\n";
-    out += "  vendor: " + logText(product->vendor()) + "\n";
+    out += loglines::text(product->name()) + "\n";
+    out += "  vendor: " + loglines::text(product->vendor()) + "\n";
     appendTextList(out, "paths", product->paths());
     appendTextList(out, "dirs", product->dirs());
     appendTextList(out, "prefVars", product->prefVars());

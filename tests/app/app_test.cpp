@@ -18,17 +18,16 @@
 
 #include "app/application.h"
 #include "platform/plist_file.h"
-#include "tests/fakes/capturing_log.h"
-#include "tests/fakes/fake_alert.h"
-#include "tests/fakes/fake_authorization.h"
-#include "tests/fakes/temp_tree.h"
+#include "tests/support/capturing_log.h"
+#include "tests/support/fake_alert.h"
+#include "tests/support/fake_authorization.h"
+#include "tests/support/temp_dir.h"
 #include "ui_main_window.h"
 
-namespace tavo {
+namespace tavo::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempTree;
 
 // A machine in a temporary folder: a home, preference folders, a receipts
 // folder and a bundle whose tools are the built ones.
@@ -61,8 +60,10 @@ class AppTest : public ::testing::Test {
         .bundlePath = bundlePath(name),
         .prefsRoots = {home() + "/Library/Preferences", tree / "any", "host"},
         .authorization = std::move(auth),
+        .home = home(),
         .trash = home() + "/.local/share/Trash",
-        .log = &log,
+        .privateFolder = tree / "run/TAVO_Uninstaller",
+        .log = log,
         .alert = &alert});
     return app;
   }
@@ -71,16 +72,16 @@ class AppTest : public ::testing::Test {
     for (int i = 0; i < 500 && !app.window().isVisible(); ++i) QTest::qWait(10);
   }
 
-  TempTree tree;
-  testing::CapturingLog log;
-  testing::FakeAlert alert;
+  TempDir tree;
+  CapturingLog log;
+  FakeAlert alert;
 };
 
 TEST_F(AppTest, LaunchHidesTheWindowWhileTheDialogAnimatesThenShowsTheProducts) {
   tree.write("home/Documents/Harp/a.wav", "a");
   tree.write("home/Documents/Drums/b.wav", "b");
   makeBundle("Harp\nK\n-\n~/Documents/Harp\n-\nNone\nK\n-\n~/none\n-\nDrums\nK\n-\n~/Documents/Drums\n-\n");
-  auto app = start(std::make_unique<testing::FakeAuthorization>());
+  auto app = start(std::make_unique<FakeAuthorization>());
   app->window().show();
   app->finishLaunching();
   EXPECT_FALSE(app->window().isVisible());
@@ -107,12 +108,14 @@ TEST(DemoScreenshot, MainWindowAfterADemoScan) {
   const char* demoHome = std::getenv("TAVO_DEMO_HOME");
   if (!shot || !demoHome) GTEST_SKIP() << "set TAVO_SCREENSHOT and TAVO_DEMO_HOME";
   ::setenv("HOME", demoHome, 1);
-  testing::CapturingLog log;
+  CapturingLog log;
   Application app({.bundlePath = TAVO_BUNDLE,
                    .prefsRoots = {std::string(demoHome) + "/Library/Preferences", "/nonexistent", "host"},
-                   .authorization = std::make_unique<testing::FakeAuthorization>(),
-                   .trash = {},
-                   .log = &log});
+                   .authorization = std::make_unique<FakeAuthorization>(),
+                   .home = demoHome,
+                   .trash = std::string(demoHome) + "/.local/share/Trash",
+                   .privateFolder = std::string(demoHome) + "/.cache/TAVO_Uninstaller",
+                   .log = log});
   app.finishLaunching();
   for (int i = 0; i < 500 && !app.window().isVisible(); ++i) QTest::qWait(10);
   QComboBox& products = *app.window().ui().listButton;
@@ -123,20 +126,21 @@ TEST(DemoScreenshot, MainWindowAfterADemoScan) {
 }
 
 TEST_F(AppTest, TheBundleNameTitlesTheWindowAndTheMenuItems) {
-  makeBundle("", "Foo Remover.app");
-  auto app = start(std::make_unique<testing::FakeAuthorization>(), "Foo Remover.app");
+  makeBundle("", "R&D Remover.app");
+  auto app = start(std::make_unique<FakeAuthorization>(), "R&D Remover.app");
   QMenuBar* bar = app->window().menuBar();
   QMenu* extra = bar->addMenu("TAVO_Uninstaller Tools");
   extra->addAction("TAVO_Uninstaller and TAVO_Uninstaller");
   app->finishLaunching();
   waitForScan(*app);
 
-  EXPECT_EQ(app->window().windowTitle(), "Foo Remover");
+  EXPECT_EQ(app->window().windowTitle(), "R&D Remover");
   const auto& lines = log.lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "Test Foo Remover"), lines.end());
-  EXPECT_EQ(app->window().ui().actionAbout->text(), "About Foo Remover");
-  EXPECT_EQ(app->window().ui().actionQuit->text(), "Quit Foo Remover");
-  EXPECT_EQ(extra->actions().front()->text(), "Foo Remover and Foo Remover");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Test R&D Remover"), lines.end());
+  // "&&" is how a menu shows one "&" rather than underlining the next letter.
+  EXPECT_EQ(app->window().ui().actionAbout->text(), "About R&&D Remover");
+  EXPECT_EQ(app->window().ui().actionQuit->text(), "Quit R&&D Remover");
+  EXPECT_EQ(extra->actions().front()->text(), "R&&D Remover and R&&D Remover");
   EXPECT_EQ(extra->title(), "TAVO_Uninstaller Tools");
   // Nothing found: the window still comes up, with nothing to remove.
   EXPECT_EQ(app->window().ui().listButton->count(), 0);
@@ -144,19 +148,19 @@ TEST_F(AppTest, TheBundleNameTitlesTheWindowAndTheMenuItems) {
   EXPECT_FALSE(app->window().ui().removeButton->isEnabled());
 }
 
-TEST_F(AppTest, ClosingTheDialogDuringTheScanQuitsCleanly) {
-  // A receipt test that takes a long time keeps the scan busy.
-  tree.write("slowtool", "#!/bin/sh\nsleep 1\nexit 1\n");
+TEST_F(AppTest, ClosingTheDialogDuringTheScanQuitsAtOnce) {
+  // A receipt test whose tool never answers keeps the scan busy.
   makeBundle("P\nK\n-\n$_pkg(a)$\n$_pkg(b)$\n$_pkg(c)$\n-\n");
   fs::remove(tree / "T.app/Contents/MacOS/pkgutil");
-  fs::copy_file(tree / "slowtool", tree / "T.app/Contents/MacOS/pkgutil");
-  ::chmod((tree / "T.app/Contents/MacOS/pkgutil").c_str(), 0755);
-  auto app = start(std::make_unique<testing::FakeAuthorization>());
+  tree.write("T.app/Contents/MacOS/pkgutil", "#!/bin/sh\nexec sleep 60\n", 0755);
+  auto app = start(std::make_unique<FakeAuthorization>());
   app->finishLaunching();
   QTimer::singleShot(200, &app->dialog(), [&] { app->dialog().close(); });
   QTimer::singleShot(20000, qApp, [] { ADD_FAILURE() << "closing the dialog did not quit"; qApp->quit(); });
   qApp->exec();
+  auto quitting = std::chrono::steady_clock::now();
   app->terminate();
+  EXPECT_LT(std::chrono::steady_clock::now() - quitting, std::chrono::seconds(10));
   EXPECT_FALSE(app->window().isVisible());
   EXPECT_TRUE(alert.shown.empty());
 }
@@ -185,7 +189,8 @@ TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {
   ::setenv("TAVO_TEST_RECEIPTS_DIR", (tree / "receipts").c_str(), 1);
   auto app = start(makeRootAuthorization({"TAVO_TEST_RECEIPTS_DIR=" + tree / "receipts",
                                           "TAVO_TEST_ROOT=" + tree / "root",
-                                          "TAVO_TEST_ANY_USER_PREFS=" + tree / "any"}));
+                                          "TAVO_TEST_ANY_USER_PREFS=" + tree / "any"},
+                                         log));
   app->finishLaunching();
   waitForScan(*app);
   Ui::MainWindow& ui = app->window().ui();
@@ -215,7 +220,7 @@ TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {
 }
 
 }  // namespace
-}  // namespace tavo
+}  // namespace tavo::testing
 
 int main(int argc, char** argv) {
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);

@@ -15,11 +15,11 @@
 #include "core/uninstaller.h"
 #include "platform/file_prefs_store.h"
 #include "platform/plist_file.h"
-#include "tests/fakes/capturing_log.h"
-#include "tests/fakes/fake_alert.h"
-#include "tests/fakes/fake_authorization.h"
-#include "tests/fakes/fake_controls.h"
-#include "tests/fakes/temp_tree.h"
+#include "tests/support/capturing_log.h"
+#include "tests/support/fake_alert.h"
+#include "tests/support/fake_authorization.h"
+#include "tests/support/fake_controls.h"
+#include "tests/support/temp_dir.h"
 
 namespace tavo::testing {
 
@@ -31,20 +31,13 @@ inline PlistDict dict(std::vector<PlistDict::Entry> members) {
   return d;
 }
 
-inline std::string slurp(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path, std::ios::binary).rdbuf();
-  return text.str();
-}
-
 class CoreFixture : public ::testing::Test, public ScanRelay {
  protected:
   CoreFixture() {
     tree.mkdirs("home/Library/Preferences");
     tree.mkdirs("T.app/Contents/Resources/Products");
     tree.write("pkgutil", "#!/bin/sh\necho noise; echo noise >&2\n"
-                          "case \"$2\" in com.ok.*) exit 0;; *) exit 1;; esac\n");
-    ::chmod((tree / "pkgutil").c_str(), 0755);
+                          "case \"$2\" in com.ok.*) exit 0;; *) exit 1;; esac\n", 0755);
   }
 
   void description(const std::string& name, const std::string& text) {
@@ -59,14 +52,18 @@ class CoreFixture : public ::testing::Test, public ScanRelay {
   }
   UninstallerCollaborators collaborators() {
     return {.store = store, .log = log, .bundle = bundle, .processInfo = processInfo,
-            .mainThread = ui, .packageTool = tree / "pkgutil", .listButton = &ui,
-            .textView = &ui, .removeButton = &ui, .authorization = authorization,
-            .alert = &alert, .trash = home + "/.local/share/Trash"};
+            .mainThread = ui, .authorization = authorization, .packageTool = tree / "pkgutil",
+            .alert = &alert, .home = home, .trash = home + "/.local/share/Trash",
+            .privateFolder = root + "/run/TAVO_Uninstaller"};
   }
-  /// The controller, created on first use; its start-up lines are cleared.
+  /// The controller with the fake controls connected, created on first use;
+  /// its start-up lines are cleared.
   Uninstaller& controller() {
     if (!unins) {
       unins = std::make_unique<Uninstaller>(collaborators());
+      unins->setListButton(&ui);
+      unins->setTextView(&ui);
+      unins->setRemoveButton(&ui);
       log.clear();
     }
     return *unins;
@@ -87,7 +84,7 @@ class CoreFixture : public ::testing::Test, public ScanRelay {
     return *controller().products();
   }
 
-  TempTree tree;
+  TempDir tree;
   std::string root = tree.path(), home = root + "/home";
   ScopedEnv homeEnv{"HOME", home};
   CapturingLog log;

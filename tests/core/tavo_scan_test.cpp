@@ -1,9 +1,6 @@
-#include <sys/wait.h>
-
-#include <cstdlib>
-
 #include "core/tavo_scan/scan_report.h"
 #include "tests/core/core_fixture.h"
+#include "tests/support/tool_run.h"
 
 namespace tavo::testing {
 namespace {
@@ -20,16 +17,9 @@ TEST(ScanReportTest, JsonStringsEscapeControlsAndStayValidUtf8) {
 
 class TavoScanTest : public CoreFixture {
  protected:
-  struct Run {
-    int status;
-    std::string out, err;
-  };
-  // Runs the built program with HOME at the temporary home; `args` are shell words.
-  Run run(const std::string& args) {
-    std::string command = "env -i HOME='" + home + "' PATH=/usr/bin:/bin '" TAVO_SCAN_EXE "' " +
-                          args + " >'" + tree / "out" + "' 2>'" + tree / "err" + "'";
-    int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(tree / "out"), slurp(tree / "err")};
+  // Runs the built program with HOME at the temporary home.
+  ToolRun run(const Lines& args) {
+    return runTool(TAVO_SCAN_EXE, args, {"HOME=" + home, "PATH=/usr/bin:/bin"});
   }
 };
 
@@ -52,8 +42,7 @@ TEST_F(TavoScanTest, JsonOverTheWorkedExampleAndArguments) {
                                                         {"sample_dir", samples}})}})}}));
   prefs("com.Korvelin.TAVO Player", dict({{"base_dir", "~/Documents/Example Player"}}));
   tree.write("T.app/Contents/MacOS/pkgutil",
-             "#!/bin/sh\necho noise\n[ \"$2\" = com.example.pkg.ExampleStrings ]\n");
-  ::chmod((tree / "T.app/Contents/MacOS/pkgutil").c_str(), 0755);
+             "#!/bin/sh\necho noise\n[ \"$2\" = com.example.pkg.ExampleStrings ]\n", 0755);
   description("example.txt",
               "Example Strings\nExample Audio\n-\n# installed folders\n" + strings + "\n" + readme +
                   "\n~/Library/Preferences/com.example.sampler.plist$_path(LibraryFolder)$\n"
@@ -62,7 +51,7 @@ TEST_F(TavoScanTest, JsonOverTheWorkedExampleAndArguments) {
                   "$_pkg(com.example.pkg.ExampleStrings)$\n$_ens(Example Strings)$\n-\n"
                   "Example Brass\nExample Audio\n-\n" + brass + "\n-\n");
 
-  Run r = run("--json '" + bundle.bundlePath() + "'");
+  ToolRun r = run({"--json", bundle.bundlePath()});
   ASSERT_EQ(r.status, 0) << r.err;
   auto list = [](const Lines& items) {
     std::string text;
@@ -84,13 +73,13 @@ TEST_F(TavoScanTest, JsonOverTheWorkedExampleAndArguments) {
   EXPECT_EQ(r.out, expected);
   EXPECT_NE(r.err.find("Add sample_dir"), std::string::npos);
 
-  Run own = run("--json");  // the bundle the program lies in
+  ToolRun own = run({"--json"});  // the bundle the program lies in
   EXPECT_EQ(own.status, 0) << own.err;
   EXPECT_EQ(own.out.rfind("{\"products\": [", 0), 0u) << own.out;
   EXPECT_NE(own.err.find("/Contents/Resources/Products/"), std::string::npos);
-  EXPECT_EQ(run("--json --frobnicate").status, 2);
-  EXPECT_EQ(run("a b").status, 2);
-  EXPECT_EQ(run("'" + tree / "no-bundle" + "'").status, 1);
+  EXPECT_EQ(run({"--json", "--frobnicate"}).status, 2);
+  EXPECT_EQ(run({"a", "b"}).status, 2);
+  EXPECT_EQ(run({tree / "no-bundle"}).status, 1);
 }
 
 }  // namespace

@@ -41,16 +41,42 @@ TEST_F(UninstallerTest, ScanThatFindsNothingStillFinishes) {
 }
 
 // The tool's own output must not reach ours, where tavo-scan prints JSON.
-TEST_F(UninstallerTest, ReceiptTestAnswersFromTheExitStatusAlone) {
+TEST_F(UninstallerTest, ReceiptCheckAnswersFromTheExitStatusAlone) {
   ::testing::internal::CaptureStdout();
   bool yes = controller().recpExists("com.ok.player");
   bool no = controller().recpExists("com.other");
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
   EXPECT_TRUE(yes);
   EXPECT_FALSE(no);
+  EXPECT_TRUE(log.lines().empty());
+  // A tool that cannot be started is no answer about the receipt: it is logged.
   UninstallerCollaborators missing = collaborators();
   missing.packageTool = tree / "no-such-tool";
+  log.clear();
   EXPECT_FALSE(Uninstaller(missing).recpExists("com.ok.player"));
+  EXPECT_EQ(log.lines().back(), "Receipt test: cannot start " + tree / "no-such-tool" +
+                                    ": No such file or directory");
+}
+
+// A package tool that never ends must not keep a cancelled scan waiting, and
+// the entry being read when the scan is cancelled leaves nothing behind.
+TEST_F(UninstallerTest, CancellingEndsTheWaitingToolAndKeepsNoHalfEntry) {
+  tree.write("slowtool", "#!/bin/sh\ntouch \"$0.started\"\nexec sleep 60\n", 0755);
+  UninstallerCollaborators slow = collaborators();
+  slow.packageTool = tree / "slowtool";
+  description("a.txt", "A\nV\n-\n" + tree.write("f") + "\n$_pkg(com.slow)$\n-\nB\nV\n-\n" +
+                           tree / "f" + "\n-\n");
+  Uninstaller unins(slow);
+  std::thread cancel([&] {
+    while (!exists(tree / "slowtool.started")) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    unins.cancelScan();
+  });
+  auto start = std::chrono::steady_clock::now();
+  unins.parse();
+  cancel.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_TRUE(unins.products()->empty());
+  EXPECT_EQ(log.count("manque la liste de trucs à effacer"), 0u);
 }
 
 }  // namespace

@@ -1,28 +1,29 @@
 // keyscrub run as a real process against a temporary any-user folder.
 
+#include <sys/syscall.h>
+
 #include <thread>
 
-#include "tests/fakes/tool_process.h"
-#include "tests/prefs/prefs_test_support.h"
+#include "tests/support/capturing_log.h"
 
-namespace tavo {
+#include "tests/support/prefs_fixture.h"
+#include "tests/support/tool_run.h"
+
+namespace tavo::testing {
 namespace {
-
-using testing::dictOf;
-using testing::fileBytes;
 
 class KeyscrubTest : public ::testing::Test {
  protected:
-  // keyscrub prints nothing and always exits 0, whatever the outcome.
+  // keyscrub prints nothing and exits 0 whether or not there was an entry.
   void run(const std::vector<std::string>& args) {
-    const std::string env = "TAVO_TEST_ANY_USER_PREFS=" + prefs.roots().anyUserPrefs;
-    test::ToolRun r = test::runTool(KEYSCRUB_PATH, args, {env});
+    ToolRun r = runTool(KEYSCRUB_PATH, args, {env()});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out + r.err, "");
   }
+  std::string env() const { return "TAVO_TEST_ANY_USER_PREFS=" + prefs.roots().anyUserPrefs; }
   std::string file() const { return prefs.anyUserFile(domain); }
 
-  testing::TempPrefs prefs;
+  TempPrefs prefs;
   const std::string domain = "com.Korvelin.TAVO Player";
 };
 
@@ -40,23 +41,23 @@ TEST_F(KeyscrubTest, Outcomes) {
   for (const auto& [args, removed] : cases) {
     SCOPED_TRACE(::testing::PrintToString(args));
     ASSERT_TRUE(writePlistFile(file(), stored, PlistFormat::Binary));
-    const std::string before = fileBytes(file());
+    const std::string before = readFile(file());
     run(args);
     if (removed.empty()) {
-      EXPECT_EQ(fileBytes(file()), before);
+      EXPECT_EQ(readFile(file()), before);
       continue;
     }
     PlistFile after = readPlistFile(file());
     EXPECT_EQ(after.format, PlistFormat::Binary);
-    EXPECT_EQ(after.dict, testing::withoutEntry(stored, removed));
+    EXPECT_EQ(after.dict, withoutEntry(stored, removed));
   }
   EXPECT_FALSE(std::filesystem::exists(prefs.root() + "/escape.plist"));
 }
 
 TEST_F(KeyscrubTest, LeavesAnUnreadableFileAsItWasAndWritesNoneWhereThereWasNone) {
-  testing::writeBytes(file(), "bplist00 truncated");
+  writeFile(file(), "bplist00 truncated");
   run({domain, "Banks", "x"});
-  EXPECT_EQ(fileBytes(file()), "bplist00 truncated");
+  EXPECT_EQ(readFile(file()), "bplist00 truncated");
   std::filesystem::remove(file());
   run({domain, "Banks", "x"});
   EXPECT_FALSE(std::filesystem::exists(file()));
@@ -79,5 +80,46 @@ TEST_F(KeyscrubTest, RunsStartedTogetherAllTakeEffect) {
   EXPECT_EQ(*after.dict.find("base_dir")->string(), "/x");
 }
 
+// Held here, the domain's lock keeps keyscrub from reading until it is let go.
+TEST_F(KeyscrubTest, WaitsForTheDomainsLockBeforeItReads) {
+  PlistDict stored = dictOf({{"Banks", PlistValue(dictOf({{"Harp", "h"}, {"Drums", "d"}}))}});
+  ASSERT_TRUE(writePlistFile(file(), stored, PlistFormat::Binary));
+  const std::string before = readFile(file());
+  CapturingLog log;
+  FilePrefsStore store(prefs.roots(), log);
+  auto lock = store.lockDomain(domain, PrefUser::Any, PrefHost::Current);
+  Child run = Child::start({.argv = {KEYSCRUB_PATH, domain, "Banks", "Harp"},
+                            .environment = std::vector<std::string>{env()}});
+  ASSERT_TRUE(run.started());
+  // Its system call of the moment tells that it waits in flock.
+  const std::string waiting = std::to_string(SYS_flock) + " ";
+  const std::string syscallFile = "/proc/" + std::to_string(run.pid()) + "/syscall";
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (readFile(syscallFile).rfind(waiting, 0) != 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(readFile(syscallFile).rfind(waiting, 0), 0u) << "keyscrub never waited for the lock";
+  EXPECT_EQ(readFile(file()), before);
+  lock.reset();
+  EXPECT_EQ(run.wait(), 0);
+  EXPECT_EQ(readPlistFile(file()).dict, withoutEntry(stored, {"Banks", "Harp"}));
+}
+
+// A write-back that fails is reported by the exit status; the file stays
+// whole and no temporary file is left beside it.
+TEST_F(KeyscrubTest, AFailedWriteExitsWithOneAndLeavesTheFileWhole) {
+  PlistDict stored = dictOf({{"Banks", PlistValue(dictOf({{"Harp", "h"}, {"Drums", "d"}}))}});
+  ASSERT_TRUE(writePlistFile(file(), stored, PlistFormat::Xml));
+  const std::string before = readFile(file());
+  // No file may grow: as on a full disk. SIGXFSZ stays ignored across exec.
+  ToolRun r = runTool("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"",
+                                  KEYSCRUB_PATH, domain, "Banks", "Harp"},
+                      {env()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(readFile(file()), before);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(prefs.roots().anyUserPrefs),
+                          std::filesystem::directory_iterator()),
+            2);  // the file and Network
+}
+
 }  // namespace
-}  // namespace tavo
+}  // namespace tavo::testing

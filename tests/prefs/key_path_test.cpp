@@ -1,12 +1,11 @@
 #include "prefs/key_path.h"
 
-#include "tests/prefs/prefs_test_support.h"
+#include "tests/support/prefs_fixture.h"
 
-namespace tavo::prefs {
+namespace tavo::testing {
 namespace {
 
-using testing::dictOf;
-using testing::TempPrefs;
+using namespace tavo::prefs;
 
 // The real store, counting synchronisations so their number can be checked.
 class CountingStore final : public PrefsStore {
@@ -196,18 +195,18 @@ TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
   };
   for (const Case& c : cases) {
     writeUser(domain);
-    std::string before = testing::fileBytes(prefs.userFile("com.t"));
+    std::string before = readFile(prefs.userFile("com.t"));
     counting.syncs = 0;
     EXPECT_EQ(deleteCurrentUserPrefKey(counting, "com.t", c.names), c.result);
     EXPECT_EQ(counting.syncs, c.syncs);
     PlistFile file = readPlistFile(prefs.userFile("com.t"));
     EXPECT_EQ(file.format, PlistFormat::Binary);
     if (c.removedPath.empty()) {
-      EXPECT_EQ(testing::fileBytes(prefs.userFile("com.t")), before);
+      EXPECT_EQ(readFile(prefs.userFile("com.t")), before);
       continue;
     }
     // Exactly the one entry is gone; everything else at every level stays.
-    EXPECT_EQ(file.dict, testing::withoutEntry(domain, c.removedPath));
+    EXPECT_EQ(file.dict, withoutEntry(domain, c.removedPath));
   }
 }
 
@@ -221,4 +220,4 @@ TEST_F(KeyPathTest, RemovingTheOnlyEntryLeavesAnEmptyDictionary) {
 }
 
 }  // namespace
-}  // namespace tavo::prefs
+}  // namespace tavo::testing

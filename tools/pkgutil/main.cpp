@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "privileged/path_safety.h"
+#include "base/path.h"
 
 namespace {
 
@@ -95,10 +95,10 @@ bool readBom(const std::string& path, std::vector<std::string>& lines, std::stri
   return true;
 }
 
+// `parts` below `root`, which is "/" in the shipped tool.
 std::string join(const std::string& root, const Parts& parts) {
-  std::string out = root == "/" ? "" : root;
-  for (const std::string& part : parts) out += "/" + part;
-  return out.empty() ? "/" : out;
+  if (root == "/" || parts.empty()) return parts.empty() ? root : tavo::joinParts(parts);
+  return root + tavo::joinParts(parts);
 }
 
 std::optional<std::string> realPath(const std::string& path) {
@@ -134,15 +134,14 @@ int forget(const std::string& id, const std::string& plist, const std::string& b
 /// Removes one listed path: a file or link always, a folder only when empty.
 /// False with `error` when it could not be removed.
 bool removeListed(const std::string& path, const std::string& realRoot, std::string& error) {
-  std::size_t slash = path.find_last_of('/');
-  std::optional<std::string> parent = realPath(slash == 0 ? "/" : path.substr(0, slash));
+  std::optional<std::string> parent = realPath(tavo::parentPath(path));
   if (!parent) return true;  // its folder is gone, and so is it
   // A link among its folders must not lead the removal out of the root.
   if (!within(*parent, realRoot)) {
     error = path + " lies outside " + realRoot;
     return false;
   }
-  std::string target = *parent + (*parent == "/" ? "" : "/") + path.substr(slash + 1);
+  std::string target = tavo::joinPath(*parent, tavo::baseName(path));
   struct stat st;
   if (lstat(target.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
   if (S_ISDIR(st.st_mode)) {

@@ -8,12 +8,10 @@
 // was moved, 1 otherwise; never 126 or 127, which belong to pkexec.
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -22,9 +20,13 @@
 #include <string>
 #include <vector>
 
+#include "base/home.h"
+#include "base/io.h"
+#include "base/path.h"
+#include "base/unique_fd.h"
+#include "base/utf8.h"
 #include "privileged/path_safety.h"
 #include "tools/sweeper/trash.h"
-#include "tools/sweeper/unique_fd.h"
 
 namespace {
 
@@ -61,39 +63,6 @@ std::string printable(const std::string& text) {
   return out;
 }
 
-// Paths come from the application as UTF-8; anything else was not written by it.
-bool validUtf8(const std::string& text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const std::size_t size = text.size();
-  for (std::size_t i = 0; i < size;) {
-    unsigned c = bytes[i];
-    std::size_t extra = 0;
-    std::uint32_t point = 0, least = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    if ((c & 0xE0) == 0xC0) {
-      extra = 1, point = c & 0x1F, least = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2, point = c & 0x0F, least = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3, point = c & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (size - i <= extra) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return false;
-      point = (point << 6) | (bytes[i + k] & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if (point < least || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF)) return false;
-    i += extra + 1;
-  }
-  return true;
-}
-
 /// The uid pkexec names in PKEXEC_UID; nullopt when unset or not a plain number.
 std::optional<uid_t> pkexecUid(std::string& error) {
   const char* text = std::getenv("PKEXEC_UID");
@@ -118,8 +87,7 @@ std::optional<uid_t> ownerOfNearest(std::string path, std::string& error) {
       error = "cannot find whose Trash " + path + " is: " + std::strerror(errno);
       return std::nullopt;
     }
-    std::size_t slash = path.find_last_of('/');
-    path = slash == 0 ? "/" : path.substr(0, slash);
+    path = tavo::parentPath(path);
   }
 }
 
@@ -129,15 +97,13 @@ bool actingUser(const std::string& trash, User& user, std::string& error) {
   if (!error.empty()) return false;
   if (!uid) uid = ownerOfNearest(trash, error);
   if (!uid) return false;
-  std::vector<char> buffer(16384);
-  passwd entry;
-  passwd* found = nullptr;
-  if (getpwuid_r(*uid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found ||
-      !found->pw_dir || found->pw_dir[0] != '/') {
+  std::optional<std::string> home = tavo::homeFolderOf(*uid);
+  std::optional<gid_t> group = tavo::primaryGroupOf(*uid);
+  if (!home || !group) {
     error = "no home folder known for user " + std::to_string(*uid);
     return false;
   }
-  user = User{*uid, found->pw_gid, found->pw_dir};
+  user = User{*uid, *group, *home};
   return true;
 }
 
@@ -164,27 +130,18 @@ bool readList(const std::string& path, uid_t uid, std::string& text, std::string
     error = "the list file " + path + " is too large";
     return false;
   }
-  char buffer[65536];
-  for (;;) {
-    ssize_t n = read(fd.get(), buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = "cannot read the list file " + path + ": " + std::strerror(errno);
-      return false;
-    }
-    if (n == 0) return true;
-    text.append(buffer, static_cast<std::size_t>(n));
-    if (text.size() > static_cast<std::size_t>(kMaxListBytes)) {
-      error = "the list file " + path + " is too large";
-      return false;
-    }
+  if (!tavo::readAll(fd.get(), text, kMaxListBytes)) {
+    error = errno == EFBIG ? "the list file " + path + " is too large"
+                           : "cannot read the list file " + path + ": " + std::strerror(errno);
+    return false;
   }
+  return true;
 }
 
 /// Handles one line; true when it was moved or is missing.
 bool sweep(const std::string& path, const tavo::SafetyContext& context, tavo::Trash& trash) {
   const std::string shown = printable(path);
-  if (!validUtf8(path)) {
+  if (!tavo::isValidUtf8(path)) {
     say("refused: " + shown + ": is not valid UTF-8");
     return false;
   }

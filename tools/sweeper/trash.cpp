@@ -10,6 +10,9 @@
 #include <ctime>
 #include <vector>
 
+#include "base/io.h"
+#include "base/path.h"
+#include "base/utf8.h"
 #include "tools/sweeper/tree.h"
 
 namespace tavo {
@@ -21,16 +24,6 @@ constexpr std::size_t kMaxBaseBytes = 255 - 5 - 10;
 constexpr int kMaxTries = 9999;
 
 std::string errorText(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-// Cut on a character boundary, so that the name stays valid UTF-8.
-std::string trimUtf8(const std::string& text, std::size_t maxBytes) {
-  if (text.size() <= maxBytes) return text;
-  std::size_t cut = maxBytes;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return text.substr(0, cut);
-}
-
-std::string baseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
 
 std::string deletionDate() {
   std::time_t now = std::time(nullptr);
@@ -156,7 +149,8 @@ std::optional<Trash> Trash::open(const std::string& path, TrashOwner owner, std:
 // any other program trashing at the same time.
 bool Trash::reserveName(const std::string& base, std::string& name, UniqueFd& infoFile,
                         std::string& error) {
-  const std::string trimmed = trimUtf8(base, kMaxBaseBytes);
+  // Cut on a character boundary, so that the name stays valid UTF-8.
+  const std::string trimmed(cutUtf8(base, kMaxBaseBytes));
   for (int n = 1; n <= kMaxTries; ++n) {
     std::string candidate = n == 1 ? trimmed : trimmed + "." + std::to_string(n);
     std::string infoName = candidate + kInfoSuffix;
@@ -183,17 +177,9 @@ bool Trash::reserveName(const std::string& base, std::string& name, UniqueFd& in
 bool Trash::writeInfo(int fd, const std::string& path, std::string& error) {
   std::string text = "[Trash Info]\nPath=" + percentEncode(path) + "\nDeletionDate=" +
                      deletionDate() + "\n";
-  const char* data = text.data();
-  std::size_t left = text.size();
-  while (left > 0) {
-    ssize_t n = write(fd, data, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = errorText("cannot write the info file");
-      return false;
-    }
-    data += n;
-    left -= static_cast<std::size_t>(n);
+  if (!writeAll(fd, text)) {
+    error = errorText("cannot write the info file");
+    return false;
   }
   if (!giveTo(fd, owner_) || fsync(fd) != 0) {
     error = errorText("cannot finish the info file");

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "tools/sweeper/unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace tavo {
 

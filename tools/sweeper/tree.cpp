@@ -10,7 +10,8 @@
 #include <cstring>
 #include <vector>
 
-#include "tools/sweeper/unique_fd.h"
+#include "base/io.h"
+#include "base/unique_fd.h"
 
 namespace tavo {
 namespace {
@@ -43,17 +44,6 @@ bool listNames(int dirFd, std::vector<std::string>& names) {
   return readError == 0;
 }
 
-bool writeAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool copyContents(int from, int to) {
   std::vector<char> buffer(1 << 16);
   for (;;) {
@@ -61,7 +51,7 @@ bool copyContents(int from, int to) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
-    if (!writeAll(to, buffer.data(), static_cast<std::size_t>(n))) return false;
+    if (!writeAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) return false;
   }
 }
 

@@ -1,0 +1,68 @@
+#include "core/remover.h"
+
+#include "platform/log_lines.h"
+#include "prefs/key_path.h"
+#include "privileged/list_file.h"
+
+namespace tavo {
+
+Remover::Remover(RemoverCollaborators collaborators)
+    : c_(std::move(collaborators)), runs_(c_.authorization, c_.log, c_.tools) {}
+
+bool Remover::ran(RunResult result, const std::string& what, bool& complete) {
+  if (result == RunResult::NotRun) return false;
+  if (result == RunResult::Failed) {
+    c_.log.line("Removal: " + what + " reported a failure");
+    complete = false;
+  }
+  return true;
+}
+
+// Writes `entries` to the list file and has sweeper move them. False when
+// the list could not be written or sweeper's run was not made; entries that
+// may never be removed are logged, left alone and clear `complete`.
+bool Remover::moveToTrash(const Product::List& entries, bool& complete) {
+  auto bundleFile = c_.bundle.pathForResource("listPath", "txt");
+  auto listFile = chooseListFile(bundleFile.value_or(""), c_.privateFolder, c_.log);
+  if (!listFile) return false;
+  SafetyContext safety{c_.home, c_.tools.trash};
+  int written = writeListFile(*listFile, entries, safety, c_.log);
+  if (written < 0) return false;
+  if (written != static_cast<int>(entries.size())) complete = false;
+  return written == 0 || ran(runs_.rmAdmin(*listFile), "sweeper", complete);
+}
+
+// Splits "domain::A/B" at its first "::" and deletes the value for the
+// current user, then for all users.
+bool Remover::deletePreferenceValue(const std::string& entry, bool& complete) {
+  auto colons = entry.find("::");
+  if (colons == std::string::npos) {
+    c_.log.line(loglines::kNotAPreferenceValue + entry);
+    complete = false;
+    return true;
+  }
+  std::string domain = entry.substr(0, colons);
+  std::vector<std::string> names = prefs::splitKeyPath(entry.substr(colons + 2));
+  if (!prefs::deleteCurrentUserPrefKey(c_.store, domain, names) &&
+      prefs::prefExists(c_.store, domain, entry.substr(colons + 2)))
+    complete = false;  // still there: the store logged why it could not write
+  return ran(runs_.deleteAnyUserPrefKey(domain, names), "keyscrub for " + entry, complete);
+}
+
+bool Remover::removeProduct(const Product& product) {
+  if (!c_.alert || c_.alert->runModal("You are about to remove this product:",
+                                      product.name().value_or(""), "Remove",
+                                      "Skip") == Alert::kSecondButtonReturn)
+    return false;
+
+  bool complete = true;
+  if (!product.dirs().empty() && !moveToTrash(product.dirs(), complete)) return false;
+  for (const std::string& receipt : product.recps())
+    if (!ran(runs_.forgetPkg(receipt), "pkgutil --forget " + receipt, complete)) return false;
+  if (!product.prefFiles().empty() && !moveToTrash(product.prefFiles(), complete)) return false;
+  for (const std::string& entry : product.prefVars())
+    if (!deletePreferenceValue(entry, complete)) return false;
+  return complete;
+}
+
+}  // namespace tavo

@@ -1,0 +1,55 @@
+#pragma once
+// Removing one product: the confirmation, then its top-level files and
+// folders, its receipts, its preference files and its preference values,
+// in that order.
+
+#include <string>
+
+#include "core/product.h"
+#include "platform/alert.h"
+#include "platform/authorization.h"
+#include "platform/bundle.h"
+#include "platform/prefs_store.h"
+#include "platform/system_log.h"
+#include "privileged/privileged_runs.h"
+
+namespace tavo {
+
+/// What the removal works through; none of it is owned.
+struct RemoverCollaborators {
+  PrefsStore& store;
+  SystemLog& log;
+  const Bundle& bundle;  // holds the list file "listPath.txt"
+  Alert* alert;          // the confirmation; without one, nothing is removed
+  Authorization& authorization;
+  PrivilegedTools tools;
+  std::string home;           // the user's home folder, whose data the safety table protects
+  std::string privateFolder;  // where the list file goes when the bundle's cannot be used
+};
+
+class Remover {
+ public:
+  explicit Remover(RemoverCollaborators collaborators);
+
+  /// Asks for confirmation, then moves the product's top-level files and
+  /// folders to the Trash, forgets its receipts, moves its preference files
+  /// to the Trash and deletes its preference values for the current user and
+  /// for all users. True only when every step ran and succeeded; false for
+  /// "Skip", as soon as a privileged run was refused or could not be made
+  /// (nothing after it is run), and at the end when an entry was kept or a
+  /// step reported a failure.
+  bool removeProduct(const Product& product);
+
+  PrivilegedRuns& runs() { return runs_; }
+
+ private:
+  bool moveToTrash(const Product::List& entries, bool& complete);
+  bool deletePreferenceValue(const std::string& entry, bool& complete);
+  /// False when the run was not made; clears `complete` when it reported a failure.
+  bool ran(RunResult result, const std::string& what, bool& complete);
+
+  RemoverCollaborators c_;
+  PrivilegedRuns runs_;
+};
+
+}  // namespace tavo

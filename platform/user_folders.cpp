@@ -1,0 +1,27 @@
+#include "platform/user_folders.h"
+
+#include <cstdlib>
+
+namespace tavo {
+namespace {
+
+// The variable's value when it names an absolute path, else nullptr.
+const char* absoluteVariable(const char* name) {
+  const char* value = std::getenv(name);
+  return value && value[0] == '/' ? value : nullptr;
+}
+
+}  // namespace
+
+std::string homeTrashFolder(const std::string& home) {
+  if (const char* data = absoluteVariable("XDG_DATA_HOME")) return std::string(data) + "/Trash";
+  return home + "/.local/share/Trash";
+}
+
+std::string privateFolder(const std::string& home) {
+  if (const char* runtime = absoluteVariable("XDG_RUNTIME_DIR"))
+    return std::string(runtime) + "/TAVO_Uninstaller";
+  return home + "/.cache/TAVO_Uninstaller";
+}
+
+}  // namespace tavo

@@ -1,0 +1,132 @@
+// The summary, the remove button and the removal sequence, with the fake
+// authorisation: nothing is ever started, every start is only recorded.
+
+#include "tests/core/core_fixture.h"
+
+namespace tavo::testing {
+namespace {
+
+using Runs = std::vector<Lines>;
+
+class RemovalTest : public CoreFixture {
+ protected:
+  RemovalTest() {
+    // The tools need only exist: the fake authorisation starts nothing.
+    tree.write("T.app/Contents/Resources/sweeper");
+    tree.write("T.app/Contents/Resources/keyscrub");
+    tree.write("T.app/Contents/Resources/listPath.txt", "old\n");
+    // The bundle's own list file, used only while it and its folder are ours alone.
+    ::chmod(resources.c_str(), 0755);
+    ::chmod(listFile.c_str(), 0600);
+  }
+
+  std::string resources = bundle.resourcePath();
+  std::string sweeper = resources + "/sweeper", keyscrub = resources + "/keyscrub";
+  std::string listFile = resources + "/listPath.txt", pkgutil = root + "/pkgutil";
+};
+
+TEST_F(RemovalTest, SummaryShowsEachNonEmptyListUnderItsHeadingInAFixedOrder) {
+  std::string b = tree.write("b"), pf = tree.write("p.plist");
+  firstBank("Harp", dict({{"k", "v"}}));
+  description("p.txt", "Receipts\nV\n-\n$_pkg(com.ok.a)$\n$_pkg(com.ok.b)$\n-\nAll\nV\n-\n" + b +
+                           "\n$_plist(" + pf + ")$\ncom.t.plist$_var(Banks/Harp)$\n"
+                           "$_pkg(com.ok.c)$\n-\n");
+  scan();
+  EXPECT_EQ(ui.text, "\nReceipts:\n\ncom.ok.a\ncom.ok.b\n");
+  ui.enabled = false;
+  select(1);
+  EXPECT_EQ(ui.text, "\nReceipts:\n\ncom.ok.c\n\n\nPreference Vars:\n\ncom.t::Banks/Harp\n"
+                     "\n\nPreference Files:\n\n" + pf + "\n\n\nPaths:\n\n" + b + "\n");
+  EXPECT_TRUE(ui.enabled);
+}
+
+TEST_F(RemovalTest, SkipChangesNothingAndRemovingTheMiddleKeepsTheOthersTags) {
+  std::string a = tree.write("a"), c = tree.write("c");
+  Lines b{tree.write("b1"), tree.mkdirs("b 2"), tree.write("b3")};
+  description("p.txt", "A\nV\n-\n" + a + "\n-\nB\nV\n-\n" + b[0] + "\n" + b[1] + "\n" + b[2] +
+                           "\n-\nC\nV\n-\n" + c + "\n-\n");
+  scan();
+  select(1);
+  alert.answers = {Alert::kSecondButtonReturn};
+  controller().removeClicked();
+  EXPECT_EQ(alert.shown, (Runs{{"You are about to remove this product:", "B", "Remove", "Skip"}}));
+  EXPECT_TRUE(authorization.calls.empty());
+  EXPECT_EQ(readFile(listFile), "old\n");
+  EXPECT_EQ(ui.tags, (std::vector<long>{0, 1, 2}));
+  EXPECT_EQ(Lines(ui.events.end() - 2, ui.events.end()), (Lines{"disabled", "enabled"}));
+
+  controller().removeClicked();
+  EXPECT_EQ(readFile(listFile), b[0] + "\n" + b[1] + "\n" + b[2] + "\n");
+  EXPECT_EQ(authorization.started, (Runs{{sweeper, home + "/.local/share/Trash", listFile}}));
+  EXPECT_EQ(ui.tags, (std::vector<long>{0, 2}));
+  EXPECT_EQ(ui.text, "\n\nPaths:\n\n" + a + "\n");  // the fake selects the first left
+  select(2);
+  EXPECT_EQ(ui.text, "\n\nPaths:\n\n" + c + "\n");
+  controller().removeClicked();
+  controller().removeClicked();
+  EXPECT_EQ(readFile(listFile), a + "\n");
+  EXPECT_TRUE(ui.tags.empty());
+  EXPECT_EQ(ui.text, "There is nothing to uninstall");
+  EXPECT_FALSE(ui.enabled);
+}
+
+TEST_F(RemovalTest, SweeperRunsOncePerNonEmptyListAroundTheReceipts) {
+  std::string dir = tree.mkdirs("d"), prefFile = tree.write("f.plist");
+  // With dirs, with preference files, the programs started. Receipts alone come first,
+  // on a controller that has made no privileged run yet: they must still be forgotten.
+  for (const auto& [dirs, prefFiles, expected] : std::vector<std::tuple<bool, bool, Lines>>{
+           {false, false, {pkgutil}}, {true, false, {sweeper, pkgutil}},
+           {false, true, {pkgutil, sweeper}}, {true, true, {sweeper, pkgutil, sweeper}}}) {
+    Product p;
+    if (dirs) p.addDir(dir);
+    if (prefFiles) p.addPrefFile(prefFile);
+    p.addRecp("com.ok.r");
+    authorization.started.clear();
+    EXPECT_TRUE(controller().removeProduct(p)) << dirs << prefFiles;
+    Lines programs;  // without their arguments
+    for (const Lines& run : authorization.started) programs.push_back(run.front());
+    EXPECT_EQ(programs, expected) << dirs << prefFiles;
+    // An empty list is never written; the second write replaces the first.
+    EXPECT_EQ(readFile(listFile), prefFiles ? prefFile + "\n" : dirs ? dir + "\n" : "old\n");
+  }
+}
+
+TEST_F(RemovalTest, PreferenceValuesSplitAtTheFirstDoubleColonThenAtEverySlash) {
+  PlistDict top = dict({{"Banks", dict({{"Glass Harp", "/lib/Glass Harp"}, {"Strings", "/s"}})}});
+  prefs("dom", top);
+  Product p;
+  p.addPrefVar("dom::Banks/Glass Harp");
+  p.addPrefVar("dom::Banks::Old/Glass Harp");
+  EXPECT_TRUE(controller().removeProduct(p));
+  EXPECT_EQ(authorization.started, (Runs{{keyscrub, "dom", "Banks", "Glass Harp"},
+                                         {keyscrub, "dom", "Banks::Old", "Glass Harp"}}));
+  // The current user's value got the same two names.
+  top.find("Banks")->dict()->remove("Glass Harp");
+  EXPECT_EQ(readPlistFile(home + "/Library/Preferences/dom.plist").dict, top);
+}
+
+TEST_F(RemovalTest, ARefusedCredentialStopsTheRemovalAndKeepsTheProduct) {
+  firstBank("Harp", dict({{"k", "v"}}));
+  std::string pf = tree.write("p.plist");
+  description("p.txt", "P\nV\n-\n" + tree.write("a") + "\n$_pkg(com.ok.a)$\n$_plist(" + pf +
+                           ")$\ncom.t.plist$_var(Banks/Harp)$\n-\n");
+  scan();
+  authorization.requestAnswers = {false, false};
+  EXPECT_FALSE(controller().removeProduct(*controller().products()->front()));
+  EXPECT_EQ(authorization.calls, (Lines{"test " + sweeper, "create", "request " + sweeper}));
+
+  controller().removeClicked();
+  EXPECT_TRUE(authorization.started.empty());
+  EXPECT_TRUE(controller().prefExists("com.t", "Banks/Harp"));
+  EXPECT_EQ(ui.tags, (std::vector<long>{0}));
+  EXPECT_TRUE(ui.enabled);
+  Product receipts;  // refused at the receipts: the preference files stay
+  receipts.addRecp("com.ok.a");
+  receipts.addPrefFile(pf);
+  authorization.requestAnswers = {false};
+  EXPECT_FALSE(controller().removeProduct(receipts));
+  EXPECT_TRUE(authorization.started.empty());
+}
+
+}  // namespace
+}  // namespace tavo::testing

@@ -1,0 +1,92 @@
+#include <gtest/gtest.h>
+
+#include "tests/support/tool_run.h"
+
+namespace tavo::testing {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// A receipt com.x in a receipts folder, and a root folder for the test build of the tool.
+class Pkgutil : public ::testing::Test {
+ protected:
+  void SetUp() override { writeFile(receipts() + "/com.x.plist", "<plist/>"); }
+  std::string receipts() const { return dir_ / "receipts"; }
+  std::string root() const { return dir_ / "root"; }
+  ToolRun pkgutil(const Strings& args) {
+    return runTool(TAVO_PKGUTIL_TESTROOT, args,
+                   {"TAVO_TEST_RECEIPTS_DIR=" + receipts(), "TAVO_TEST_ROOT=" + root()});
+  }
+  TempDir dir_;
+};
+
+TEST_F(Pkgutil, FilesPrintsTheBillOfMaterialsAndForgetRemovesTheReceipt) {
+  const std::string bom = "./Applications/TAVO.app\nApplications/TAVO.app/Contents\nLibrary\n";
+  writeFile(receipts() + "/com.x.bom", bom);
+  ToolRun files = pkgutil({"--files", "com.x"}), forget = pkgutil({"--forget", "com.x"});
+  EXPECT_EQ(files.status, 0);
+  EXPECT_EQ(files.out, bom);
+  EXPECT_EQ(forget.status, 0) << forget.err;
+  EXPECT_EQ(forget.out, "Forgot package 'com.x' on '/'.\n");
+  EXPECT_FALSE(exists(receipts() + "/com.x.plist") || exists(receipts() + "/com.x.bom"));
+}
+
+TEST_F(Pkgutil, AMissingReceiptIsReportedForEveryOption) {
+  std::filesystem::create_directories(receipts() + "/com.dir.plist");  // not a regular file
+  writeFile(receipts() + "/com.bomonly.bom", "x\n");
+  for (const char* option : {"--files", "--forget", "--unlink"}) {
+    for (const std::string id : {"com.none", "com.dir", "com.bomonly"}) {
+      ToolRun run = pkgutil({option, id});
+      EXPECT_EQ(run.status, 1) << option << " " << id;
+      EXPECT_EQ(run.err, "No receipt for '" + id + "' found at '/'.\n");
+      EXPECT_EQ(run.out, "");
+    }
+  }
+  EXPECT_TRUE(exists(receipts() + "/com.bomonly.bom"));
+}
+
+TEST_F(Pkgutil, RefusesWhatIsNotAPlainIdentifierOrCommandLine) {
+  writeFile(dir_ / "outside.plist", "<plist/>");
+  const Strings bad[] = {
+      {"--forget", ""}, {"--forget", "."}, {"--forget", ".."}, {"--forget", "a/b"},
+      {"--forget", "../outside"}, {"--forget", "/com.x"}, {"--files", "../receipts/com.x"},
+      {"--unlink", "./com.x"}, {}, {"--forget"}, {"--erase", "com.x"}, {"--forget", "com.x", "x"}};
+  for (const Strings& args : bad) {
+    ToolRun run = pkgutil(args);
+    EXPECT_EQ(run.status, 1) << ::testing::PrintToString(args);
+    EXPECT_EQ(run.out, "");
+  }
+  EXPECT_TRUE(exists(receipts() + "/com.x.plist") && exists(dir_ / "outside.plist"));
+}
+
+TEST_F(Pkgutil, UnlinkRemovesTheListedFilesAndOnlyEmptyFolders) {
+  writeFile(root() + "/Applications/TAVO.app/Contents/binary", "b");
+  writeFile(root() + "/Library/VST3/TAVO.vst3", "v");
+  writeFile(root() + "/Library/VST3/Other.vst3", "another package's");
+  writeFile(dir_ / "target/kept", "k");
+  const std::string link = root() + "/Applications/TAVO.app/Contents/lib";
+  ASSERT_EQ(symlink((dir_ / "target").c_str(), link.c_str()), 0);
+  // Shallow paths first, so that only the tool's own order can make it work.
+  writeFile(receipts() + "/com.x.bom",
+            ".\n./Applications\n./Applications/TAVO.app\n./Applications/TAVO.app/Contents\n"
+            "./Applications/TAVO.app/Contents/binary\n./Applications/TAVO.app/Contents/lib\n"
+            "Library\nLibrary/VST3\nLibrary/VST3/TAVO.vst3\n./Library/missing/file\n");
+  EXPECT_EQ(pkgutil({"--unlink", "com.x"}).status, 0);
+  EXPECT_FALSE(exists(root() + "/Applications") || exists(root() + "/Library/VST3/TAVO.vst3"));
+  EXPECT_EQ(readFile(root() + "/Library/VST3/Other.vst3"), "another package's");
+  EXPECT_EQ(readFile(dir_ / "target/kept"), "k");  // the link went, not what it points to
+  EXPECT_TRUE(exists(root()) && exists(receipts() + "/com.x.plist"));
+}
+
+TEST_F(Pkgutil, UnlinkNeverLeavesItsRoot) {
+  writeFile(dir_ / "victim", "v");
+  writeFile(dir_ / "elsewhere/victim", "v");
+  std::filesystem::create_directories(root());
+  ASSERT_EQ(symlink((dir_ / "elsewhere").c_str(), (root() + "/out").c_str()), 0);
+  writeFile(receipts() + "/com.x.bom", "../victim\n./a/../../victim\nout/victim\n");
+  EXPECT_EQ(pkgutil({"--unlink", "com.x"}).status, 1);
+  EXPECT_TRUE(exists(dir_ / "victim") && exists(dir_ / "elsewhere/victim"));
+}
+
+}  // namespace
+}  // namespace tavo::testing
