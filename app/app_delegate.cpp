@@ -33,16 +33,28 @@ void TAVO_UninstallerAppDelegate::applicationDidFinishLaunching() {
     _window->setWindowTitle(QString::fromStdString(name));
     _window->hide();
   }
-  if (_dialog) {
-    _dialog->show();
-    _dialog->raise();
-  }
+  if (_dialog) _dialog->showInFront();
   if (_dialogProgress) startAnimation(*_dialogProgress);
   updateMenus();
   _scanObj = std::make_unique<ScanObj>();
   _scanObj->setDelegate(this);
-  if (!_unins) return;
+  startScan();
+}
+
+void TAVO_UninstallerAppDelegate::startScan() {
+  if (!_unins || scanning_) return;
+  if (scanThread_.joinable()) scanThread_.join();  // the last scan, long finished
+  scanning_ = true;
   scanThread_ = std::thread([unins = _unins.get(), relay = _scanObj.get()] { unins->scan(*relay); });
+}
+
+void TAVO_UninstallerAppDelegate::rescan() {
+  if (scanning_ || !_scanObj || !_unins) return;
+  if (_window) _window->setEnabled(false);
+  if (_dialog) _dialog->showInFront();
+  if (_dialogProgress) startAnimation(*_dialogProgress);
+  _unins->resumeScans();
+  startScan();
 }
 
 void TAVO_UninstallerAppDelegate::updateMenus() {
@@ -60,9 +72,11 @@ void TAVO_UninstallerAppDelegate::updateMenus() {
 }
 
 void TAVO_UninstallerAppDelegate::delegScanFinished() {
+  scanning_ = false;
   if (_dialogProgress) stopAnimation(*_dialogProgress);
   if (_dialog) _dialog->closeQuietly();
   if (_window) {
+    _window->setEnabled(true);
     _window->show();
     _window->raise();
   }

@@ -58,6 +58,10 @@ class TAVO_UninstallerAppDelegate {
   void updateMenus();
   /// Stops the animation, closes the dialog and brings the main window front.
   void delegScanFinished();
+  /// Scans again, as at launch: the animated dialog is up and the main
+  /// window takes no input until the new list and summary are shown.
+  /// Nothing happens while a scan is under way.
+  void rescan();
 
   /// The bundle's last path component without its four-character extension;
   /// a component shorter than that is the name itself.
@@ -74,7 +78,11 @@ class TAVO_UninstallerAppDelegate {
   ProgressDialog* _dialog = nullptr;
   QProgressBar* _dialogProgress = nullptr;
   std::unique_ptr<ScanObj> _scanObj;
+  /// Starts the scan worker thread over the controller.
+  void startScan();
+
   std::thread scanThread_;
+  bool scanning_ = false;
 };
 
 }  // namespace tavo

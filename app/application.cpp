@@ -15,6 +15,8 @@ Application::Application(ApplicationSetup setup)
       listButton_(*window_.ui().listButton),
       textView_(*window_.ui().textView),
       removeButton_(*window_.ui().removeButton),
+      sizeLine_(*window_.ui().sizeLine),
+      rescanLine_(*window_.ui().rescanLine, QStringLiteral("Rescan")),
       qtAlert_(&window_),
       mainThread_(window_) {
   auto unins = std::make_unique<Uninstaller>(UninstallerCollaborators{
@@ -32,6 +34,8 @@ Application::Application(ApplicationSetup setup)
   unins->setListButton(&listButton_);
   unins->setTextView(&textView_);
   unins->setRemoveButton(&removeButton_);
+  unins->setSizeLine(&sizeLine_);
+  unins->setRescanLine(&rescanLine_);
   Uninstaller* controller = unins.get();
   Ui::MainWindow& ui = window_.ui();
   QObject::connect(ui.listButton, &QComboBox::activated, &window_,
@@ -39,6 +43,9 @@ Application::Application(ApplicationSetup setup)
   QObject::connect(ui.removeButton, &QPushButton::clicked, &window_,
                    [controller] { controller->removeClicked(); });
   QObject::connect(ui.actionQuit, &QAction::triggered, &window_, [this] { window_.close(); });
+  ui.actionRescan->setShortcuts(QKeySequence::Refresh);
+  QObject::connect(ui.actionRescan, &QAction::triggered, &window_, [this] { delegate_->rescan(); });
+  QObject::connect(ui.rescanLine, &QLabel::linkActivated, &window_, [this] { delegate_->rescan(); });
   QObject::connect(ui.actionAbout, &QAction::triggered, &window_, [this] {
     // A window title shows "&" as it is; only menu texts need it doubled.
     QString name = QString::fromStdString(bundle_.applicationName());

@@ -56,6 +56,8 @@ class Application {
   QtPopUpButton listButton_;
   QtTextView textView_;
   QtButton removeButton_;
+  QtTextLine sizeLine_;
+  QtTextLine rescanLine_;
   QtAlert qtAlert_;
   QtMainThread mainThread_;
   std::unique_ptr<TAVO_UninstallerAppDelegate> delegate_;

@@ -15,6 +15,12 @@ ProgressDialog::~ProgressDialog() = default;
 
 QProgressBar& ProgressDialog::dialogProgress() { return *ui_->dialogProgress; }
 
+void ProgressDialog::showInFront() {
+  quietly_ = false;
+  show();
+  raise();
+}
+
 void ProgressDialog::closeQuietly() {
   quietly_ = true;
   close();

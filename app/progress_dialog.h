@@ -18,6 +18,8 @@ class ProgressDialog : public QDialog {
   ~ProgressDialog() override;
 
   QProgressBar& dialogProgress();
+  /// Shows the dialog in front; closing it then quits.
+  void showInFront();
   /// Closes the dialog without quitting, as the end of the scan does.
   void closeQuietly();
 

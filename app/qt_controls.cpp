@@ -26,6 +26,14 @@ long QtPopUpButton::selectedTag() const {
 
 void QtTextView::setString(const std::string& text) { edit_.setPlainText(qs(text)); }
 
+void QtTextLine::setText(const std::string& text) {
+  QString shown = qs(text).toHtmlEscaped();
+  if (!linkText_.isEmpty() && !text.empty())
+    shown += QStringLiteral(" <a href=\"#\">%1</a>").arg(linkText_.toHtmlEscaped());
+  label_.setText(shown);
+  label_.setVisible(!text.empty());
+}
+
 int QtAlert::runModal(const std::string& messageText, const std::string& informativeText,
                       const std::string& firstButton, const std::string& secondButton) {
   QMessageBox box(parent_);
@@ -39,6 +47,15 @@ int QtAlert::runModal(const std::string& messageText, const std::string& informa
   box.exec();
   // Only the first button removes; a dismissed alert counts as the second.
   return box.clickedButton() == first ? kFirstButtonReturn : kSecondButtonReturn;
+}
+
+void QtAlert::showInformation(const std::string& messageText, const std::string& informativeText) {
+  QMessageBox box(parent_);
+  box.setIcon(QMessageBox::Information);
+  box.setText(qs(messageText));
+  box.setInformativeText(qs(informativeText));
+  box.addButton(QMessageBox::Ok);
+  box.exec();
 }
 
 }  // namespace tavo

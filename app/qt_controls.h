@@ -2,6 +2,7 @@
 // The controls the controller drives, over Qt widgets.
 
 #include <QComboBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -18,6 +19,7 @@ class QtPopUpButton final : public PopUpButton {
   explicit QtPopUpButton(QComboBox& box) : box_(box) {}
   void addItem(const std::string& title, long tag) override;
   void removeItemWithTag(long tag) override;
+  void removeAllItems() override { box_.clear(); }
   long selectedTag() const override;
 
  private:
@@ -31,6 +33,18 @@ class QtTextView final : public TextView {
 
  private:
   QPlainTextEdit& edit_;
+};
+
+/// A label under the summary, hidden while its text is empty. With a link
+/// text, the line ends in that link, which the window connects.
+class QtTextLine final : public TextLine {
+ public:
+  QtTextLine(QLabel& label, QString linkText = {}) : label_(label), linkText_(std::move(linkText)) {}
+  void setText(const std::string& text) override;
+
+ private:
+  QLabel& label_;
+  QString linkText_;
 };
 
 class QtButton final : public Button {
@@ -48,6 +62,8 @@ class QtAlert final : public Alert {
   explicit QtAlert(QWidget* parent) : parent_(parent) {}
   int runModal(const std::string& messageText, const std::string& informativeText,
                const std::string& firstButton, const std::string& secondButton) override;
+  void showInformation(const std::string& messageText,
+                       const std::string& informativeText) override;
 
  private:
   QWidget* parent_;

@@ -35,6 +35,15 @@ void QtMainThread::runAndWait(const std::function<void()>& block) {
     handoff->cv.wait_for(lock, std::chrono::milliseconds(50));
 }
 
+void QtMainThread::post(std::function<void()> block) {
+  auto stopped = stopped_;
+  QMetaObject::invokeMethod(
+      &context_, [stopped, block = std::move(block)] {
+        if (!*stopped) block();
+      },
+      Qt::QueuedConnection);
+}
+
 void QtMainThread::stop() { *stopped_ = true; }
 
 }  // namespace tavo

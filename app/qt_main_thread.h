@@ -17,6 +17,7 @@ class QtMainThread final : public MainThread {
  public:
   explicit QtMainThread(QObject& context) : context_(context) {}
   void runAndWait(const std::function<void()>& block) override;
+  void post(std::function<void()> block) override;
   /// Called on the main thread before what the blocks touch goes away.
   void stop();
 

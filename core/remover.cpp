@@ -20,15 +20,13 @@ bool Remover::ran(RunResult result, const std::string& what, bool& complete) {
 
 // Writes `entries` to the list file and has sweeper move them. False when
 // the list could not be written or sweeper's run was not made; entries that
-// may never be removed are logged, left alone and clear `complete`.
+// may never be removed are logged and left alone.
 bool Remover::moveToTrash(const Product::List& entries, bool& complete) {
   auto bundleFile = c_.bundle.pathForResource("listPath", "txt");
   auto listFile = chooseListFile(bundleFile.value_or(""), c_.privateFolder, c_.log);
   if (!listFile) return false;
-  SafetyContext safety{c_.home, c_.tools.trash};
-  int written = writeListFile(*listFile, entries, safety, c_.log);
+  int written = writeListFile(*listFile, entries, safety(), c_.log);
   if (written < 0) return false;
-  if (written != static_cast<int>(entries.size())) complete = false;
   return written == 0 || ran(runs_.rmAdmin(*listFile), "sweeper", complete);
 }
 
@@ -49,11 +47,15 @@ bool Remover::deletePreferenceValue(const std::string& entry, bool& complete) {
   return ran(runs_.deleteAnyUserPrefKey(domain, names), "keyscrub for " + entry, complete);
 }
 
-bool Remover::removeProduct(const Product& product) {
-  if (!c_.alert || c_.alert->runModal("You are about to remove this product:",
-                                      product.name().value_or(""), "Remove",
-                                      "Skip") == Alert::kSecondButtonReturn)
+bool Remover::removeProduct(const Product& product, const std::vector<const Product*>& others) {
+  if (!c_.alert) return false;
+  RemovalPreview preview = previewRemoval(product, others, safety());
+  std::string informative = product.name().value_or("");
+  if (std::string extra = previewText(preview); !extra.empty()) informative += "\n\n" + extra;
+  if (c_.alert->runModal("You are about to remove this product:", informative, "Remove", "Skip") ==
+      Alert::kSecondButtonReturn)
     return false;
+  lastPreview_ = preview;
 
   bool complete = true;
   if (!product.dirs().empty() && !moveToTrash(product.dirs(), complete)) return false;
@@ -62,6 +64,8 @@ bool Remover::removeProduct(const Product& product) {
   if (!product.prefFiles().empty() && !moveToTrash(product.prefFiles(), complete)) return false;
   for (const std::string& entry : product.prefVars())
     if (!deletePreferenceValue(entry, complete)) return false;
+  if (!preview.kept.empty())
+    c_.alert->showInformation("These entries were kept where they are:", keptText(preview.kept));
   return complete;
 }
 

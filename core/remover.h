@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/product.h"
+#include "core/removal_preview.h"
 #include "platform/alert.h"
 #include "platform/authorization.h"
 #include "platform/bundle.h"
@@ -31,18 +32,24 @@ class Remover {
  public:
   explicit Remover(RemoverCollaborators collaborators);
 
-  /// Asks for confirmation, then moves the product's top-level files and
+  /// Asks for confirmation, telling beside the product's name which paths of
+  /// `others` (the products still listed) go with it and which entries the
+  /// safety table keeps; then moves the product's top-level files and
   /// folders to the Trash, forgets its receipts, moves its preference files
   /// to the Trash and deletes its preference values for the current user and
-  /// for all users. True only when every step ran and succeeded; false for
-  /// "Skip", as soon as a privileged run was refused or could not be made
-  /// (nothing after it is run), and at the end when an entry was kept or a
-  /// step reported a failure.
-  bool removeProduct(const Product& product);
+  /// for all users, and shows the kept entries once more. An entry the table
+  /// keeps is a decision, not a failure. True when every step ran and
+  /// succeeded; false for "Skip", as soon as a privileged run was refused or
+  /// could not be made (nothing after it is run), and at the end when a step
+  /// reported a failure.
+  bool removeProduct(const Product& product, const std::vector<const Product*>& others = {});
 
+  /// What the last confirmed removal found beforehand.
+  const RemovalPreview& lastPreview() const { return lastPreview_; }
   PrivilegedRuns& runs() { return runs_; }
 
  private:
+  SafetyContext safety() const { return {c_.home, c_.tools.trash}; }
   bool moveToTrash(const Product::List& entries, bool& complete);
   bool deletePreferenceValue(const std::string& entry, bool& complete);
   /// False when the run was not made; clears `complete` when it reported a failure.
@@ -50,6 +57,7 @@ class Remover {
 
   RemoverCollaborators c_;
   PrivilegedRuns runs_;
+  RemovalPreview lastPreview_;
 };
 
 }  // namespace tavo

@@ -3,6 +3,7 @@
 
 #include "core/uninstaller.h"
 
+#include "core/disk_usage.h"
 #include "core/summary.h"
 #include "platform/log_lines.h"
 #include "prefs/key_path.h"
@@ -37,6 +38,8 @@ Uninstaller::Uninstaller(UninstallerCollaborators collaborators)
   logStartup();
 }
 
+Uninstaller::~Uninstaller() { stopSizeCount(); }
+
 void Uninstaller::logStartup() {
   const ProcessInfo& info = c_.processInfo;
   std::string version = info.operatingSystemVersionString();
@@ -56,7 +59,10 @@ void Uninstaller::scan(ScanRelay& relay) {
   // Everything that touches a control runs on the main thread, in one unit,
   // after the list is complete.
   c_.mainThread.runAndWait([this, &relay] {
+    _removedTags.clear();
+    if (_rescanLine) _rescanLine->setText("");
     if (_listButton) {
+      _listButton->removeAllItems();
       for (std::size_t i = 0; i < _products->size(); ++i)
         _listButton->addItem((*_products)[i]->name().value_or(""), static_cast<long>(i));
     }
@@ -77,6 +83,43 @@ void Uninstaller::listButtonValueChanged() {
                            : std::string(kNothingToUninstall);
   if (_textView) _textView->setString(text);
   if (_removeButton) _removeButton->setEnabled(known);
+  if (known)
+    countSize(*(*_products)[static_cast<std::size_t>(tag)]);
+  else if (_sizeLine)
+    _sizeLine->setText("");
+}
+
+std::vector<const Product*> Uninstaller::listedBesides(const Product* except) const {
+  std::vector<const Product*> listed;
+  if (!_products) return listed;
+  for (std::size_t i = 0; i < _products->size(); ++i) {
+    const Product* p = (*_products)[i].get();
+    if (p != except && !_removedTags.count(static_cast<long>(i))) listed.push_back(p);
+  }
+  return listed;
+}
+
+void Uninstaller::countSize(const Product& product) {
+  stopSizeCount();
+  if (!_sizeLine) return;
+  _sizeLine->setText("Counting…");
+  std::vector<std::string> roots = product.dirs();
+  roots.insert(roots.end(), product.prefFiles().begin(), product.prefFiles().end());
+  auto cancelled = sizeCancelled_ = std::make_shared<std::atomic<bool>>(false);
+  unsigned long generation = ++sizeGeneration_;
+  // The worker never waits for the main thread, so stopping it can join it.
+  sizeThread_ = std::thread([this, roots = std::move(roots), cancelled, generation] {
+    std::string text = usageText(diskUsage(roots, *cancelled));
+    if (*cancelled) return;
+    c_.mainThread.post([this, text, generation] {
+      if (generation == sizeGeneration_ && _sizeLine) _sizeLine->setText(text);
+    });
+  });
+}
+
+void Uninstaller::stopSizeCount() {
+  if (sizeCancelled_) *sizeCancelled_ = true;
+  if (sizeThread_.joinable()) sizeThread_.join();
 }
 
 void Uninstaller::removeClicked() {
@@ -91,6 +134,8 @@ void Uninstaller::removeClicked() {
     return;
   }
   _listButton->removeItemWithTag(tag);
+  _removedTags.insert(tag);
+  if (_rescanLine && !remover_.lastPreview().shared.empty()) _rescanLine->setText(kRescanOffer);
   listButtonValueChanged();
 }
 

@@ -8,8 +8,11 @@
 // under the names the rest of the system calls.
 
 #include <atomic>
+#include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/description_parser.h"
@@ -51,12 +54,15 @@ class Uninstaller {
   /// (Products/*.txt) and writes the start-up log lines. The product list
   /// stays null until the first parse.
   explicit Uninstaller(UninstallerCollaborators collaborators);
+  /// Stops a size count under way.
+  ~Uninstaller();
   Uninstaller(const Uninstaller&) = delete;
   Uninstaller& operator=(const Uninstaller&) = delete;
 
-  /// The body of the scan worker thread: parses, then hands the menu items,
-  /// the summary and `relay.scanFinished()` to the main thread as one unit
-  /// and waits for them.
+  /// The body of a scan worker thread: parses, then hands the menu items
+  /// (replacing any from an earlier scan), the summary and
+  /// `relay.scanFinished()` to the main thread as one unit and waits for
+  /// them. While it runs, nothing on the main thread may use the controller.
   void scan(ScanRelay& relay);
 
   /// Keeps `path` as the logged resource path and parses again; the menu is
@@ -68,17 +74,22 @@ class Uninstaller {
 
   /// Shows the selected product's summary in the text view and enables the
   /// remove button; with nothing selected, "There is nothing to uninstall"
-  /// and a disabled button.
+  /// and a disabled button. The size line follows when it has been counted,
+  /// off the main thread.
   void listButtonValueChanged();
 
   /// Removes the selected product; on success its item leaves the chooser
-  /// and the next selection's summary is shown, otherwise the remove button
-  /// is usable again and nothing else changes.
+  /// and the next selection's summary is shown, and when paths of other
+  /// products went with it the rescan line offers a rescan; otherwise the
+  /// remove button is usable again and nothing else changes.
   void removeClicked();
 
   /// Asks a running scan to stop at its next step and ends a package tool
   /// it waits for; the closing steps still run. Safe from any thread.
   void cancelScan() { _cancelled = true; }
+  /// Lets the next scan run after a cancelled one; on the main thread,
+  /// before the scan starts.
+  void resumeScans() { _cancelled = false; }
 
   // Forwarders to the parts, under the names the rest of the system uses.
   void listnadd(const std::string& path, Product& toProduct) { lister_.listnadd(path, toProduct); }
@@ -87,7 +98,9 @@ class Uninstaller {
     lister_.FileLister(path, Ext, FilesArray, SeeBundleAsFile);
   }
   bool recpExists(const std::string& identifier) { return receipts_.recpExists(identifier); }
-  bool removeProduct(const Product& product) { return remover_.removeProduct(product); }
+  bool removeProduct(const Product& product) {
+    return remover_.removeProduct(product, listedBesides(&product));
+  }
   RunResult forgetPkg(const std::string& id) { return remover_.runs().forgetPkg(id); }
   RunResult unlinkPkg(const std::string& id) { return remover_.runs().unlinkPkg(id); }
   RunResult rmAdmin(const std::string& listPath) { return remover_.runs().rmAdmin(listPath); }
@@ -116,9 +129,21 @@ class Uninstaller {
   void setListButton(PopUpButton* listButton) { _listButton = listButton; }
   Button* removeButton() const { return _removeButton; }
   void setRemoveButton(Button* removeButton) { _removeButton = removeButton; }
+  /// The selected product's item count and size on disk.
+  void setSizeLine(TextLine* line) { _sizeLine = line; }
+  /// The offer to rescan after a removal took other products' paths.
+  void setRescanLine(TextLine* line) { _rescanLine = line; }
+
+  /// The text of the rescan line.
+  static constexpr const char* kRescanOffer =
+      "Paths listed for other products went with it: rescan to see what is left.";
 
  private:
   void logStartup();
+  /// The products whose items are still in the chooser, but `except`.
+  std::vector<const Product*> listedBesides(const Product* except) const;
+  void countSize(const Product& product);
+  void stopSizeCount();
 
   UninstallerCollaborators c_;
   std::atomic<bool> _cancelled{false};
@@ -129,9 +154,17 @@ class Uninstaller {
   std::optional<std::string> _configPath;  // "unins.txt": logged, read by nothing
   std::vector<std::string> _configPaths;   // the description files, sorted by name
   std::optional<ProductList> _products;
+  std::set<long> _removedTags;  // items taken out of the chooser since the scan
   TextView* _textView = nullptr;
   PopUpButton* _listButton = nullptr;
   Button* _removeButton = nullptr;
+  TextLine* _sizeLine = nullptr;
+  TextLine* _rescanLine = nullptr;
+  // The size count of the selection: a worker that posts its result unless
+  // a newer selection (a higher generation) came first.
+  std::thread sizeThread_;
+  std::shared_ptr<std::atomic<bool>> sizeCancelled_;
+  unsigned long sizeGeneration_ = 0;
 };
 
 }  // namespace tavo

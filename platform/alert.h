@@ -16,6 +16,9 @@ class Alert {
   /// and blocks until the user answers with one of them.
   virtual int runModal(const std::string& messageText, const std::string& informativeText,
                        const std::string& firstButton, const std::string& secondButton) = 0;
+  /// Shows a message with one button to close it, and blocks until it is closed.
+  virtual void showInformation(const std::string& messageText,
+                               const std::string& informativeText) = 0;
 };
 
 }  // namespace tavo

@@ -14,6 +14,8 @@ class PopUpButton {
   virtual void addItem(const std::string& title, long tag) = 0;
   /// Removes the item with `tag`; nothing happens when there is none.
   virtual void removeItemWithTag(long tag) = 0;
+  /// Empties the menu.
+  virtual void removeAllItems() = 0;
   /// The selected item's tag, or -1 when nothing is selected.
   virtual long selectedTag() const = 0;
 };
@@ -24,6 +26,13 @@ class TextView {
   virtual ~TextView() = default;
   /// Replaces the whole text.
   virtual void setString(const std::string& text) = 0;
+};
+
+/// One line of text under the summary; an empty text hides it.
+class TextLine {
+ public:
+  virtual ~TextLine() = default;
+  virtual void setText(const std::string& text) = 0;
 };
 
 /// A push button that can be made usable or not.

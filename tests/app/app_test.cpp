@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -47,9 +48,10 @@ class AppTest : public ::testing::Test {
     tree.write(res + "Products/products.txt", products);
     tree.write(res + "listPath.txt");
     tree.mkdirs(name + "/Contents/MacOS");
-    fs::copy_file(TAVO_SWEEPER, tree / (res + "sweeper"));
-    fs::copy_file(TAVO_KEYSCRUB_TESTROOT, tree / (res + "keyscrub"));
-    fs::copy_file(TAVO_PKGUTIL_TESTROOT, tree / (name + "/Contents/MacOS/pkgutil"));
+    const auto over = fs::copy_options::overwrite_existing;
+    fs::copy_file(TAVO_SWEEPER, tree / (res + "sweeper"), over);
+    fs::copy_file(TAVO_KEYSCRUB_TESTROOT, tree / (res + "keyscrub"), over);
+    fs::copy_file(TAVO_PKGUTIL_TESTROOT, tree / (name + "/Contents/MacOS/pkgutil"), over);
     ::chmod((tree / name).c_str(), 0755);
     ::chmod((tree / res).c_str(), 0755);
   }
@@ -101,12 +103,13 @@ TEST_F(AppTest, LaunchHidesTheWindowWhileTheDialogAnimatesThenShowsTheProducts) 
   EXPECT_EQ(log.lines().front().rfind("ConfigPath: ", 0), 0u);
 }
 
-// The picture in the README: the built bundle over the demo home that
-// scripts/demo lays out. Runs only when asked for.
-TEST(DemoScreenshot, MainWindowAfterADemoScan) {
-  const char* shot = std::getenv("TAVO_SCREENSHOT");
+// The pictures in the README: the built bundle over the demo home that
+// scripts/demo lays out, the main window and the confirmation of removing
+// the player. Runs only when asked for; nothing is removed.
+TEST(DemoScreenshot, MainWindowAndThePlayersConfirmation) {
+  const char* shots = std::getenv("TAVO_SCREENSHOT_DIR");
   const char* demoHome = std::getenv("TAVO_DEMO_HOME");
-  if (!shot || !demoHome) GTEST_SKIP() << "set TAVO_SCREENSHOT and TAVO_DEMO_HOME";
+  if (!shots || !demoHome) GTEST_SKIP() << "set TAVO_SCREENSHOT_DIR and TAVO_DEMO_HOME";
   ::setenv("HOME", demoHome, 1);
   CapturingLog log;
   Application app({.bundlePath = TAVO_BUNDLE,
@@ -122,7 +125,22 @@ TEST(DemoScreenshot, MainWindowAfterADemoScan) {
   products.setCurrentIndex(products.findText("Glass Harp"));
   app.delegate().unins()->listButtonValueChanged();
   app.window().resize(760, 520);
-  EXPECT_TRUE(app.window().grab().save(shot));
+  for (int i = 0; i < 100 && app.window().ui().sizeLine->text().startsWith("Counting"); ++i)
+    QTest::qWait(10);
+  EXPECT_TRUE(app.window().grab().save(QString(shots) + "/main-window.png"));
+
+  products.setCurrentIndex(products.findText("TAVO Player"));
+  app.delegate().unins()->listButtonValueChanged();
+  bool grabbed = false;
+  QTimer::singleShot(300, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    grabbed = box->grab().save(QString(shots) + "/removal-confirmation.png");
+    for (QAbstractButton* button : box->buttons())
+      if (button->text() == "Skip") button->click();
+  });
+  app.window().ui().removeButton->click();
+  EXPECT_TRUE(grabbed);
 }
 
 TEST_F(AppTest, TheBundleNameTitlesTheWindowAndTheMenuItems) {
@@ -163,6 +181,48 @@ TEST_F(AppTest, ClosingTheDialogDuringTheScanQuitsAtOnce) {
   EXPECT_LT(std::chrono::steady_clock::now() - quitting, std::chrono::seconds(10));
   EXPECT_FALSE(app->window().isVisible());
   EXPECT_TRUE(alert.shown.empty());
+}
+
+// The confirmation tells what goes with the player, a protected entry does
+// not keep a product listed, and a rescan lists what is left.
+TEST_F(AppTest, RemovingThePlayerToldWhatGoesWithItThenARescanRebuildsTheList) {
+  tree.write("home/Content/Presets/Harp/soft.preset", "p");
+  tree.write("home/Documents/readme.txt", "r");
+  PlistDict player;
+  player.set("base_dir", PlistValue(home() + "/Content"));
+  ASSERT_TRUE(writePlistFile(home() + "/Library/Preferences/com.k.P.plist", player, PlistFormat::Xml));
+  makeBundle("Player\nK\n-\n~/Library/Preferences/com.k.P.plist$_path(base_dir)$\n-\n"
+             "Harp\nK\n-\n~/Content/Presets/Harp\n-\nDocs\nK\n-\n~/Documents\n-\n");
+  auto app = start(std::make_unique<FakeAuthorization>());
+  app->finishLaunching();
+  waitForScan(*app);
+  Ui::MainWindow& ui = app->window().ui();
+  ASSERT_EQ(ui.listButton->count(), 3);
+  ui.removeButton->click();
+  ASSERT_EQ(alert.shown.size(), 1u);
+  EXPECT_EQ(alert.shown[0][1], "Player\n\nMoving \"" + home() +
+                                   "/Content\" also moves paths listed for other products:\n"
+                                   "  Harp: 2 paths\n");
+  EXPECT_TRUE(ui.rescanLine->isVisibleTo(&app->window()));
+  EXPECT_NE(ui.rescanLine->text().indexOf("Rescan"), -1);
+
+  ui.listButton->setCurrentIndex(ui.listButton->findText("Docs"));
+  app->delegate().unins()->listButtonValueChanged();
+  ui.removeButton->click();  // only a protected folder: kept, and the product goes
+  EXPECT_EQ(alert.informed.size(), 1u);
+  ASSERT_EQ(ui.listButton->count(), 1);
+
+  tree.write("home/Later/x", "x");  // installed since the scan
+  makeBundle("Player\nK\n-\n~/Library/Preferences/com.k.P.plist$_path(base_dir)$\n-\n"
+             "Later\nK\n-\n~/Later\n-\n");
+  ui.actionRescan->trigger();
+  EXPECT_FALSE(app->window().isEnabled());
+  for (int i = 0; i < 500 && !app->window().isEnabled(); ++i) QTest::qWait(10);
+  ASSERT_TRUE(app->window().isEnabled());
+  ASSERT_EQ(ui.listButton->count(), 2);
+  EXPECT_EQ(ui.listButton->itemText(1), "Later");
+  EXPECT_FALSE(ui.rescanLine->isVisibleTo(&app->window()));
+  EXPECT_TRUE(ui.sizeLine->isVisibleTo(&app->window()));
 }
 
 TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {

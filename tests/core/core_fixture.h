@@ -64,6 +64,8 @@ class CoreFixture : public ::testing::Test, public ScanRelay {
       unins->setListButton(&ui);
       unins->setTextView(&ui);
       unins->setRemoveButton(&ui);
+      unins->setSizeLine(&sizeLine);
+      unins->setRescanLine(&rescanLine);
       log.clear();
     }
     return *unins;
@@ -92,6 +94,7 @@ class CoreFixture : public ::testing::Test, public ScanRelay {
   Bundle bundle{root + "/T.app"};
   FakeProcessInfo processInfo;
   FakeControls ui;
+  FakeTextLine sizeLine, rescanLine;
   FakeAuthorization authorization;
   FakeAlert alert;
   std::unique_ptr<Uninstaller> unins;

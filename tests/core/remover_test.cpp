@@ -23,6 +23,7 @@ class RemovalTest : public CoreFixture {
   std::string resources = bundle.resourcePath();
   std::string sweeper = resources + "/sweeper", keyscrub = resources + "/keyscrub";
   std::string listFile = resources + "/listPath.txt", pkgutil = root + "/pkgutil";
+
 };
 
 TEST_F(RemovalTest, SummaryShowsEachNonEmptyListUnderItsHeadingInAFixedOrder) {
@@ -126,6 +127,68 @@ TEST_F(RemovalTest, ARefusedCredentialStopsTheRemovalAndKeepsTheProduct) {
   authorization.requestAnswers = {false};
   EXPECT_FALSE(controller().removeProduct(receipts));
   EXPECT_TRUE(authorization.started.empty());
+}
+
+// An entry the safety table keeps is a decision: the removal answers yes, the
+// user is told once afterwards, and the product leaves the chooser.
+TEST_F(RemovalTest, AProductWhoseOnlyLeftoverIsProtectedLeavesAfterOneRemoval) {
+  tree.mkdirs("home/Documents/x");
+  prefs("com.t", dict({{"base_dir", home + "/Documents"}}));
+  description("p.txt", "P\nV\n-\ncom.t.plist$_path(base_dir)$\n-\n");
+  scan();
+  ASSERT_EQ(controller().products()->front()->dirs(), (Lines{home + "/Documents"}));
+  controller().removeClicked();
+  EXPECT_TRUE(authorization.started.empty());
+  EXPECT_EQ(alert.shown.at(0).at(1), "P\n\nThese entries will be kept:\n  " + home +
+                                         "/Documents: is a standard folder of a home folder\n");
+  EXPECT_EQ(alert.informed, (Runs{{"These entries were kept where they are:",
+                                   "  " + home + "/Documents: is a standard folder of a home folder\n"}}));
+  EXPECT_EQ(log.count("Not removing " + home + "/Documents: is a standard folder of a home folder"), 1u);
+  EXPECT_TRUE(ui.tags.empty());
+  EXPECT_EQ(rescanLine.text, "");
+}
+
+// Removing what holds another product's paths says so first and offers a
+// rescan afterwards; the other product is not counted once it is gone.
+TEST_F(RemovalTest, WhatGoesWithItIsToldBeforeAndARescanOfferedAfter) {
+  const std::string content = tree.mkdirs("Content");
+  tree.write("Content/Presets/Harp/p1");
+  prefs("com.t", dict({{"base_dir", content}}));
+  description("p.txt", "Player\nV\n-\ncom.t.plist$_path(base_dir)$\n-\n"
+                       "Harp\nV\n-\n" + content + "/Presets/Harp\n-\nSolo\nV\n-\n" +
+                           tree.write("solo") + "\n-\n");
+  scan();
+  select(2);
+  controller().removeClicked();  // Solo: nothing shared, no offer
+  EXPECT_EQ(alert.shown.back().at(1), "Solo");
+  EXPECT_EQ(rescanLine.text, "");
+  select(0);
+  controller().removeClicked();
+  EXPECT_EQ(alert.shown.back().at(1), "Player\n\nMoving \"" + content +
+                                          "\" also moves paths listed for other products:\n"
+                                          "  Harp: 2 paths\n");
+  EXPECT_EQ(rescanLine.text, Uninstaller::kRescanOffer);
+  EXPECT_TRUE(alert.informed.empty());
+  scan();  // a rescan takes the offer away and lists what is left
+  EXPECT_EQ(rescanLine.text, "");
+  EXPECT_EQ(ui.tags, (std::vector<long>{0, 1, 2}));  // the fake moved nothing
+}
+
+// The size follows the selection off the main thread; a count overtaken by
+// a newer selection never shows.
+TEST_F(RemovalTest, TheSizeLineFollowsTheSelection) {
+  description("p.txt", "A\nV\n-\n" + tree.write("a", std::string(5000, 'a')) + "\n-\nB\nV\n-\n" +
+                           tree.mkdirs("b") + "\n-\n");
+  scan();
+  select(1);
+  EXPECT_EQ(sizeLine.text, "Counting…");
+  for (int i = 0; i < 500 && sizeLine.text == "Counting…"; ++i) {
+    ui.runPosted();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(sizeLine.text.rfind("1 item, ", 0), 0u) << sizeLine.text;  // the empty folder alone
+  select(-1);
+  EXPECT_EQ(sizeLine.text, "");
 }
 
 }  // namespace

@@ -30,13 +30,14 @@ TEST_F(UninstallerTest, ScanHandsItsClosingStepsToTheMainThreadAsOneUnit) {
   description("p.txt", "A\nV\n-\n" + a + "\n-\nB\nV\n-\n" + b + "\n-\n\nV\n-\n" + a + "\n-\n");
   scan();
   EXPECT_EQ(ui.handOvers, 1);
-  EXPECT_EQ(ui.events, (Lines{"item 0 A", "item 1 B", "item 2 ", "text", "enabled", "finished"}));
+  EXPECT_EQ(ui.events,
+            (Lines{"cleared", "item 0 A", "item 1 B", "item 2 ", "text", "enabled", "finished"}));
   EXPECT_EQ(ui.text, "\n\nPaths:\n\n" + a + "\n");
 }
 
 TEST_F(UninstallerTest, ScanThatFindsNothingStillFinishes) {
   scan();
-  EXPECT_EQ(ui.events, (Lines{"text", "disabled", "finished"}));
+  EXPECT_EQ(ui.events, (Lines{"cleared", "text", "disabled", "finished"}));
   EXPECT_EQ(ui.text, "There is nothing to uninstall");
 }
 

@@ -15,6 +15,13 @@ class FakeAlert final : public Alert {
   std::deque<int> answers;
   /// One entry per alert shown: message, informative text and both buttons.
   std::vector<std::vector<std::string>> shown;
+  /// One entry per information shown: message and informative text.
+  std::vector<std::vector<std::string>> informed;
+
+  void showInformation(const std::string& messageText,
+                       const std::string& informativeText) override {
+    informed.push_back({messageText, informativeText});
+  }
 
   int runModal(const std::string& messageText, const std::string& informativeText,
                const std::string& firstButton, const std::string& secondButton) override {

@@ -3,6 +3,7 @@
 // information.
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,6 +31,11 @@ class FakeControls final : public PopUpButton, public TextView, public Button, p
     std::erase(tags, tag);
     if (selected == tag) selected = tags.empty() ? -1 : tags.front();
   }
+  void removeAllItems() override {
+    note("cleared");
+    tags.clear();
+    selected = -1;
+  }
   long selectedTag() const override { return selected; }
   void setString(const std::string& s) override {
     note("text");
@@ -44,6 +50,21 @@ class FakeControls final : public PopUpButton, public TextView, public Button, p
     inBlock_ = true;
     block();
     inBlock_ = false;
+  }
+  /// Kept until runPosted(), which the test calls as the event loop would.
+  void post(std::function<void()> block) override {
+    std::lock_guard<std::mutex> lock(postedMutex_);
+    posted_.push_back(std::move(block));
+  }
+  /// Runs what was posted so far; how many blocks ran.
+  std::size_t runPosted() {
+    std::vector<std::function<void()>> blocks;
+    {
+      std::lock_guard<std::mutex> lock(postedMutex_);
+      blocks.swap(posted_);
+    }
+    for (auto& block : blocks) block();
+    return blocks.size();
   }
   void note(const std::string& event) {
     bool onMain = inBlock_ || std::this_thread::get_id() == main_;
@@ -60,6 +81,14 @@ class FakeControls final : public PopUpButton, public TextView, public Button, p
  private:
   std::thread::id main_ = std::this_thread::get_id();
   bool inBlock_ = false;
+  std::mutex postedMutex_;
+  std::vector<std::function<void()>> posted_;
+};
+
+/// A line of text that remembers what it shows.
+struct FakeTextLine final : TextLine {
+  std::string text;
+  void setText(const std::string& t) override { text = t; }
 };
 
 struct FakeProcessInfo final : ProcessInfo {
