@@ -23,6 +23,7 @@
 #include "tests/support/fake_alert.h"
 #include "tests/support/fake_authorization.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/throwaway_root.h"
 #include "ui_main_window.h"
 
 namespace tavo::testing {
@@ -226,7 +227,7 @@ TEST_F(AppTest, RemovingThePlayerToldWhatGoesWithItThenARescanRebuildsTheList) {
 }
 
 TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {
-  if (::geteuid() != 0) GTEST_SKIP() << "the privileged runs start directly only as root";
+  TAVO_REQUIRE_THROWAWAY_ROOT();  // the real tools, started directly as root
   tree.write("home/Documents/Harp/Samples/a.wav", "a");
   tree.write("home/Documents/Harp Read Me.rtf", "r");
   tree.write("home/Library/Preferences/com.k.Harp.plist", "");

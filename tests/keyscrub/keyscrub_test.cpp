@@ -7,13 +7,16 @@
 #include "tests/support/capturing_log.h"
 
 #include "tests/support/prefs_fixture.h"
+#include "tests/support/throwaway_root.h"
 #include "tests/support/tool_run.h"
 
 namespace tavo::testing {
 namespace {
 
+// Root-level: the real keyscrub, run as root.
 class KeyscrubTest : public ::testing::Test {
  protected:
+  void SetUp() override { TAVO_REQUIRE_THROWAWAY_ROOT(); }
   // keyscrub prints nothing and exits 0 whether or not there was an entry.
   void run(const std::vector<std::string>& args) {
     ToolRun r = runTool(KEYSCRUB_PATH, args, {env()});

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "tests/support/throwaway_root.h"
 #include "tests/support/tool_run.h"
 
 namespace tavo::testing {
@@ -10,7 +11,10 @@ using Strings = std::vector<std::string>;
 // A receipt com.x in a receipts folder, and a root folder for the test build of the tool.
 class Pkgutil : public ::testing::Test {
  protected:
-  void SetUp() override { writeFile(receipts() + "/com.x.plist", "<plist/>"); }
+  void SetUp() override {
+    TAVO_REQUIRE_THROWAWAY_ROOT();  // root-level: the real tool, run as root
+    writeFile(receipts() + "/com.x.plist", "<plist/>");
+  }
   std::string receipts() const { return dir_ / "receipts"; }
   std::string root() const { return dir_ / "root"; }
   ToolRun pkgutil(const Strings& args) {

@@ -9,6 +9,7 @@
 #include <regex>
 #include <tuple>
 
+#include "tests/support/throwaway_root.h"
 #include "tests/support/tool_run.h"
 
 namespace tavo::testing {
@@ -32,8 +33,10 @@ std::string replaceAll(std::string text, const std::string& key, const std::stri
   return text;
 }
 
+// Root-level: the real sweeper, run as root.
 class Sweeper : public ::testing::Test {
  protected:
+  void SetUp() override { TAVO_REQUIRE_THROWAWAY_ROOT(); }
   std::string trash() const { return dir_ / "Trash"; }
   // One run over a list of `paths`, each ended by a line feed.
   ToolRun sweep(const Strings& paths, std::string trashDir = "", const Strings& env = {}) {
