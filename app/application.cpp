@@ -18,6 +18,7 @@ Application::Application(ApplicationSetup setup)
       sizeLine_(*window_.ui().sizeLine),
       rescanLine_(*window_.ui().rescanLine, QStringLiteral("Rescan")),
       qtAlert_(&window_),
+      helperWait_(window_),
       mainThread_(window_) {
   auto unins = std::make_unique<Uninstaller>(UninstallerCollaborators{
       .store = store_,
@@ -30,7 +31,8 @@ Application::Application(ApplicationSetup setup)
       .alert = setup.alert ? setup.alert : &qtAlert_,
       .home = setup.home,
       .trash = setup.trash,
-      .privateFolder = setup.privateFolder});
+      .privateFolder = setup.privateFolder,
+      .helperWait = &helperWait_});
   unins->setListButton(&listButton_);
   unins->setTextView(&textView_);
   unins->setRemoveButton(&removeButton_);

@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "app/progress_dialog.h"
 #include "app/qt_controls.h"
+#include "app/qt_helper_wait.h"
 #include "app/qt_main_thread.h"
 #include "core/uninstaller.h"
 #include "platform/authorization.h"
@@ -43,6 +44,7 @@ class Application {
 
   TAVO_UninstallerAppDelegate& delegate() { return *delegate_; }
   MainWindow& window() { return window_; }
+  QtHelperWait& helperWait() { return helperWait_; }
   ProgressDialog& dialog() { return dialog_; }
 
  private:
@@ -59,6 +61,7 @@ class Application {
   QtTextLine sizeLine_;
   QtTextLine rescanLine_;
   QtAlert qtAlert_;
+  QtHelperWait helperWait_;
   QtMainThread mainThread_;
   std::unique_ptr<TAVO_UninstallerAppDelegate> delegate_;
 };

@@ -7,7 +7,7 @@
 namespace tavo {
 
 Remover::Remover(RemoverCollaborators collaborators)
-    : c_(std::move(collaborators)), runs_(c_.authorization, c_.log, c_.tools) {}
+    : c_(std::move(collaborators)), runs_(c_.authorization, c_.log, c_.tools, c_.helperWait) {}
 
 bool Remover::ran(RunResult result, const std::string& what, bool& complete) {
   if (result == RunResult::NotRun) return false;
@@ -27,7 +27,8 @@ bool Remover::moveToTrash(const Product::List& entries, bool& complete) {
   if (!listFile) return false;
   int written = writeListFile(*listFile, entries, safety(), c_.log);
   if (written < 0) return false;
-  return written == 0 || ran(runs_.rmAdmin(*listFile), "sweeper", complete);
+  return written == 0 ||
+         ran(runs_.rmAdmin(*listFile, static_cast<std::size_t>(written)), "sweeper", complete);
 }
 
 // Splits "domain::A/B" at its first "::" and deletes the value for the

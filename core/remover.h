@@ -10,6 +10,7 @@
 #include "platform/alert.h"
 #include "platform/authorization.h"
 #include "platform/bundle.h"
+#include "platform/helper_wait.h"
 #include "platform/prefs_store.h"
 #include "platform/system_log.h"
 #include "privileged/privileged_runs.h"
@@ -26,6 +27,7 @@ struct RemoverCollaborators {
   PrivilegedTools tools;
   std::string home;           // the user's home folder, whose data the safety table protects
   std::string privateFolder;  // where the list file goes when the bundle's cannot be used
+  HelperWait* helperWait = nullptr;  // follows sweeper's runs; null: poll(2)
 };
 
 class Remover {

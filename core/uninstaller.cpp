@@ -30,7 +30,8 @@ Uninstaller::Uninstaller(UninstallerCollaborators collaborators)
                 .authorization = c_.authorization,
                 .tools = toolsOf(c_),
                 .home = c_.home,
-                .privateFolder = c_.privateFolder}) {
+                .privateFolder = c_.privateFolder,
+                .helperWait = c_.helperWait}) {
   _configPath = c_.bundle.pathForResource("unins", "txt");
   // Sorted by name, so the products come in the same order on every run.
   _configPaths = c_.bundle.pathsForResourcesOfType("txt", "Products");

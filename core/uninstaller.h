@@ -46,6 +46,7 @@ struct UninstallerCollaborators {
   std::string home = {};           // the user's home folder
   std::string trash = {};          // the user's Trash folder
   std::string privateFolder = {};  // a folder private to the user, for the list file
+  HelperWait* helperWait = nullptr;  // follows sweeper's runs; null: poll(2)
 };
 
 class Uninstaller {

@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <chrono>
 
-#include "base/path.h"
 #include "platform/log_lines.h"
 
 namespace tavo {
@@ -17,19 +16,24 @@ RunResult resultOf(int status) {
   return status == 0 ? RunResult::Succeeded : RunResult::Failed;
 }
 
-// Logs each complete line of `pending` and keeps the unfinished rest.
-void logLines(std::string& pending, SystemLog& log) {
+// Logs and shows each complete line of `pending` and keeps the unfinished rest.
+void takeLines(std::string& pending, SystemLog& log, HelperWait& wait) {
   for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-    log.line(loglines::kFromSweeper + pending.substr(0, end));
+    std::string line = pending.substr(0, end);
     pending.erase(0, end + 1);
+    log.line(loglines::kFromSweeper + line);
+    wait.reported(line);
   }
 }
 
 }  // namespace
 
 PrivilegedRuns::PrivilegedRuns(Authorization& authorization, SystemLog& log,
-                               PrivilegedTools tools)
-    : authorization_(authorization), log_(log), tools_(std::move(tools)) {}
+                               PrivilegedTools tools, HelperWait* wait)
+    : authorization_(authorization),
+      log_(log),
+      tools_(std::move(tools)),
+      wait_(wait ? *wait : plainWait_) {}
 
 PrivilegedRuns::~PrivilegedRuns() {
   if (_freeAuth && _myAuthorizationRef) authorization_.release(std::move(_myAuthorizationRef));
@@ -70,7 +74,7 @@ RunResult PrivilegedRuns::deleteAnyUserPrefKey(const std::string& domain,
   return runAndWait(tools_.keyscrub, args);
 }
 
-RunResult PrivilegedRuns::rmAdmin(const std::string& listPath) {
+RunResult PrivilegedRuns::rmAdmin(const std::string& listPath, std::size_t entries) {
   if (tools_.sweeper.empty()) return RunResult::NotRun;
   Right branch = obtainRight(tools_.sweeper);
   if (branch == Right::Refused) return RunResult::NotRun;
@@ -82,8 +86,11 @@ RunResult PrivilegedRuns::rmAdmin(const std::string& listPath) {
               "-1");
     return RunResult::NotRun;
   }
+  wait_.begin(entries);
   followSweeper(*process, branch);
-  return resultOf(process->wait());
+  RunResult result = resultOf(process->wait());
+  wait_.end();
+  return result;
 }
 
 // Reads sweeper's stream until it closes, so that the list file is never
@@ -101,9 +108,9 @@ void PrivilegedRuns::followSweeper(PrivilegedProcess& process, Right branch) {
     auto passEnd = Clock::now() + std::chrono::seconds(1);
     while (open && Clock::now() < passEnd) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(passEnd - Clock::now());
-      pollfd fd{process.stream(), POLLIN, 0};
-      int ready = ::poll(&fd, 1, static_cast<int>(left.count()) + 1);
-      if (ready <= 0) continue;  // interrupted, or the pass is over
+      wait_.waitReadable(process.stream(), left + std::chrono::milliseconds(1));
+      pollfd readable{process.stream(), POLLIN, 0};
+      if (::poll(&readable, 1, 0) <= 0) continue;  // the pass is not over yet
       char buf[4096];
       ssize_t n = ::read(process.stream(), buf, sizeof buf);
       if (n < 0 && errno == EINTR) continue;
@@ -113,11 +120,14 @@ void PrivilegedRuns::followSweeper(PrivilegedProcess& process, Right branch) {
       }
       received += n;
       pending.append(buf, static_cast<std::size_t>(n));
-      logLines(pending, log_);
+      takeLines(pending, log_, wait_);
     }
     log_.line(tell + std::to_string(received));
   }
-  if (!pending.empty()) log_.line(loglines::kFromSweeper + pending);
+  if (!pending.empty()) {
+    log_.line(loglines::kFromSweeper + pending);
+    wait_.reported(pending);
+  }
   process.closeStream();
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/authorization.h"
+#include "platform/helper_wait.h"
 #include "platform/system_log.h"
 
 namespace tavo {
@@ -29,7 +30,9 @@ enum class RunResult {
 
 class PrivilegedRuns {
  public:
-  PrivilegedRuns(Authorization& authorization, SystemLog& log, PrivilegedTools tools);
+  /// `wait` follows sweeper's runs; without one they are waited for with poll(2).
+  PrivilegedRuns(Authorization& authorization, SystemLog& log, PrivilegedTools tools,
+                 HelperWait* wait = nullptr);
   /// Frees the held reference when one was ever created.
   ~PrivilegedRuns();
   PrivilegedRuns(const PrivilegedRuns&) = delete;
@@ -42,9 +45,10 @@ class PrivilegedRuns {
   RunResult forgetPkg(const std::string& identifier);
   /// The package tool with "--unlink" and the identifier.
   RunResult unlinkPkg(const std::string& identifier);
-  /// sweeper with the Trash folder and `listPath`, read until it has ended;
-  /// each line it reports is logged as received.
-  RunResult rmAdmin(const std::string& listPath);
+  /// sweeper with the Trash folder and `listPath` (`entries` lines, when
+  /// known), read until it has ended; each line it reports is logged as
+  /// received and shown by the helper wait.
+  RunResult rmAdmin(const std::string& listPath, std::size_t entries = 0);
   /// keyscrub with the domain and the key names; NotRun at once, asking
   /// nobody, for an empty list of names.
   RunResult deleteAnyUserPrefKey(const std::string& domain,
@@ -64,6 +68,8 @@ class PrivilegedRuns {
   Authorization& authorization_;
   SystemLog& log_;
   PrivilegedTools tools_;
+  PlainHelperWait plainWait_;
+  HelperWait& wait_;
   std::unique_ptr<AuthorizationRef> _myAuthorizationRef;
   bool _freeAuth = false;
 };

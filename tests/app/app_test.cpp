@@ -10,6 +10,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -224,6 +225,39 @@ TEST_F(AppTest, RemovingThePlayerToldWhatGoesWithItThenARescanRebuildsTheList) {
   EXPECT_EQ(ui.listButton->itemText(1), "Later");
   EXPECT_FALSE(ui.rescanLine->isVisibleTo(&app->window()));
   EXPECT_TRUE(ui.sizeLine->isVisibleTo(&app->window()));
+}
+
+// A long move keeps the window drawing, shows what sweeper reports after
+// half a second, and still waits for sweeper's end before going on.
+TEST_F(AppTest, TheWindowStaysAliveAndShowsProgressWhileSweeperRuns) {
+  tree.write("home/A/a", "a");
+  tree.write("home/B/b", "b");
+  makeBundle("P\nK\n-\n~/A\n~/B\n$_pkg(com.x)$\n-\n");
+  tree.write("T.app/Contents/MacOS/pkgutil", "#!/bin/sh\nexit 0\n", 0755);
+  auto fake = std::make_unique<FakeAuthorization>();
+  FakeAuthorization& auth = *fake;
+  using namespace std::chrono_literals;
+  auth.programScript = {{300ms, "moved: " + home() + "/A -> files/A\n"},
+                        {700ms, "moved: " + home() + "/B -> files/B\n"}};
+  auto app = start(std::move(fake));
+  app->finishLaunching();
+  waitForScan(*app);
+  int ticks = 0;
+  QTimer ticking;
+  QObject::connect(&ticking, &QTimer::timeout, [&] { ++ticks; });
+  ticking.start(50);
+  std::string shown;
+  QTimer::singleShot(800, [&] {
+    if (QProgressDialog* d = app->helperWait().dialog()) shown = d->labelText().toStdString();
+  });
+  app->window().ui().removeButton->click();
+  EXPECT_GE(ticks, 10);  // the event loop ran all along
+  EXPECT_EQ(shown, "Moving 2 of 2 to the Trash\nmoved: " + home() + "/A -> files/A");
+  EXPECT_EQ(app->helperWait().dialog(), nullptr);
+  // The receipt was forgotten only after sweeper had ended.
+  ASSERT_EQ(auth.started.size(), 2u);
+  EXPECT_EQ(auth.started[1][1], "--forget");
+  EXPECT_EQ(app->window().ui().listButton->count(), 0);
 }
 
 TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {

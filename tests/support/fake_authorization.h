@@ -4,7 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <deque>
+#include <thread>
 #include <set>
 #include <string>
 #include <vector>
@@ -19,6 +21,9 @@ class FakeAuthorization final : public Authorization {
   std::deque<bool> requestAnswers;
   /// What a started program writes on its stream before it ends.
   std::string programOutput = "moved\n";
+  /// When not empty, what it writes instead, each text after its delay: a
+  /// program that takes its time.
+  std::vector<std::pair<std::chrono::milliseconds, std::string>> programScript;
   /// False makes every start fail.
   bool canStart = true;
   /// Every call, in order: "test P", "create", "request P", "run P A B...",
@@ -52,7 +57,10 @@ class FakeAuthorization final : public Authorization {
     started.push_back({program});
     started.back().insert(started.back().end(), args.begin(), args.end());
     if (!canStart) return nullptr;
-    return std::make_unique<Process>(withStream ? programOutput : std::string(), withStream);
+    if (!withStream) return std::make_unique<Process>();
+    auto script = programScript;
+    if (script.empty()) script.push_back({std::chrono::milliseconds(0), programOutput});
+    return std::make_unique<Process>(std::move(script));
   }
   void release(std::unique_ptr<AuthorizationRef> ref) override {
     calls.push_back("release");
@@ -65,15 +73,24 @@ class FakeAuthorization final : public Authorization {
  private:
   class Process final : public PrivilegedProcess {
    public:
-    Process(const std::string& output, bool withStream) {
-      if (!withStream) return;
+    using Script = std::vector<std::pair<std::chrono::milliseconds, std::string>>;
+    Process() = default;
+    explicit Process(Script script) {
       int pair[2];
       ::socketpair(AF_UNIX, SOCK_STREAM, 0, pair);
-      [[maybe_unused]] ssize_t n = ::write(pair[1], output.data(), output.size());
-      ::close(pair[1]);
       stream_ = pair[0];
+      writer_ = std::thread([end = pair[1], script = std::move(script)] {
+        for (const auto& [delay, text] : script) {
+          std::this_thread::sleep_for(delay);
+          [[maybe_unused]] ssize_t n = ::write(end, text.data(), text.size());
+        }
+        ::close(end);
+      });
     }
-    ~Process() override { closeStream(); }
+    ~Process() override {
+      closeStream();
+      if (writer_.joinable()) writer_.join();
+    }
     int stream() const override { return stream_; }
     void closeStream() override {
       if (stream_ >= 0) ::close(stream_);
@@ -83,6 +100,7 @@ class FakeAuthorization final : public Authorization {
 
    private:
     int stream_ = -1;
+    std::thread writer_;
   };
 
   std::set<const AuthorizationRef*> granted_;
