@@ -5,6 +5,17 @@
 #include "privileged/list_file.h"
 
 namespace tavo {
+namespace {
+
+// The path of a line "moved: PATH -> WHERE" of sweeper's, or "" for another line.
+std::string movedPath(const std::string& line) {
+  const std::string word = "moved: ", arrow = " -> ";
+  if (line.rfind(word, 0) != 0) return "";
+  std::size_t end = line.rfind(arrow);
+  return end == std::string::npos || end < word.size() ? "" : line.substr(word.size(), end - word.size());
+}
+
+}  // namespace
 
 Remover::Remover(RemoverCollaborators collaborators)
     : c_(std::move(collaborators)), runs_(c_.authorization, c_.log, c_.tools, c_.helperWait) {}
@@ -27,8 +38,12 @@ bool Remover::moveToTrash(const Product::List& entries, bool& complete) {
   if (!listFile) return false;
   int written = writeListFile(*listFile, entries, safety(), c_.log);
   if (written < 0) return false;
-  return written == 0 ||
-         ran(runs_.rmAdmin(*listFile, static_cast<std::size_t>(written)), "sweeper", complete);
+  if (written == 0) return true;
+  if (!ran(runs_.rmAdmin(*listFile, static_cast<std::size_t>(written)), "sweeper", complete))
+    return false;
+  for (const std::string& line : runs_.sweeperLines())
+    if (std::string path = movedPath(line); !path.empty()) lastReport_.moved.push_back(path);
+  return true;
 }
 
 // Splits "domain::A/B" at its first "::" and deletes the value for the
@@ -42,13 +57,16 @@ bool Remover::deletePreferenceValue(const std::string& entry, bool& complete) {
   }
   std::string domain = entry.substr(0, colons);
   std::vector<std::string> names = prefs::splitKeyPath(entry.substr(colons + 2));
-  if (!prefs::deleteCurrentUserPrefKey(c_.store, domain, names) &&
-      prefs::prefExists(c_.store, domain, entry.substr(colons + 2)))
-    complete = false;  // still there: the store logged why it could not write
-  return ran(runs_.deleteAnyUserPrefKey(domain, names), "keyscrub for " + entry, complete);
+  bool gone = prefs::deleteCurrentUserPrefKey(c_.store, domain, names) ||
+              !prefs::prefExists(c_.store, domain, entry.substr(colons + 2));
+  if (!gone) complete = false;  // still there: the store logged why it could not write
+  RunResult anyUser = runs_.deleteAnyUserPrefKey(domain, names);
+  if (gone && anyUser == RunResult::Succeeded) lastReport_.deleted.push_back(entry);
+  return ran(anyUser, "keyscrub for " + entry, complete);
 }
 
 bool Remover::removeProduct(const Product& product, const std::vector<const Product*>& others) {
+  lastConfirmed_ = false;
   if (!c_.alert) return false;
   RemovalPreview preview = previewRemoval(product, others, safety());
   std::string informative = product.name().value_or("");
@@ -56,12 +74,18 @@ bool Remover::removeProduct(const Product& product, const std::vector<const Prod
   if (c_.alert->runModal("You are about to remove this product:", informative, "Remove", "Skip") ==
       Alert::kSecondButtonReturn)
     return false;
+  lastConfirmed_ = true;
   lastPreview_ = preview;
+  lastReport_ = RemovalReport();
+  lastReport_.kept = preview.kept;
 
   bool complete = true;
   if (!product.dirs().empty() && !moveToTrash(product.dirs(), complete)) return false;
-  for (const std::string& receipt : product.recps())
-    if (!ran(runs_.forgetPkg(receipt), "pkgutil --forget " + receipt, complete)) return false;
+  for (const std::string& receipt : product.recps()) {
+    RunResult result = runs_.forgetPkg(receipt);
+    if (!ran(result, "pkgutil --forget " + receipt, complete)) return false;
+    if (result == RunResult::Succeeded) lastReport_.forgotten.push_back(receipt);
+  }
   if (!product.prefFiles().empty() && !moveToTrash(product.prefFiles(), complete)) return false;
   for (const std::string& entry : product.prefVars())
     if (!deletePreferenceValue(entry, complete)) return false;

@@ -30,6 +30,14 @@ struct RemoverCollaborators {
   HelperWait* helperWait = nullptr;  // follows sweeper's runs; null: poll(2)
 };
 
+/// What the last removal did, as far as the tools reported it.
+struct RemovalReport {
+  std::vector<std::string> moved;      // entries sweeper reported as moved to a Trash
+  std::vector<std::string> forgotten;  // receipts the package tool forgot
+  std::vector<std::string> deleted;    // preference values gone for the current user and for all users
+  std::vector<KeptEntry> kept;         // entries the safety table kept
+};
+
 class Remover {
  public:
   explicit Remover(RemoverCollaborators collaborators);
@@ -48,6 +56,10 @@ class Remover {
 
   /// What the last confirmed removal found beforehand.
   const RemovalPreview& lastPreview() const { return lastPreview_; }
+  /// What the last confirmed removal did.
+  const RemovalReport& lastReport() const { return lastReport_; }
+  /// Whether the user confirmed the last removal asked for.
+  bool lastConfirmed() const { return lastConfirmed_; }
   PrivilegedRuns& runs() { return runs_; }
 
  private:
@@ -60,6 +72,8 @@ class Remover {
   RemoverCollaborators c_;
   PrivilegedRuns runs_;
   RemovalPreview lastPreview_;
+  RemovalReport lastReport_;
+  bool lastConfirmed_ = false;
 };
 
 }  // namespace tavo

@@ -102,6 +102,9 @@ class Uninstaller {
   bool removeProduct(const Product& product) {
     return remover_.removeProduct(product, listedBesides(&product));
   }
+  /// What the last removal did, and whether the user confirmed it.
+  const RemovalReport& lastReport() const { return remover_.lastReport(); }
+  bool removalConfirmed() const { return remover_.lastConfirmed(); }
   RunResult forgetPkg(const std::string& id) { return remover_.runs().forgetPkg(id); }
   RunResult unlinkPkg(const std::string& id) { return remover_.runs().unlinkPkg(id); }
   RunResult rmAdmin(const std::string& listPath) { return remover_.runs().rmAdmin(listPath); }

@@ -16,17 +16,21 @@ RunResult resultOf(int status) {
   return status == 0 ? RunResult::Succeeded : RunResult::Failed;
 }
 
-// Logs and shows each complete line of `pending` and keeps the unfinished rest.
-void takeLines(std::string& pending, SystemLog& log, HelperWait& wait) {
-  for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+}  // namespace
+
+// Logs, shows and keeps each complete line of `pending`; the unfinished rest
+// stays there, or is taken too at the end of the stream.
+void PrivilegedRuns::takeLines(std::string& pending, bool atEnd) {
+  while (!pending.empty()) {
+    std::size_t end = pending.find('\n');
+    if (end == std::string::npos && !atEnd) return;
     std::string line = pending.substr(0, end);
-    pending.erase(0, end + 1);
-    log.line(loglines::kFromSweeper + line);
-    wait.reported(line);
+    pending.erase(0, end == std::string::npos ? std::string::npos : end + 1);
+    log_.line(loglines::kFromSweeper + line);
+    wait_.reported(line);
+    sweeperLines_.push_back(std::move(line));
   }
 }
-
-}  // namespace
 
 PrivilegedRuns::PrivilegedRuns(Authorization& authorization, SystemLog& log,
                                PrivilegedTools tools, HelperWait* wait)
@@ -87,6 +91,7 @@ RunResult PrivilegedRuns::rmAdmin(const std::string& listPath, std::size_t entri
     return RunResult::NotRun;
   }
   wait_.begin(entries);
+  sweeperLines_.clear();
   followSweeper(*process, branch);
   RunResult result = resultOf(process->wait());
   wait_.end();
@@ -120,14 +125,11 @@ void PrivilegedRuns::followSweeper(PrivilegedProcess& process, Right branch) {
       }
       received += n;
       pending.append(buf, static_cast<std::size_t>(n));
-      takeLines(pending, log_, wait_);
+      takeLines(pending, false);
     }
     log_.line(tell + std::to_string(received));
   }
-  if (!pending.empty()) {
-    log_.line(loglines::kFromSweeper + pending);
-    wait_.reported(pending);
-  }
+  takeLines(pending, true);
   process.closeStream();
 }
 

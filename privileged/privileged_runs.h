@@ -54,6 +54,9 @@ class PrivilegedRuns {
   RunResult deleteAnyUserPrefKey(const std::string& domain,
                                  const std::vector<std::string>& withKeyNames);
 
+  /// The lines the last sweeper run reported, in order.
+  const std::vector<std::string>& sweeperLines() const { return sweeperLines_; }
+
   /// Set from the first time a reference was created on; never cleared.
   bool freeAuth() const { return _freeAuth; }
   const PrivilegedTools& tools() const { return tools_; }
@@ -64,6 +67,7 @@ class PrivilegedRuns {
   Right obtainRight(const std::string& program);
   RunResult runAndWait(const std::string& program, const std::vector<std::string>& args);
   void followSweeper(PrivilegedProcess& process, Right branch);
+  void takeLines(std::string& pending, bool atEnd);
 
   Authorization& authorization_;
   SystemLog& log_;
@@ -72,6 +76,7 @@ class PrivilegedRuns {
   HelperWait& wait_;
   std::unique_ptr<AuthorizationRef> _myAuthorizationRef;
   bool _freeAuth = false;
+  std::vector<std::string> sweeperLines_;
 };
 
 }  // namespace tavo

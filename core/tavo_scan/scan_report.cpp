@@ -31,15 +31,6 @@ std::string jsonOrNull(const std::optional<std::string>& text) {
   return text ? jsonString(*text) : "null";
 }
 
-std::string jsonArray(const Product::List& list) {
-  std::string out = "[";
-  for (std::size_t i = 0; i < list.size(); ++i) {
-    if (i > 0) out += ", ";
-    out += jsonString(list[i]);
-  }
-  return out + "]";
-}
-
 std::string jsonProduct(const Product& p) {
   return "{\"name\": " + jsonOrNull(p.name()) + ", \"vendor\": " + jsonOrNull(p.vendor()) +
          ", \"paths\": " + jsonArray(p.paths()) + ", \"dirs\": " + jsonArray(p.dirs()) +
@@ -54,6 +45,15 @@ void appendTextList(std::string& out, const char* title, const Product::List& li
 }
 
 }  // namespace
+
+std::string jsonArray(const std::vector<std::string>& list) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (i > 0) out += ", ";
+    out += jsonString(list[i]);
+  }
+  return out + "]";
+}
 
 std::string jsonString(std::string_view text) {
   std::string out = "\"";

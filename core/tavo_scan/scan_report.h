@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/product.h"
 
@@ -14,6 +15,9 @@ namespace tavo {
 /// that is not part of well-formed UTF-8 (a file name is only bytes) becomes
 /// U+FFFD, so that the document is always valid JSON.
 std::string jsonString(std::string_view text);
+
+/// A list of strings as a JSON array.
+std::string jsonArray(const std::vector<std::string>& list);
 
 /// {"products": [{"name": ..., "vendor": ..., "paths": [...], "dirs": [...],
 /// "prefVars": [...], "prefFiles": [...], "recps": [...]}, ...]} on one line,
