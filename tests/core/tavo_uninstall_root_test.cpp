@@ -1,0 +1,73 @@
+// tavo-uninstall run as root for real, as an administrator over SSH would:
+// the shipped sweeper, pkgutil and keyscrub on the machine's own places.
+// Only inside the throwaway root, whose machine is a disposable copy.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "platform/plist_file.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/throwaway_root.h"
+#include "tests/support/tool_run.h"
+
+namespace tavo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+TEST(TavoUninstallAsRoot, RemovesAProductEverywhereAndReportsIt) {
+  TAVO_REQUIRE_THROWAWAY_ROOT();
+  TempDir tree;
+  const std::string home = tree.mkdirs("home"), bundle = tree / "T.app";
+  for (const auto& [from, to] : {std::pair{TAVO_UNINSTALL, "Contents/MacOS/tavo-uninstall"},
+                                 {TAVO_PKGUTIL, "Contents/MacOS/pkgutil"},
+                                 {TAVO_SWEEPER, "Contents/Resources/sweeper"},
+                                 {TAVO_KEYSCRUB, "Contents/Resources/keyscrub"}}) {
+    fs::create_directories(fs::path(bundle + "/" + to).parent_path());
+    fs::copy_file(from, bundle + "/" + to);
+  }
+  tree.write("T.app/Contents/Resources/listPath.txt");
+  tree.write("T.app/Contents/Resources/Products/p.txt",
+             "Glass Harp\nK\n-\n~/Harp Library\n$_pkg(com.t.pkg.Harp)$\n"
+             "~/Library/Preferences/com.t.P.plist$_var(Banks/Glass Harp)$\n-\n"
+             "Iron Drums\nK\n-\n~/Drums\n-\n");
+  tree.write("home/Harp Library/Samples/a.wav", "a");
+  tree.write("home/Drums/d.wav", "d");
+  writeFile("/var/db/receipts/com.t.pkg.Harp.plist", "<plist/>");
+  PlistDict bank, banks, domain;
+  bank.set("bank_path", PlistValue(home + "/Harp Library"));
+  banks.set("Glass Harp", PlistValue(bank));
+  banks.set("Iron Drums", PlistValue(bank));
+  domain.set("Banks", PlistValue(banks));
+  fs::create_directories(home + "/Library/Preferences");
+  fs::create_directories("/Library/Preferences");
+  ASSERT_TRUE(writePlistFile(home + "/Library/Preferences/com.t.P.plist", domain, PlistFormat::Binary));
+  ASSERT_TRUE(writePlistFile("/Library/Preferences/com.t.P.plist", domain, PlistFormat::Xml));
+
+  ToolRun run = runTool(bundle + "/Contents/MacOS/tavo-uninstall", {"Glass Harp", "--yes", "--json"},
+                        {"HOME=" + home, "PATH=/usr/bin:/bin"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::string trash = home + "/.local/share/Trash";
+  EXPECT_EQ(run.out.rfind("{\"removals\": [{\"name\": \"Glass Harp\", \"vendor\": \"K\", "
+                          "\"removed\": true, \"moved\": [\"" + home + "/Harp Library\"], "
+                          "\"forgotten\": [\"com.t.pkg.Harp\"], "
+                          "\"deleted\": [\"com.t.P::Banks/Glass Harp\"], \"kept\": []}]}",
+                          0),
+            0u)
+      << run.out;
+  EXPECT_EQ(readFile(trash + "/files/Harp Library/Samples/a.wav"), "a");
+  EXPECT_FALSE(exists(home + "/Harp Library"));
+  EXPECT_FALSE(exists("/var/db/receipts/com.t.pkg.Harp.plist"));
+  for (const std::string& file : {home + "/Library/Preferences/com.t.P.plist",
+                                  std::string("/Library/Preferences/com.t.P.plist")}) {
+    PlistFile after = readPlistFile(file);
+    const PlistDict* left = after.dict.find("Banks")->dict();
+    EXPECT_FALSE(left->find("Glass Harp")) << file;
+    EXPECT_TRUE(left->find("Iron Drums")) << file;
+  }
+  EXPECT_TRUE(exists(home + "/Drums/d.wav"));
+}
+
+}  // namespace
+}  // namespace tavo::testing
