@@ -42,7 +42,7 @@ TEST_F(FilePrefsStoreTest, SearchListTakesTheFirstScopeThatHoldsTheKey) {
   for (std::size_t i = 0; i < files.size(); ++i) {
     auto value = store.copyAppValue("k", "com.t");
     ASSERT_TRUE(value) << i;
-    EXPECT_EQ(*value->integer(), static_cast<std::int64_t>(i));
+    EXPECT_EQ(value->integer()->asInt64(), static_cast<std::int64_t>(i));
     std::filesystem::remove(files[i]);
   }
   EXPECT_FALSE(store.copyAppValue("k", "com.t"));
