@@ -11,9 +11,8 @@ namespace tavo::plist {
 /// Reads the top value of an XML property list: prolog, DOCTYPE, comments,
 /// processing instructions, CDATA, the five named entities and character
 /// references. False, with a short reason in `problem`, for anything
-/// malformed, text that is not UTF-8, characters XML 1.0 excludes, nesting
-/// past the limit or more than the read budget; so whatever it reads can be
-/// written back.
+/// malformed, text that is not UTF-8, characters XML 1.0 excludes or nesting
+/// past the limit; so whatever it reads can be written back.
 bool parseXml(std::string_view text, PlistValue& top, std::string& problem);
 
 /// Writes `top` in the platform's layout (declaration, DOCTYPE, tab

@@ -219,8 +219,13 @@ TEST(PlistUnreadable, MalformedFilesAreUnreadableWithAReason) {
   const std::string doubling = [] {  // each array names the next one twice
     std::vector<std::string> objects;
     for (int i = 0; i < 64; ++i) objects.push_back(std::string("\xA2") + char(i + 1) + char(i + 1));
-    objects.push_back("\x51x");
+    objects.push_back("\xA0");
     return bplist(objects);
+  }();
+  const std::string sharedText = [] {  // 20,000 references to one 1 KB string
+    std::string refs;
+    for (int i = 0; i < 20000; ++i) refs += bigEndian(1, 2);
+    return bplist({"\xAF\x11" + bigEndian(20000, 2) + refs, "\x5F\x11" + bigEndian(1024, 2) + std::string(1024, 'x')}, 2, 4);
   }();
   const struct {
     const char* name;
@@ -254,6 +259,7 @@ TEST(PlistUnreadable, MalformedFilesAreUnreadableWithAReason) {
       {"4-byte date", bplist({"\x32" + std::string(4, '\0')}), "date"},
       {"100,000 nested binary arrays", nestedArrays(100000), "nested deeper"},
       {"arrays doubling 64 times", doubling, "expand"},
+      {"one string named 20,000 times", sharedText, "expand"},
       {"100,000 nested XML arrays", xmlIn(repeated("<array>", 100000) + repeated("</array>", 100000)),
        "nested deeper"},
       {"not a property list", "not a property list", "text where an element should be"},
@@ -279,6 +285,7 @@ TEST(PlistUnreadable, MalformedFilesAreUnreadableWithAReason) {
       {"real out of range", xmlValue("<real>1e500</real>"), "real"},
       {"February 30", xmlValue("<date>2001-02-30T00:00:00Z</date>"), "date"},
       {"year 0", xmlValue("<date>0000-01-01T00:00:00Z</date>"), "date"},
+      {"February 29, 1900", xmlValue("<date>1900-02-29T00:00:00Z</date>"), "date"},
       {"date without Z", xmlValue("<date>2001-01-01T00:00:00</date>"), "date"},
       {"encoding Latin-1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><dict/></plist>", "encoding"},
       {"empty plist element", "<plist/>", "no value"},
@@ -320,6 +327,7 @@ TEST(PlistXml, ReadsWhatTheFormatAllows) {
       {"<real>-0</real>", -0.0},
       {"<date>2004-05Z</date>", PlistDate{105062400}},
       {"<date>2001-01-01T00:00:00Z</date>", PlistDate{0}},
+      {"<date>2000-02-29T23:59:59Z</date>", PlistDate{-26438401}},
       {"<data>\n\tAAEC\n\t/w==\n\t</data>", PlistData{0, 1, 2, 255}},
       {"<data>AAE</data>", PlistData{0, 1}},
       {"<data/>", PlistData{}},
