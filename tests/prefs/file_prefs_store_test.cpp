@@ -115,7 +115,20 @@ TEST_F(FilePrefsStoreTest, AFileThatIsNotADictionaryReadsEmptyAndIsNeverOverwrit
     EXPECT_FALSE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
     EXPECT_EQ(fileBytes(path), bytes);
   }
-  EXPECT_EQ(log.lines.size(), 4u);
+  ASSERT_EQ(log.lines.size(), 4u);
+  for (const std::string& line : log.lines) EXPECT_EQ(line.back(), ')') << line;  // the reason
+}
+
+TEST_F(FilePrefsStoreTest, AValueTheFileFormatCannotHoldIsRefusedAndLogged) {
+  std::string path = prefs.userFile("com.t");
+  ASSERT_TRUE(writePlistFile(path, testing::richDomain(), PlistFormat::Xml));
+  const std::string before = fileBytes(path);
+  store.setValue("k", PlistValue(std::string("a\0b", 3)), "com.t", PrefUser::Current, PrefHost::Any);
+  EXPECT_FALSE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
+  EXPECT_EQ(fileBytes(path), before);
+  ASSERT_EQ(log.lines.size(), 1u);
+  EXPECT_NE(log.lines[0].find("not writing " + path + ": XML cannot hold a NUL"), std::string::npos)
+      << log.lines[0];
 }
 
 TEST_F(FilePrefsStoreTest, EveryValueKindSurvivesAWriteInBothFormats) {
