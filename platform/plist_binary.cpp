@@ -135,46 +135,45 @@ class BinaryReader {
     std::size_t at = 0;
     if (!objectAt(index, at)) return false;
     const std::uint8_t marker = byte(at);
+    const std::uint8_t type = marker >> 4;
+    std::size_t body = at + 1, end = body;
+    if (type == kArray || type == kDict) {
+      std::uint64_t count = 0;
+      return readCount(marker & 0xF, body, count) &&
+             readContainer(type, count, index, depth, body, end, out) && noteExtent(index, at, end);
+    }
+    return readScalar(marker, body, end, out) && noteExtent(index, at, end) && charge(out);
+  }
+
+  // Sets `end` past the object's bytes.
+  bool readScalar(std::uint8_t marker, std::size_t body, std::size_t& end, PlistValue& out) {
     const std::uint8_t nibble = marker & 0xF;
-    std::size_t body = at + 1;
-    std::size_t end = body;
-    bool ok = false;
     switch (marker >> 4) {
       case kSimple:
-        ok = readBoolean(marker, out);
-        break;
+        return readBoolean(marker, out);
       case kInteger:
-        ok = readInteger(nibble, body, end, out);
-        break;
+        return readInteger(nibble, body, end, out);
       case kReal:
-        ok = readReal(nibble, body, end, out);
-        break;
+        return readReal(nibble, body, end, out);
       case kDate:
-        ok = marker == kDateMarker ? take(body, 8, end) : fail("a date that is not 8 bytes");
-        if (ok) out = PlistDate{std::bit_cast<double>(readBigEndian(b_, body, 8))};
-        break;
+        if (marker != kDateMarker) return fail("a date that is not 8 bytes");
+        if (!take(body, 8, end)) return false;
+        out = PlistDate{std::bit_cast<double>(readBigEndian(b_, body, 8))};
+        return true;
       case kData:
       case kAscii:
       case kUtf16: {
         std::uint64_t count = 0;
-        ok = readCount(nibble, body, count) && readBytes(marker >> 4, count, body, end, out);
-        break;
+        return readCount(nibble, body, count) && readBytes(marker >> 4, count, body, end, out);
       }
       case kUid:
-        ok = nibble < 8 ? take(body, nibble + 1u, end) : fail("a UID wider than 8 bytes");
-        if (ok) out = PlistUid{readBigEndian(b_, body, nibble + 1u)};
-        break;
-      case kArray:
-      case kDict: {
-        std::uint64_t count = 0;
-        ok = readCount(nibble, body, count) &&
-             readContainer(marker >> 4, count, index, depth, body, end, out);
-        return ok && noteExtent(index, at, end);
-      }
+        if (nibble >= 8) return fail("a UID wider than 8 bytes");
+        if (!take(body, nibble + 1u, end)) return false;
+        out = PlistUid{readBigEndian(b_, body, nibble + 1u)};
+        return true;
       default:
         return fail("an object of a type preferences never hold");
     }
-    return ok && noteExtent(index, at, end) && charge(out);
   }
 
   bool readBoolean(std::uint8_t marker, PlistValue& out) {

@@ -69,8 +69,11 @@ class PlistDict {
   /// True when the key exists and was set with setWithRawAsciiKey().
   bool isRawAsciiKey(const std::string& key) const;
 
+  /// The members in file order.
   const std::vector<Entry>& entries() const { return entries_; }
+  /// The number of members.
   std::size_t size() const { return entries_.size(); }
+  /// True when there is no member.
   bool empty() const { return entries_.empty(); }
   /// Same keys in the same order (and of the same binary form), same values.
   bool operator==(const PlistDict& other) const;
@@ -132,8 +135,11 @@ class PlistValue {
   PlistValue(PlistValue&&) noexcept = default;
   PlistValue& operator=(PlistValue&&) noexcept = default;
 
+  /// What the value holds; raw ASCII-typed bytes are a String.
   Kind kind() const;
+  /// True for a dictionary.
   bool isDict() const { return kind() == Kind::Dict; }
+  /// True for a string, raw ASCII-typed bytes included.
   bool isString() const { return kind() == Kind::String; }
   /// True for a string that holds raw bytes of an ASCII-typed object.
   bool isRawAscii() const { return std::holds_alternative<RawAscii>(v_); }

@@ -264,8 +264,16 @@ class XmlReader {
       out = name == "dict" ? PlistValue(PlistDict()) : PlistValue(PlistArray());
       return true;
     }
+    static constexpr std::string_view kScalars[] = {"string", "integer", "real", "date",
+                                                    "data",   "true",    "false"};
+    if (std::find(std::begin(kScalars), std::end(kScalars), name) == std::end(kScalars))
+      return fail(name == "key" ? "a key outside a dictionary" : "an element that is not a property-list value");
     std::string text;
     if (!open.empty && !readText(open, text)) return false;
+    return scalarFromText(name, std::move(text), out);
+  }
+
+  bool scalarFromText(std::string_view name, std::string text, PlistValue& out) {
     if (name == "string") {
       out = PlistValue(std::move(text));
       return true;
@@ -292,13 +300,10 @@ class XmlReader {
       out = d;
       return true;
     }
-    if (name == "data") {
-      PlistData d;
-      if (!decodeBase64(text, d)) return fail("data that is not base64");
-      out = std::move(d);
-      return true;
-    }
-    return fail(name == "key" ? "a key outside a dictionary" : "an element that is not a property-list value");
+    PlistData d;
+    if (!decodeBase64(text, d)) return fail("data that is not base64");
+    out = std::move(d);
+    return true;
   }
 
   bool readDict(int depth, PlistValue& out) {
