@@ -16,9 +16,9 @@ inline constexpr int kNullStream = -1;     // /dev/null
 inline constexpr int kInheritStream = -2;  // the same as this process's
 
 struct ChildSpec {
-  std::vector<std::string> argv;  // argv[0]: the program's path
+  std::vector<std::string> argv = {};  // argv[0]: the program's path
   /// Exactly these "NAME=value" entries; nullopt: this process's environment.
-  std::optional<std::vector<std::string>> environment;
+  std::optional<std::vector<std::string>> environment = std::nullopt;
   /// Standard input and output on one end of a socket pair, whose other end
   /// is the child's stream(); `in` and `out` are then not used.
   bool socket = false;

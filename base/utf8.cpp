@@ -1,28 +1,47 @@
 #include "base/utf8.h"
 
 namespace tavo {
-namespace {
 
-bool isContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
+std::int32_t decodeUtf8(std::string_view text, std::size_t at, std::size_t& length) {
+  std::uint8_t lead = static_cast<std::uint8_t>(text[at]);
+  if (lead < 0x80) {
+    length = 1;
+    return lead;
+  }
+  length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+  if (length == 0 || lead > 0xF4 || text.size() - at < length) return -1;
+  std::uint32_t cp = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    std::uint8_t next = static_cast<std::uint8_t>(text[at + i]);
+    if ((next & 0xC0) != 0x80) return -1;
+    cp = (cp << 6) | (next & 0x3F);
+  }
+  static constexpr std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return -1;
+  return static_cast<std::int32_t>(cp);
+}
 
-}  // namespace
+void appendUtf8(std::uint32_t cp, std::string& out) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
 
 std::size_t utf8SequenceLength(std::string_view text, std::size_t at) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
-  unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
-  if (length == 0 || lead > 0xF4 || at + length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i)
-    if (!isContinuation(byte(i))) return 0;
-  // The second byte's range rules out overlong forms, surrogates and values
-  // above U+10FFFF.
-  unsigned char second = byte(1);
-  if (lead == 0xE0 && second < 0xA0) return 0;
-  if (lead == 0xED && second > 0x9F) return 0;
-  if (lead == 0xF0 && second < 0x90) return 0;
-  if (lead == 0xF4 && second > 0x8F) return 0;
-  return length;
+  std::size_t length = 0;
+  return decodeUtf8(text, at, length) < 0 ? 0 : length;
 }
 
 bool isValidUtf8(std::string_view text) {

@@ -3,6 +3,8 @@
 // bytes, while the list file and the Trash's info files are UTF-8.
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace tavo {
@@ -11,6 +13,13 @@ namespace tavo {
 /// `at`, or 0 when the bytes there are not one (a stray continuation byte,
 /// a cut sequence, an overlong form, a surrogate, a value past U+10FFFF).
 std::size_t utf8SequenceLength(std::string_view text, std::size_t at);
+
+/// The code point of the well-formed UTF-8 sequence at `at`, with its length
+/// in `length`; -1 when the bytes there are not one.
+std::int32_t decodeUtf8(std::string_view text, std::size_t at, std::size_t& length);
+
+/// Appends the UTF-8 form of a code point (not a surrogate, at most U+10FFFF).
+void appendUtf8(std::uint32_t codePoint, std::string& out);
 
 /// True when all of `text` is well-formed UTF-8.
 bool isValidUtf8(std::string_view text);

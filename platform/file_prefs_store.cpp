@@ -242,15 +242,16 @@ bool FilePrefsStore::writeLocked(const std::string& path, const Pending& pending
   bool exists = ::stat(path.c_str(), &old) == 0;
   PlistFile file = readPlistFile(path);
   if (file.state == PlistFile::State::Unreadable) {
-    log_.line(std::string(loglines::kPreferences) + "not writing " + path + ": the file could not be read as a dictionary");
+    log_.line(std::string(loglines::kPreferences) + "not writing " + path +
+              ": the file could not be read as a dictionary (" + file.problem + ")");
     return false;
   }
   PlistDict before = file.dict;
   applyPending(file.dict, pending);
   if (file.dict == before && exists && old.st_size > 0) return true;
-  std::string bytes;
-  if (!serializePlist(file.dict, file.format, bytes)) {
-    log_.line(std::string(loglines::kPreferences) + "cannot encode " + path);
+  std::string bytes, problem;
+  if (!serializePlist(file.dict, file.format, bytes, &problem)) {
+    log_.line(std::string(loglines::kPreferences) + "not writing " + path + ": " + problem);
     return false;
   }
   if (!replaceFile(path, bytes, exists ? &old : nullptr)) {

@@ -1,5 +1,7 @@
 #pragma once
-// Reading and writing property-list files in the binary and XML formats.
+// Reading and writing property-list files in the binary and XML formats,
+// with our own codec: every value is read exactly and written back exactly,
+// or the file is left alone with a reason.
 
 #include <string>
 
@@ -19,19 +21,27 @@ struct PlistFile {
   State state = State::Missing;
   PlistFormat format = PlistFormat::Binary;
   PlistDict dict;
+  std::string problem;  // why it is Unreadable, in a few words for the log
 };
 
-/// Parses bytes; anything but a dictionary at the top level is Unreadable.
+/// Parses bytes; anything but a dictionary at the top level is Unreadable,
+/// with the reason in `problem`. A pure function of the bytes.
 PlistFile parsePlist(const std::string& bytes);
 
-/// Reads the file at `path` (following links) and parses it.
+/// Reads the file at `path` (following links) and parses it. A missing file
+/// is Missing; one that is not a regular file, cannot be read or is larger
+/// than 64 MB is Unreadable.
 PlistFile readPlistFile(const std::string& path);
 
-/// Serialises a dictionary; false when libplist could not produce it.
-bool serializePlist(const PlistDict& dict, PlistFormat format, std::string& bytes);
+/// Serialises a dictionary; false, with the reason in `problem` when given,
+/// when the format cannot hold one of its values exactly.
+bool serializePlist(const PlistDict& dict, PlistFormat format, std::string& bytes,
+                    std::string* problem = nullptr);
 
 /// Writes `dict` to `path` in place (no locking, no atomic replace), for
-/// tools and tests that lay out files.
-bool writePlistFile(const std::string& path, const PlistDict& dict, PlistFormat format);
+/// tools and tests that lay out files; false, with `problem` when given, when
+/// it cannot be encoded or written.
+bool writePlistFile(const std::string& path, const PlistDict& dict, PlistFormat format,
+                    std::string* problem = nullptr);
 
 }  // namespace tavo

@@ -37,7 +37,7 @@ TEST_F(FilePrefsStoreTest, SearchListTakesTheFirstScopeThatHoldsTheKey) {
   for (std::size_t i = 0; i < files.size(); ++i) {
     auto value = store.copyAppValue("k", "com.t");
     ASSERT_TRUE(value) << i;
-    EXPECT_EQ(*value->integer(), static_cast<std::int64_t>(i));
+    EXPECT_EQ(value->integer()->asInt64(), static_cast<std::int64_t>(i));
     std::filesystem::remove(files[i]);
   }
   EXPECT_FALSE(store.copyAppValue("k", "com.t"));
@@ -110,7 +110,20 @@ TEST_F(FilePrefsStoreTest, AFileThatIsNotADictionaryReadsEmptyAndIsNeverOverwrit
     EXPECT_FALSE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
     EXPECT_EQ(readFile(path), bytes);
   }
-  EXPECT_EQ(log.lines().size(), 4u);
+  ASSERT_EQ(log.lines().size(), 4u);
+  for (const std::string& line : log.lines()) EXPECT_EQ(line.back(), ')') << line;  // the reason
+}
+
+TEST_F(FilePrefsStoreTest, AValueTheFileFormatCannotHoldIsRefusedAndLogged) {
+  std::string path = prefs.userFile("com.t");
+  ASSERT_TRUE(writePlistFile(path, richDomain(), PlistFormat::Xml));
+  const std::string before = readFile(path);
+  store.setValue("k", PlistValue(std::string("a\0b", 3)), "com.t", PrefUser::Current, PrefHost::Any);
+  EXPECT_FALSE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
+  EXPECT_EQ(readFile(path), before);
+  ASSERT_EQ(log.lines().size(), 1u);
+  EXPECT_NE(log.lines()[0].find("not writing " + path + ": XML cannot hold a NUL"), std::string::npos)
+      << log.lines()[0];
 }
 
 TEST_F(FilePrefsStoreTest, EveryValueKindSurvivesAWriteInBothFormats) {
