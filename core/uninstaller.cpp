@@ -57,6 +57,7 @@ void Uninstaller::parse() { _products = parser_.parse(_configPaths); }
 
 void Uninstaller::scan(ScanRelay& relay) {
   parse();
+  c_.log.line(loglines::kProductsFound + std::to_string(_products->size()));
   // Everything that touches a control runs on the main thread, in one unit,
   // after the list is complete.
   c_.mainThread.runAndWait([this, &relay] {

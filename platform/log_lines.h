@@ -19,6 +19,9 @@ inline constexpr const char* kOsVersion = "OS version : ";
 inline constexpr const char* kOs105 = "10.5 !";
 inline constexpr const char* kOs106 = "10.6 !";
 
+// The scan, once the description files are read.
+inline constexpr const char* kProductsFound = "Products found: ";
+
 // The description-file parser.
 inline constexpr const char* kNoOpeningSeparator = "manque la liste de trucs à effacer";
 inline constexpr const char* kNoClosingSeparator = "No closing \"-\" at the end of ";

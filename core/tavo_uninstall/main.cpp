@@ -10,12 +10,14 @@
 // JSON document.
 
 #include <cstring>
+#include <optional>
 #include <iostream>
 
 #include "base/home.h"
 #include "core/tavo_uninstall/cli.h"
 #include "platform/file_prefs_store.h"
 #include "platform/syslog_system_log.h"
+#include "platform/terminal_agent.h"
 #include "platform/user_folders.h"
 
 int main(int argc, char** argv) {
@@ -40,6 +42,9 @@ int main(int argc, char** argv) {
   tavo::SystemProcessInfo processInfo;
   tavo::InlineMainThread mainThread;
   std::unique_ptr<tavo::Authorization> authorization = tavo::makeSystemAuthorization(log);
+  // Over SSH no desktop agent asks for the password: one on this terminal does.
+  std::optional<tavo::TerminalAuthenticationAgent> agent;
+  if (!options.list) agent.emplace(log);
   tavo::TerminalAlert alert(std::cin, options.json ? std::cerr : std::cout, options.yes);
   tavo::Uninstaller unins({.store = store,
                            .log = log,

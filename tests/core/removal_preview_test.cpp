@@ -28,10 +28,10 @@ TEST_F(RemovalPreviewTest, CountsOtherProductsPathsInsideWhatMovesAndNamesWhatIs
   // The player's content folder, reached by its owner through a link among
   // its parents; the libraries record their presets under its real place.
   const std::string real = tree.mkdirs("real/Content"), linked = tree / "link/Content";
-  ::symlink((tree / "real").c_str(), (tree / "link").c_str());
+  ASSERT_EQ(::symlink((tree / "real").c_str(), (tree / "link").c_str()), 0);
   const std::string harp = real + "/Presets/Harp", choir = real + "/Presets/Choir";
   for (const auto& f : {harp + "/a", harp + "/b", choir + "/c"}) tree.write(f.substr(root.size() + 1));
-  ::symlink(real.c_str(), (tree / "alias").c_str());  // a moved link takes nothing with it
+  ASSERT_EQ(::symlink(real.c_str(), (tree / "alias").c_str()), 0);  // a moved link takes nothing with it
   tree.mkdirs("home/Documents");
   auto player = product("Player", {}, {linked, tree / "alias", home + "/Documents"},
                         {home + "/Library/Preferences"});
@@ -60,9 +60,9 @@ TEST(DiskUsageTest, CountsEachFolderAndHardLinkOnceAndNeverFollowsALink) {
   TempDir tree;
   const std::string top = tree.mkdirs("top");
   tree.write("top/a", std::string(10000, 'a'));
-  ::link((top + "/a").c_str(), (top + "/b").c_str());
+  ASSERT_EQ(::link((top + "/a").c_str(), (top + "/b").c_str()), 0);
   tree.write("top/D/c", "c");
-  ::symlink(".", (top + "/loop").c_str());
+  ASSERT_EQ(::symlink(".", (top + "/loop").c_str()), 0);
   std::uint64_t bytes = 0;
   for (const char* item : {"top", "top/a", "top/D", "top/D/c", "top/loop"}) {
     struct stat st;

@@ -38,6 +38,7 @@ TEST_F(UninstallerTest, ScanHandsItsClosingStepsToTheMainThreadAsOneUnit) {
 TEST_F(UninstallerTest, ScanThatFindsNothingStillFinishes) {
   scan();
   EXPECT_EQ(ui.events, (Lines{"cleared", "text", "disabled", "finished"}));
+  EXPECT_EQ(log.lines(), (Lines{"Products found: 0"}));
   EXPECT_EQ(ui.text, "There is nothing to uninstall");
 }
 

@@ -1,0 +1,52 @@
+#!/usr/bin/env bash
+# The package as a user gets it, inside the throwaway root only: installed with
+# apt-get on the machine as it is, the program that the desktop entry names
+# started by a plain user over a demo home, and the package removed again
+# without leaving any of its files.
+# Usage: package_test.sh BUILD_DIR SOURCE_DIR
+set -uo pipefail
+build=$1 source=$2
+skip() {  # on CI, where everything it needs is there, a skip is a failure
+  echo "skipped: $1"
+  [ "${TAVO_THROWAWAY_ROOT_REQUIRED:-0}" = 1 ] && exit 1
+  exit 77
+}
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+failures=0
+[ "${TAVO_THROWAWAY_ROOT:-}" = 1 ] && [ -e /run/tavo-throwaway-root ] ||
+  skip "installs a package as root: runs only inside scripts/throwaway-root"
+debs=("$build"/tavo-uninstaller_*.deb)
+[ -f "${debs[0]}" ] || skip "no package in $build: run 'cpack -G DEB' there first"
+export DEBIAN_FRONTEND=noninteractive
+
+apt-get install -y "${debs[0]}" >/tmp/install.log 2>&1 ||
+  { cat /tmp/install.log; echo "FAIL: apt-get could not install ${debs[0]}"; exit 1; }
+dpkg -L tavo-uninstaller | sort >/tmp/listed
+
+# The program the desktop entry starts, as a plain user, over a demo home.
+exec_line=$(sed -n 's/^Exec=//p' /usr/share/applications/org.tavo.Uninstaller.desktop)
+program=$(command -v "${exec_line%% *}") || fail "the Exec program $exec_line is not on the PATH"
+useradd -m -s /bin/bash tavouser
+"$source/scripts/demo-home" /home/tavouser >/dev/null
+mkdir -m 700 /tmp/runtime-tavouser
+chown -R tavouser: /home/tavouser /tmp/runtime-tavouser
+setpriv --reuid=tavouser --regid=tavouser --init-groups \
+  env -i HOME=/home/tavouser PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen \
+  XDG_RUNTIME_DIR=/tmp/runtime-tavouser "$program" 2>/tmp/app.log &
+app=$!
+for _ in $(seq 300); do grep -q "Products found: " /tmp/app.log && break; sleep 0.1; done
+kill "$app" 2>/dev/null
+wait "$app" 2>/dev/null
+grep -q "Products found: 4$" /tmp/app.log ||
+  fail "the installed program did not find the demo's four products: $(tail -5 /tmp/app.log)"
+
+# Removed again, none of its files or links is left.
+apt-get remove --purge -y tavo-uninstaller >/tmp/remove.log 2>&1 || fail "apt-get could not remove it"
+while read -r path; do
+  if [ -L "$path" ] || [ -f "$path" ]; then fail "$path is left after the removal"; fi
+done </tmp/listed
+for folder in /usr/lib/TAVO_Uninstaller.app /usr/share/doc/tavo-uninstaller; do
+  [ ! -e "$folder" ] || fail "$folder is left after the removal"
+done
+((failures == 0)) && echo "the package installs, finds the demo's products and leaves nothing behind"
+((failures == 0))
