@@ -123,12 +123,12 @@ void Child::closeStream() {
   stream_ = -1;
 }
 
-int Child::wait() {
+int Child::wait(rusage* usage) {
   if (pid_ <= 0) return status_;
   int raw = 0;
   pid_t got;
   do {
-    got = ::waitpid(pid_, &raw, 0);
+    got = ::wait4(pid_, &raw, 0, usage);
   } while (got < 0 && errno == EINTR);
   status_ = got == pid_ ? exitStatus(raw) : -1;
   pid_ = -1;

@@ -1,6 +1,7 @@
 #pragma once
 // Child processes started with an argument vector, never through a shell.
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -18,7 +19,7 @@ inline constexpr int kInheritStream = -2;  // the same as this process's
 struct ChildSpec {
   std::vector<std::string> argv;  // argv[0]: the program's path
   /// Exactly these "NAME=value" entries; nullopt: this process's environment.
-  std::optional<std::vector<std::string>> environment;
+  std::optional<std::vector<std::string>> environment = std::nullopt;
   /// Standard input and output on one end of a socket pair, whose other end
   /// is the child's stream(); `in` and `out` are then not used.
   bool socket = false;
@@ -50,7 +51,9 @@ class Child {
 
   /// Blocks until the child has ended: its exit status, or -1 when a signal
   /// ended it or it cannot be waited for (also when it never started).
-  int wait();
+  /// `usage`, when given, receives what the child used (wait4); it is left
+  /// as it was when there is nothing to wait for.
+  int wait(rusage* usage = nullptr);
   /// The same, unless `cancel` becomes true first: the child is then ended
   /// (see terminate) and nullopt is returned.
   std::optional<int> waitUnless(const std::atomic<bool>& cancel,
