@@ -31,8 +31,8 @@ class Child {
  public:
   /// Starts `spec`. The child runs with no descriptor of ours but its three
   /// standard streams, an empty signal mask and SIGPIPE at its default. When
-  /// it cannot be started (fork or exec failed) started() is false and
-  /// `error`, when given, says why.
+  /// it cannot be started (not spawned, or its program not run) started() is
+  /// false and `error`, when given, says why.
   static Child start(const ChildSpec& spec, std::string* error = nullptr);
 
   Child() = default;
