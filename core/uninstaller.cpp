@@ -52,7 +52,7 @@ void Uninstaller::logStartup() {
 void Uninstaller::parse() { _products = parser_.parse(_configPaths); }
 
 void Uninstaller::scan(ScanRelay& relay) {
-  parse();
+  _products = parser_.parse(_configPaths, &relay);
   // Everything that touches a control runs on the main thread, in one unit,
   // after the list is complete.
   c_.mainThread.runAndWait([this, &relay] {

@@ -54,9 +54,9 @@ class Uninstaller {
   Uninstaller(const Uninstaller&) = delete;
   Uninstaller& operator=(const Uninstaller&) = delete;
 
-  /// The body of the scan worker thread: parses, then hands the menu items,
-  /// the summary and `relay.scanFinished()` to the main thread as one unit
-  /// and waits for them.
+  /// The body of the scan worker thread: parses, telling `relay` each
+  /// product it starts on, then hands the menu items, the summary and
+  /// `relay.scanFinished()` to the main thread as one unit and waits for them.
   void scan(ScanRelay& relay);
 
   /// Keeps `path` as the logged resource path and parses again; the menu is
