@@ -59,10 +59,11 @@ bool prepare(SpawnSettings& s, const int streams[3]) {
   sigemptyset(&none);
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
   return posix_spawn_file_actions_addclosefrom_np(&s.actions, 3) == 0 &&
          posix_spawnattr_setsigmask(&s.attributes, &none) == 0 &&
          posix_spawnattr_setsigdefault(&s.attributes, &defaults) == 0 &&
-         posix_spawnattr_setflags(&s.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF) == 0;
+         posix_spawnattr_setflags(&s.attributes, flags) == 0;
 }
 
 int exitStatus(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1; }

@@ -238,6 +238,97 @@ int removeOne(const char* p, const struct stat*, int, FTW*) {
   return 0;
 }
 
+struct ProcessFigures {
+  Run baseline, first;
+  Pairs warm, cold;
+  bool coldRun = false;
+  long benchRssKb = 0;
+};
+
+// The processes come first: a child's peak memory counts the pages of the
+// process it was started from, so this one must still be small.
+ProcessFigures measureProcesses(const std::string& root, const Options& o) {
+  std::string home = root + "/home", emptyHome = root + "/empty";
+  ::mkdir(emptyHome.c_str(), 0755);
+  auto envFor = [](const std::string& h) {
+    return std::vector<std::string>{"HOME=" + h, "PATH=/usr/bin:/bin"};
+  };
+  tavo::ChildSpec scan{.argv = {TAVO_SCAN_EXE, "--json"}, .environment = envFor(home)};
+  tavo::ChildSpec find{.argv = {"/usr/bin/find", home, "-type", "f"}, .environment = envFor(home)};
+  ProcessFigures f;
+  tavo::ChildSpec emptyScan = scan;
+  emptyScan.environment = envFor(emptyHome);
+  f.baseline = timed(emptyScan);
+  tavo::UniqueFd report(
+      ::open((root + "/report.json").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+  tavo::ChildSpec firstScan = scan;
+  firstScan.out = report.get();
+  f.first = timed(firstScan);  // also warms the cache
+  timed(find);
+  f.warm = measurePairs(scan, find, o.pairs, false);
+  f.coldRun = o.cold && ::geteuid() == 0;
+  if (f.coldRun) f.cold = measurePairs(scan, find, std::max(o.pairs / 2, 1L), true);
+  rusage self{};
+  ::getrusage(RUSAGE_SELF, &self);
+  f.benchRssKb = self.ru_maxrss;
+  return f;
+}
+
+struct Recorded {
+  std::size_t bytes = 0, entries = 0;
+  bool sameReport = false;  // tavo-scan printed what this process finds
+};
+
+Recorded recordedByScan(const std::string& root) {
+  std::string home = root + "/home";
+  ::setenv("HOME", home.c_str(), 1);  // the description files' "~"
+  Scanner scanner(TAVO_BUNDLE, home, tavo::PrefsRoots::forUser(home));
+  scanner.unins.parse();
+  Recorded r;
+  for (const auto& product : *scanner.unins.products()) {
+    for (const auto* list : {&product->paths(), &product->dirs(), &product->prefFiles()}) {
+      r.bytes += textBytes(*list);
+      r.entries += list->size();
+    }
+  }
+  std::string printed;
+  tavo::UniqueFd report(::open((root + "/report.json").c_str(), O_RDONLY | O_CLOEXEC));
+  r.sameReport = report.valid() && tavo::readAll(report.get(), printed) &&
+                 printed == tavo::productsJson(*scanner.unins.products());
+  return r;
+}
+
+// Today's figure: the parse in this process against a walk that stats every
+// file, over a tree of its own.
+void printParseAgainstStatWalk(const std::string& root, const Options& o) {
+  std::string tree = root + "/tree", products = root + "/Tree.app/Contents/Resources/Products";
+  makeTree(tree, o.folders, o.filesPerFolder);
+  std::filesystem::create_directories(products);
+  std::ofstream(products + "/bench.txt") << "Bench\nBench\n-\n" << tree << "\n-\n";
+  Scanner scanner(root + "/Tree.app", root, {root + "/prefs", root + "/anyprefs", "bench"});
+  long walked = statWalk(AT_FDCWD, tree.c_str());  // warms the cache
+  std::size_t found = 0;
+  double parseMs = bestMs(3, [&] {
+    scanner.unins.parse();
+    const tavo::ProductList& products = *scanner.unins.products();
+    found = products.empty() ? 0 : products.front()->paths().size();
+  });
+  double walkMs = bestMs(3, [&] { walked = statWalk(AT_FDCWD, tree.c_str()); });
+  std::printf("parse vs stat walk, %ld files in %ld folders: parse %.1f ms (%zu paths), "
+              "walk %.1f ms, ratio %.2f\n",
+              walked, o.folders, parseMs, found, walkMs, parseMs / walkMs);
+}
+
+void printMemory(const ProcessFigures& f, const Recorded& r) {
+  long peakKb = std::max(f.first.maxRssKb, f.warm.maxRssKb);
+  double over = static_cast<double>(peakKb - f.baseline.maxRssKb) * 1024;
+  std::printf("memory: peak %.1f MB, baseline %.1f MB (an empty home), recorded paths %.1f MB "
+              "in %zu entries: (peak - baseline) / paths = %.2f (target about 2)%s\n",
+              peakKb / 1024.0, f.baseline.maxRssKb / 1024.0, r.bytes / 1048576.0, r.entries,
+              over / static_cast<double>(std::max<std::size_t>(r.bytes, 1)),
+              f.benchRssKb >= f.baseline.maxRssKb ? " [the bench outgrew the baseline]" : "");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -251,80 +342,23 @@ int main(int argc, char** argv) {
   const char* tmp = std::getenv("TMPDIR");
   std::string root = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavo-bench-XXXXXX";
   if (!::mkdtemp(root.data())) return 1;
-  std::string home = root + "/home", emptyHome = root + "/empty", report = root + "/report.json";
-  ::mkdir(emptyHome.c_str(), 0755);
-  if (!makeDemoHome(home, o)) {
+  if (!makeDemoHome(root + "/home", o)) {
     std::fputs("cannot lay out the demo home\n", stderr);
     return 1;
   }
-  std::string tree = root + "/tree";
-  makeTree(tree, o.folders, o.filesPerFolder);
-
-  // The processes first: a child's peak memory counts the pages it was
-  // forked with, so this process must still be small.
-  std::vector<std::string> env = {"HOME=" + home, "PATH=/usr/bin:/bin"};
-  tavo::ChildSpec scan{.argv = {TAVO_SCAN_EXE, "--json"}, .environment = env};
-  tavo::ChildSpec find{.argv = {"/usr/bin/find", home, "-type", "f"}, .environment = env};
-  tavo::ChildSpec emptyScan = scan;
-  emptyScan.environment = std::vector<std::string>{"HOME=" + emptyHome, "PATH=/usr/bin:/bin"};
-  Run baseline = timed(emptyScan);
-  tavo::UniqueFd reportFd(::open(report.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
-  tavo::ChildSpec firstScan = scan;
-  firstScan.out = reportFd.get();
-  Run first = timed(firstScan);  // also warms the cache
-  reportFd.reset();
-  timed(find);
-  Pairs warm = measurePairs(scan, find, o.pairs, false);
-  Pairs cold;
-  bool coldRun = o.cold && ::geteuid() == 0;
-  if (coldRun) cold = measurePairs(scan, find, std::max(o.pairs / 2, 1L), true);
-  rusage self{};
-  ::getrusage(RUSAGE_SELF, &self);
-
-  ::setenv("HOME", home.c_str(), 1);  // the description files' "~"
-  Scanner inProcess(TAVO_BUNDLE, home, tavo::PrefsRoots::forUser(home));
-  inProcess.unins.parse();
-  std::size_t pathBytes = 0, entries = 0;
-  for (const auto& product : *inProcess.unins.products()) {
-    for (const auto* list : {&product->paths(), &product->dirs(), &product->prefFiles()}) {
-      pathBytes += textBytes(*list);
-      entries += list->size();
-    }
-  }
-  std::string printed;
-  tavo::UniqueFd readBack(::open(report.c_str(), O_RDONLY | O_CLOEXEC));
-  bool same = readBack.valid() && tavo::readAll(readBack.get(), printed) &&
-              printed == tavo::productsJson(*inProcess.unins.products());
-
-  std::string treeProducts = root + "/Tree.app/Contents/Resources/Products";
-  std::filesystem::create_directories(treeProducts);
-  std::ofstream(treeProducts + "/bench.txt") << "Bench\nBench\n-\n" << tree << "\n-\n";
-  Scanner treeScan(root + "/Tree.app", root, {root + "/prefs", root + "/anyprefs", "bench"});
-  long walked = statWalk(AT_FDCWD, tree.c_str());  // warms the cache
-  std::size_t found = 0;
-  double parseMs = bestMs(3, [&] {
-    treeScan.unins.parse();
-    found = treeScan.unins.products()->empty() ? 0 : treeScan.unins.products()->front()->paths().size();
-  });
-  double walkMs = bestMs(3, [&] { walked = statWalk(AT_FDCWD, tree.c_str()); });
-
+  ProcessFigures f = measureProcesses(root, o);
+  Recorded r = recordedByScan(root);
   std::printf("demo home: Glass Harp with %ld files in %ld folders; tavo-scan's report %s\n",
               o.libraryFolders * o.libraryFiles, o.libraryFolders,
-              same ? "matches a scan in this process" : "DIFFERS from a scan in this process");
-  printPairs("warm", warm, o.pairs, 1.5);
-  if (coldRun)
-    printPairs("cold", cold, std::max(o.pairs / 2, 1L), 1.3);
+              r.sameReport ? "matches a scan in this process" : "DIFFERS from one in this process");
+  printPairs("warm", f.warm, o.pairs, 1.5);
+  if (f.coldRun)
+    printPairs("cold", f.cold, std::max(o.pairs / 2, 1L), 1.3);
   else
-    std::printf("cold: not measured (%s)\n", o.cold ? "dropping the page cache needs root" : "ask with --cold");
-  double overKb = static_cast<double>(std::max(first.maxRssKb, warm.maxRssKb) - baseline.maxRssKb);
-  std::printf("memory: peak %.1f MB, baseline %.1f MB (an empty home), recorded paths %.1f MB "
-              "in %zu entries: (peak - baseline) / paths = %.2f (target about 2)%s\n",
-              std::max(first.maxRssKb, warm.maxRssKb) / 1024.0, baseline.maxRssKb / 1024.0,
-              pathBytes / 1048576.0, entries, overKb * 1024 / std::max<std::size_t>(pathBytes, 1),
-              self.ru_maxrss >= baseline.maxRssKb ? " [this process was larger than the baseline]" : "");
-  std::printf("parse vs stat walk, %ld files in %ld folders: parse %.1f ms (%zu paths), "
-              "walk %.1f ms, ratio %.2f\n",
-              walked, o.folders, parseMs, found, walkMs, parseMs / walkMs);
+    std::printf("cold: not measured (%s)\n",
+                o.cold ? "dropping the page cache needs root" : "ask with --cold");
+  printMemory(f, r);
+  printParseAgainstStatWalk(root, o);
   ::nftw(root.c_str(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
-  return same && warm.ok && baseline.status == 0 ? 0 : 1;
+  return r.sameReport && f.warm.ok && f.baseline.status == 0 ? 0 : 1;
 }

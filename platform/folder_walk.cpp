@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 namespace tavo {
@@ -40,7 +41,8 @@ EntryKind entryKindOf(int folderFd, const char* name, unsigned char dType) {
   return S_ISLNK(st.st_mode) ? EntryKind::Link : EntryKind::Other;
 }
 
-FolderWalk::FolderWalk(std::size_t maxOpenFolders) : maxOpen_(std::max<std::size_t>(maxOpenFolders, 2)) {}
+FolderWalk::FolderWalk(std::size_t maxOpenFolders)
+    : maxOpen_(std::max<std::size_t>(maxOpenFolders, 2)) {}
 
 int FolderWalk::open(const std::string& folder) {
   frames_.clear();
@@ -86,7 +88,8 @@ void FolderWalk::walk(const Visit& visit, const std::atomic<bool>* cancelled) {
 // The new frame's entries are read at once and sorted, so that the order
 // does not depend on the file system and the folder is read only once.
 void FolderWalk::pushFrame(UniqueFd fd) {
-  frames_.push_back(Frame{std::move(fd), path_.size(), items_.size(), items_.size(), names_.size()});
+  std::size_t first = items_.size();
+  frames_.push_back(Frame{std::move(fd), path_.size(), first, first, names_.size()});
   readEntries(frames_.back());
   sortEntries(frames_.back().firstItem);
 }
@@ -128,8 +131,9 @@ void FolderWalk::readEntries(Frame& frame) {
       const auto* entry = reinterpret_cast<const dirent64*>(buffer_.data() + at);
       at += entry->d_reclen;
       if (isDotOrDotDot(entry->d_name)) continue;
-      std::size_t length = std::char_traits<char>::length(entry->d_name);
-      items_.push_back(Item{names_.size(), length, 0, entryKindOf(fd, entry->d_name, entry->d_type)});
+      std::size_t length = std::strlen(entry->d_name);
+      EntryKind kind = entryKindOf(fd, entry->d_name, entry->d_type);
+      items_.push_back(Item{names_.size(), length, 0, kind});
       names_.append(entry->d_name, length + 1);  // with its NUL, for the *at calls
     }
   }
@@ -146,6 +150,7 @@ void FolderWalk::popFrame() {
 // frame is closed only after the walk has come back up past deeper ones; it
 // is opened again one name at a time from the start folder, which is always
 // open, so that no path longer than the system allows is ever handed over.
+// A folder that has gone meanwhile ends with the entries already visited.
 bool FolderWalk::ensureOpen(std::size_t index) {
   if (frames_[index].fd.valid()) return true;
   UniqueFd at;

@@ -35,7 +35,7 @@ TEST(ScanReportTest, EveryByteOfALongStringIsLookedAt) {
 
 TEST(ScanReportTest, WrittenInPiecesAsTheWholeDocument) {
   ProductList products;
-  for (const std::optional<std::string>& name : {std::optional<std::string>(), std::optional<std::string>("B")}) {
+  for (const std::optional<std::string>& name : {std::optional<std::string>(), {"B"}}) {
     auto product = std::make_unique<Product>();
     product->setName(name);
     for (int i = 0; i < 5000; ++i)
@@ -45,7 +45,8 @@ TEST(ScanReportTest, WrittenInPiecesAsTheWholeDocument) {
   }
   for (bool json : {true, false}) {
     UniqueFd out(::memfd_create("out", MFD_CLOEXEC));
-    ASSERT_TRUE(json ? writeProductsJson(out.get(), products) : writeProductsText(out.get(), products));
+    ASSERT_TRUE(json ? writeProductsJson(out.get(), products)
+                     : writeProductsText(out.get(), products));
     std::string whole = json ? productsJson(products) : productsText(products);
     EXPECT_GT(whole.size(), 200000u);
     EXPECT_EQ(readFile("/proc/self/fd/" + std::to_string(out.get())), whole);
