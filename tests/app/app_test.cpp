@@ -126,7 +126,7 @@ TEST_F(AppTest, TheProductShownKeepsUpWithoutHoldingTheScanBack) {
     EXPECT_EQ(product->text(), QString("first"));  // held back
   }
   EXPECT_TRUE(QTest::qWaitFor([&] { return product->text() == "second"; }, 2000));
-  EXPECT_GE(shown.elapsed(), 90);
+  EXPECT_GE(shown.elapsed(), 50);  // waited for the rest of the interval
   // The event loop does not run while the worker reports: had the worker to
   // wait for it, the join would never return.
   std::thread worker([&] {
