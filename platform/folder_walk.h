@@ -73,9 +73,9 @@ class FolderWalk {
   // One open (or, past the descriptor limit, closed) folder on the way down.
   struct Frame {
     UniqueFd fd;
-    std::size_t pathLength;         // of path_ up to this folder
-    std::size_t firstItem, next;    // its entries in items_, and the next to visit
-    std::size_t namesAt;            // where its names begin in names_
+    std::size_t pathLength;       // of path_ up to this folder
+    std::size_t firstItem, next;  // its entries in items_, and the next to visit
+    std::size_t namesAt;          // where its names begin in names_
   };
 
   void pushFrame(UniqueFd fd);
@@ -86,13 +86,12 @@ class FolderWalk {
   void limitOpenFolders();
 
   std::size_t maxOpen_;
-  std::string root_;
-  std::string path_;                // the path of the entry being visited
-  std::string names_;               // the names of every frame's entries, a stack
-  std::vector<Item> items_;         // every frame's entries, a stack
+  std::string path_;             // the path of the entry being visited
+  std::string names_;            // the names of every frame's entries, a stack
+  std::vector<Item> items_;      // every frame's entries, a stack
   std::vector<Frame> frames_;
-  std::size_t closedBelow_ = 1;     // frames [1, closedBelow_) hold no descriptor
-  std::vector<char> buffer_;        // for getdents64
+  std::size_t closedBelow_ = 1;  // frames [1, closedBelow_) hold no descriptor
+  std::vector<char> buffer_;     // for getdents64
 };
 
 }  // namespace tavo
