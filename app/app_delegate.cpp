@@ -8,6 +8,11 @@
 
 namespace tavo {
 
+void ScanObj::scanningProduct(const std::string& name) {
+  auto* d = delegate();
+  if (d && d->dialog()) d->dialog()->showProduct(name);
+}
+
 void ScanObj::scanFinished() {
   if (auto* d = delegate()) d->delegScanFinished();
 }

@@ -21,11 +21,13 @@ namespace tavo {
 
 class TAVO_UninstallerAppDelegate;
 
-/// Tells the delegate, on the thread it is told on, that the scan has ended.
+/// Tells the delegate, on the thread it is told on, that the scan has ended,
+/// and has the progress dialog show the product being scanned.
 class ScanObj final : public ScanRelay {
  public:
   TAVO_UninstallerAppDelegate* delegate() const { return delegate_.load(); }
   void setDelegate(TAVO_UninstallerAppDelegate* delegate) { delegate_.store(delegate); }
+  void scanningProduct(const std::string& name) override;
   void scanFinished() override;
 
  private:

@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QTimer>
 
 #include "ui_progress_dialog.h"
 
@@ -33,6 +34,35 @@ void ProgressDialog::closeEvent(QCloseEvent* event) {
 }
 
 void ProgressDialog::reject() { close(); }
+
+void ProgressDialog::showProduct(const std::string& name) {
+  {
+    std::lock_guard lock(productLock_);
+    product_ = name;
+    if (productQueued_) return;  // the update on its way will show this name
+    productQueued_ = true;
+  }
+  QMetaObject::invokeMethod(this, [this] { updateProduct(); }, Qt::QueuedConnection);
+}
+
+// One update at a time is on its way; it waits out the rest of the interval
+// since the last change, then shows whatever name is the latest by then.
+void ProgressDialog::updateProduct() {
+  constexpr qint64 kInterval = 100;  // milliseconds: ten changes a second
+  qint64 since = productShown_.isValid() ? productShown_.elapsed() : kInterval;
+  if (since < kInterval) {
+    QTimer::singleShot(static_cast<int>(kInterval - since), this, [this] { updateProduct(); });
+    return;
+  }
+  QString name;
+  {
+    std::lock_guard lock(productLock_);
+    name = QString::fromStdString(product_);
+    productQueued_ = false;
+  }
+  ui_->product->setText(name);
+  productShown_.start();
+}
 
 void startAnimation(QProgressBar& bar) { bar.setRange(0, 0); }
 

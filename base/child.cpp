@@ -1,9 +1,9 @@
 #include "base/child.h"
 
 #include <fcntl.h>
-#include <linux/close_range.h>
 #include <poll.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -27,25 +27,43 @@ std::vector<char*> cStrings(const std::vector<std::string>& strings) {
   return out;
 }
 
-// In the child: only async-signal-safe calls until exec, since the parent
-// may have other threads.
-[[noreturn]] void execChild(const char* program, char* const* argv, char* const* envp,
-                            const int streams[3], int errorPipe) {
-  int devnull = ::open("/dev/null", O_RDWR);
-  for (int target = 0; target < 3; ++target) {
-    int from = streams[target] == kNullStream ? devnull : streams[target];
-    if (from != kInheritStream) ::dup2(from, target);
+// The spawn's settings, released on every way out.
+struct SpawnSettings {
+  SpawnSettings() {
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
   }
-  // Nothing of ours but the three standard streams reaches the program.
-  ::close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
-  sigset_t none;
+  ~SpawnSettings() {
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+  }
+  SpawnSettings(const SpawnSettings&) = delete;
+  SpawnSettings& operator=(const SpawnSettings&) = delete;
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attributes;
+};
+
+// The child's three standard streams, nothing else of ours, an empty signal
+// mask and SIGPIPE at its default.
+bool prepare(SpawnSettings& s, const int streams[3]) {
+  for (int target = 0; target < 3; ++target) {
+    int from = streams[target];
+    int rc = from == kNullStream ? posix_spawn_file_actions_addopen(&s.actions, target,
+                                                                     "/dev/null", O_RDWR, 0)
+             : from == kInheritStream ? 0
+                                      : posix_spawn_file_actions_adddup2(&s.actions, from, target);
+    if (rc != 0) return false;
+  }
+  sigset_t none, defaults;
   sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
-  ::signal(SIGPIPE, SIG_DFL);
-  ::execve(program, argv, envp);
-  int err = errno;
-  [[maybe_unused]] ssize_t n = ::write(errorPipe, &err, sizeof err);
-  ::_exit(127);
+  sigemptyset(&defaults);
+  sigaddset(&defaults, SIGPIPE);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  return posix_spawn_file_actions_addclosefrom_np(&s.actions, 3) == 0 &&
+         posix_spawnattr_setsigmask(&s.attributes, &none) == 0 &&
+         posix_spawnattr_setsigdefault(&s.attributes, &defaults) == 0 &&
+         posix_spawnattr_setflags(&s.attributes, flags) == 0;
 }
 
 int exitStatus(int raw) { return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1; }
@@ -57,6 +75,9 @@ int openPidFd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid
 
 }  // namespace
 
+// Spawned, not forked: a fork would copy the page tables of a process that
+// may hold a whole scan and make each of its pages copy-on-write until the
+// program has started. A program that cannot be started is reported here.
 Child Child::start(const ChildSpec& spec, std::string* error) {
   Child child;
   auto fail = [&](const std::string& what, int err) {
@@ -69,32 +90,17 @@ Child Child::start(const ChildSpec& spec, std::string* error) {
   if (spec.socket && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
     return fail("cannot make a stream for " + program, errno);
   UniqueFd ours(pair[0]), theirs(pair[1]);
-  // A close-on-exec pipe tells a failed exec from a started program.
-  int errorPipe[2];
-  if (::pipe2(errorPipe, O_CLOEXEC) != 0) return fail("cannot start " + program, errno);
-  UniqueFd errorRead(errorPipe[0]), errorWrite(errorPipe[1]);
   const int streams[3] = {spec.socket ? theirs.get() : spec.in,
                           spec.socket ? theirs.get() : spec.out, spec.err};
+  SpawnSettings settings;
+  if (!prepare(settings, streams)) return fail("cannot start " + program, ENOMEM);
   auto argv = cStrings(spec.argv);
   std::vector<char*> envp = spec.environment ? cStrings(*spec.environment) : std::vector<char*>();
-  pid_t pid = ::fork();
-  if (pid == 0)
-    execChild(program.c_str(), argv.data(), spec.environment ? envp.data() : environ, streams,
-              errorWrite.get());
-  if (pid < 0) return fail("cannot start " + program, errno);
-  errorWrite.reset();
-  theirs.reset();
+  pid_t pid = -1;
+  int rc = ::posix_spawn(&pid, program.c_str(), &settings.actions, &settings.attributes,
+                         argv.data(), spec.environment ? envp.data() : environ);
+  if (rc != 0) return fail("cannot start " + program, rc);
   child.pid_ = pid;
-  int execError = 0;
-  ssize_t n;
-  do {
-    n = ::read(errorRead.get(), &execError, sizeof execError);
-  } while (n < 0 && errno == EINTR);
-  if (n != 0) {
-    child.wait();
-    child.status_ = -1;  // the 127 of a failed exec is no status of the program's
-    return fail("cannot start " + program, n > 0 ? execError : errno);
-  }
   child.stream_ = ours.release();
   return child;
 }
@@ -123,12 +129,12 @@ void Child::closeStream() {
   stream_ = -1;
 }
 
-int Child::wait() {
+int Child::wait(rusage* usage) {
   if (pid_ <= 0) return status_;
   int raw = 0;
   pid_t got;
   do {
-    got = ::waitpid(pid_, &raw, 0);
+    got = ::wait4(pid_, &raw, 0, usage);
   } while (got < 0 && errno == EINTR);
   status_ = got == pid_ ? exitStatus(raw) : -1;
   pid_ = -1;

@@ -1,6 +1,7 @@
 #pragma once
 // Child processes started with an argument vector, never through a shell.
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -30,8 +31,8 @@ class Child {
  public:
   /// Starts `spec`. The child runs with no descriptor of ours but its three
   /// standard streams, an empty signal mask and SIGPIPE at its default. When
-  /// it cannot be started (fork or exec failed) started() is false and
-  /// `error`, when given, says why.
+  /// it cannot be started (not spawned, or its program not run) started() is
+  /// false and `error`, when given, says why.
   static Child start(const ChildSpec& spec, std::string* error = nullptr);
 
   Child() = default;
@@ -50,7 +51,9 @@ class Child {
 
   /// Blocks until the child has ended: its exit status, or -1 when a signal
   /// ended it or it cannot be waited for (also when it never started).
-  int wait();
+  /// `usage`, when given, receives what the child used (wait4); it is left
+  /// as it was when there is nothing to wait for.
+  int wait(rusage* usage = nullptr);
   /// The same, unless `cancel` becomes true first: the child is then ended
   /// (see terminate) and nullopt is returned.
   std::optional<int> waitUnless(const std::atomic<bool>& cancel,

@@ -39,12 +39,15 @@ bool holds(const Product::List& list, const std::string& text) {
 
 DescriptionParser::DescriptionParser(ParserCollaborators collaborators) : c_(collaborators) {}
 
-ProductList DescriptionParser::parse(const std::vector<std::string>& configPaths) {
+ProductList DescriptionParser::parse(const std::vector<std::string>& configPaths,
+                                     ScanRelay* relay) {
+  relay_ = relay;
   ProductList products;
   for (const std::string& configPath : configPaths) {
     if (c_.cancelled) break;
     parseFile(configPath, products);
   }
+  relay_ = nullptr;
   return products;
 }
 
@@ -58,6 +61,7 @@ void DescriptionParser::parseFile(const std::string& configPath, ProductList& pr
   }
   const std::size_t n = lines.size();
   for (std::size_t b = 0; b + 2 < n;) {
+    if (relay_) relay_->scanningProduct(lines[b]);
     auto product = std::make_unique<Product>();
     product->setName(lines[b]);
     product->setVendor(lines[b + 1]);

@@ -10,6 +10,7 @@
 #include "core/folder_lister.h"
 #include "core/product.h"
 #include "core/receipt_check.h"
+#include "core/scan_relay.h"
 #include "platform/prefs_store.h"
 #include "platform/system_log.h"
 
@@ -31,8 +32,9 @@ class DescriptionParser {
   /// The products found by reading `configPaths` in turn. A file that cannot
   /// be read or decoded adds nothing, with a log line; a malformed line is
   /// skipped; nothing stops the scan. Once cancelled it stops quietly and
-  /// keeps nothing of the entry it was reading.
-  ProductList parse(const std::vector<std::string>& configPaths);
+  /// keeps nothing of the entry it was reading. `relay`, when given, is told
+  /// the name of each product as its entry is read.
+  ProductList parse(const std::vector<std::string>& configPaths, ScanRelay* relay = nullptr);
 
  private:
   void parseFile(const std::string& configPath, ProductList& products);
@@ -42,6 +44,7 @@ class DescriptionParser {
   void parsePlainPathLine(const std::string& line, Product& product);
 
   ParserCollaborators c_;
+  ScanRelay* relay_ = nullptr;  // during a parse only
 };
 
 }  // namespace tavo

@@ -25,7 +25,7 @@ class FolderLister {
 
   /// Appends to `FilesArray`, in ascending byte order, the absolute paths of
   /// the entries below `path` whose names contain the text taken from `Ext`,
-  /// walking breadth-first. With `SeeBundleAsFile` a matching folder is one
+  /// at any depth. With `SeeBundleAsFile` a matching folder is one
   /// entry not descended into; without it no folder is listed. The paths lie
   /// under the folder's resolved location. Appends nothing when the folder
   /// cannot be resolved or opened.

@@ -56,7 +56,7 @@ void Uninstaller::logStartup() {
 void Uninstaller::parse() { _products = parser_.parse(_configPaths); }
 
 void Uninstaller::scan(ScanRelay& relay) {
-  parse();
+  _products = parser_.parse(_configPaths, &relay);
   c_.log.line(loglines::kProductsFound + std::to_string(_products->size()));
   // Everything that touches a control runs on the main thread, in one unit,
   // after the list is complete.

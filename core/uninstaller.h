@@ -60,10 +60,11 @@ class Uninstaller {
   Uninstaller(const Uninstaller&) = delete;
   Uninstaller& operator=(const Uninstaller&) = delete;
 
-  /// The body of a scan worker thread: parses, then hands the menu items
-  /// (replacing any from an earlier scan), the summary and
-  /// `relay.scanFinished()` to the main thread as one unit and waits for
-  /// them. While it runs, nothing on the main thread may use the controller.
+  /// The body of a scan worker thread: parses, telling `relay` each product
+  /// it starts on, then hands the menu items (replacing any from an earlier
+  /// scan), the summary and `relay.scanFinished()` to the main thread as one
+  /// unit and waits for them. While it runs, nothing on the main thread may
+  /// use the controller.
   void scan(ScanRelay& relay);
 
   /// Keeps `path` as the logged resource path and parses again; the menu is

@@ -2,8 +2,10 @@
 // The file manager's existence test and sub-path listing.
 
 #include <atomic>
+#include <cstddef>
+#include <functional>
 #include <string>
-#include <vector>
+#include <string_view>
 
 namespace tavo {
 
@@ -12,23 +14,25 @@ namespace tavo {
 /// holding a NUL, which names nothing.
 bool fileExistsAtPath(const std::string& path, bool* isDirectory = nullptr);
 
-/// One item of a sub-path listing.
+/// One item of a sub-path listing, valid only while it is being visited.
 struct Subpath {
-  std::string path;          // relative to the listed folder
+  std::string_view path;     // the listed folder's path, "/", then the item's path below it
+  std::size_t relativeAt;    // where the item's path below the folder begins
   bool exists = false;       // the existence test, links followed
   bool isDirectory = false;  // links followed
+  std::string_view relative() const { return path.substr(relativeAt); }
 };
 
-/// Every item below `folder` at every depth, in pre-order, hidden items
-/// included. Links are listed but never descended into (the start folder
-/// itself may be one). Each folder's items come sorted by name so that the
-/// order is the same on every run. Each item's existence test is made while
-/// its folder is open (fstatat), the same test as fileExistsAtPath on the
-/// joined path without resolving the path again. A folder that cannot be
-/// read, or vanishes, contributes its own entry and nothing below it; an
-/// empty result when `folder` cannot be opened. Once `cancelled` (when
-/// given) is set, the walk stops and returns what it has.
-std::vector<Subpath> subpathsAtPath(const std::string& folder,
-                                    const std::atomic<bool>* cancelled = nullptr);
+/// Calls `visit` for every item below `folder` at every depth, in pre-order,
+/// hidden items included. Links are listed but never descended into (the
+/// start folder itself may be one). Each folder's items come sorted by name
+/// so that the order is the same on every run. An item's existence test is
+/// its directory entry; only a link, or an entry of unknown kind, is looked
+/// up, with the same test as fileExistsAtPath but without resolving the path
+/// again. A folder that cannot be read, or vanishes, contributes its own
+/// item and nothing below it; nothing is visited when `folder` cannot be
+/// opened. Once `cancelled` (when given) is set, the walk stops.
+void subpathsAtPath(const std::string& folder, const std::function<void(const Subpath&)>& visit,
+                    const std::atomic<bool>* cancelled = nullptr);
 
 }  // namespace tavo

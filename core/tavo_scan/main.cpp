@@ -12,7 +12,6 @@
 #include <string>
 
 #include "base/home.h"
-#include "base/io.h"
 #include "core/tavo_scan/scan_report.h"
 #include "core/uninstaller.h"
 #include "platform/file_prefs_store.h"
@@ -84,7 +83,7 @@ int main(int argc, char** argv) {
                            .home = home});
   unins.parse();
   const tavo::ProductList& products = *unins.products();
-  bool written = tavo::writeAll(STDOUT_FILENO, options.json ? tavo::productsJson(products)
-                                                            : tavo::productsText(products));
+  bool written = options.json ? tavo::writeProductsJson(STDOUT_FILENO, products)
+                              : tavo::writeProductsText(STDOUT_FILENO, products);
   return written ? 0 : 1;
 }

@@ -27,4 +27,10 @@ std::string productsJson(const ProductList& products);
 /// One block per product: name, vendor, then each list with its entries.
 std::string productsText(const ProductList& products);
 
+/// The same documents written to `fd` in pieces as they are made, so that a
+/// scan of many files is never held a second time as text. False when a
+/// write fails (errno says why).
+bool writeProductsJson(int fd, const ProductList& products);
+bool writeProductsText(int fd, const ProductList& products);
+
 }  // namespace tavo

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,6 +19,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "app/application.h"
 #include "platform/plist_file.h"
@@ -103,6 +106,38 @@ TEST_F(AppTest, LaunchHidesTheWindowWhileTheDialogAnimatesThenShowsTheProducts) 
   EXPECT_TRUE(ui.textView->toPlainText().startsWith("\n\nPaths:\n\n"));
   EXPECT_TRUE(ui.removeButton->isEnabled());
   EXPECT_EQ(log.lines().front().rfind("ConfigPath: ", 0), 0u);
+  // The dialog was told each product; the last one stays.
+  QLabel* product = app->dialog().findChild<QLabel*>("product");
+  ASSERT_NE(product, nullptr);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return product->text() == "Drums"; }))
+      << product->text().toStdString();
+}
+
+// The dialog changes at most ten times a second, always to the latest name,
+// and the scan never waits for it.
+TEST_F(AppTest, TheProductShownKeepsUpWithoutHoldingTheScanBack) {
+  ProgressDialog dialog;
+  QLabel* product = dialog.findChild<QLabel*>("product");
+  ASSERT_NE(product, nullptr);
+  dialog.showProduct("first");
+  QCoreApplication::processEvents();  // nothing was shown before: at once
+  QElapsedTimer shown;
+  shown.start();
+  EXPECT_EQ(product->text(), QString("first"));
+  dialog.showProduct("second");
+  QCoreApplication::processEvents();
+  if (shown.elapsed() < 50) {
+    EXPECT_EQ(product->text(), QString("first"));  // held back
+  }
+  EXPECT_TRUE(QTest::qWaitFor([&] { return product->text() == "second"; }, 2000));
+  EXPECT_GE(shown.elapsed(), 50);  // waited for the rest of the interval
+  // The event loop does not run while the worker reports: had the worker to
+  // wait for it, the join would never return.
+  std::thread worker([&] {
+    for (int i = 0; i < 10000; ++i) dialog.showProduct("p" + std::to_string(i));
+  });
+  worker.join();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return product->text() == "p9999"; }));
 }
 
 // The pictures in the README: the built bundle over the demo home that

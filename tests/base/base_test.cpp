@@ -98,7 +98,9 @@ TEST_F(ChildTest, RunsAnArgumentVectorWithTheEnvironmentAndStreamsItIsGiven) {
   std::string echoed;
   ASSERT_TRUE(readAll(talk.stream(), echoed));
   EXPECT_EQ(echoed, "echo");
-  EXPECT_EQ(talk.wait(), 0);
+  rusage usage{};
+  EXPECT_EQ(talk.wait(&usage), 0);
+  EXPECT_GT(usage.ru_maxrss, 0);  // what the benchmark reads a scan's memory from
 }
 
 TEST_F(ChildTest, AProgramThatCannotStartSaysWhyAndASignalIsNoStatus) {

@@ -75,6 +75,9 @@ class CoreFixture : public ::testing::Test, public ScanRelay {
     std::thread([&] { u.scan(*this); }).join();
   }
   void scanFinished() override { ui.note("finished"); }
+  void scanningProduct(const std::string& name) override {
+    scanned.push_back(std::this_thread::get_id() == mainThreadId ? name + " (on main)" : name);
+  }
   void select(long tag) {
     ui.selected = tag;
     controller().listButtonValueChanged();
@@ -98,6 +101,8 @@ class CoreFixture : public ::testing::Test, public ScanRelay {
   FakeAuthorization authorization;
   FakeAlert alert;
   std::unique_ptr<Uninstaller> unins;
+  std::thread::id mainThreadId = std::this_thread::get_id();
+  Lines scanned;  // the products the scan said it started on, in order
 };
 
 }  // namespace tavo::testing

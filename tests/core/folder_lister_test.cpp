@@ -35,13 +35,16 @@ TEST_F(ListerTest, PatternsAndBundlesBothWays) {
 }
 
 TEST_F(ListerTest, ByteOrderLinksNeverFollowedAndNamesThatAreNotUtf8) {
-  for (const char* f : {"P/b/c", "P/b0", "P/B", "P/\xc3\xa9", "P/top\xff", "P/d1/d2/bad\xff"})
+  for (const char* f : {"P/b/c", "P/b0", "P/B", "P/\xc3\xa9", "P/top\xff", "P/d1/d2/bad\xff",
+                        "P/d1/d2/d3/odd\xff", "P/d1/d2/d3/d4/even\xff"})
     tree.write(f);
   fs::create_symlink(tree / "P", tree / "P/loop");
   fs::create_symlink(tree / "nowhere", tree / "P/dangling");
-  EXPECT_EQ(list("*.*"), (Lines{"P/B", "P/b/c", "P/b0", "P/d1/d2/bad\xff", "P/dangling", "P/loop",
-                                "P/top\xff", "P/\xc3\xa9"}));
-  EXPECT_EQ(log.count("D2 CFStringGetCString failed!!"), 1u);  // only at the second level
+  EXPECT_EQ(list("*.*"), (Lines{"P/B", "P/b/c", "P/b0", "P/d1/d2/bad\xff", "P/d1/d2/d3/d4/even\xff",
+                                "P/d1/d2/d3/odd\xff", "P/dangling", "P/loop", "P/top\xff",
+                                "P/\xc3\xa9"}));
+  // Only in folders of the second list: at depths two, four, and so on.
+  EXPECT_EQ(log.count("D2 CFStringGetCString failed!!"), 2u);
   EXPECT_TRUE(list("bad").empty());  // such a name matches only the empty text
 }
 
@@ -78,11 +81,16 @@ TEST_F(ListerTest, ListnaddGivesImmediateEntriesThenFilesBelowThenTheFolder) {
   tree.mkdirs("P/B/F");
   fs::create_symlink(tree / "Q", tree / "P/toQ");
   fs::create_symlink(tree / "nowhere", tree / "P/dangling");
+  // Below the first level a link counts as what it points to, and is never
+  // walked into.
+  fs::create_symlink(tree / "Q/g", tree / "P/B/D/toG");
+  fs::create_symlink(tree / "Q", tree / "P/B/D/toQ");
+  fs::create_symlink(tree / "nowhere", tree / "P/B/D/dangling");
   std::string p = tree / "P";
   controller().listnadd(p, product);
   // Below B the sub-path listing's own order: pre-order, names sorted.
-  EXPECT_EQ(product.paths(), (Lines{p + "/B", p + "/B/D/e.txt", p + "/B/c.txt", p + "/a.txt",
-                                    p + "/toQ", p + "/toQ/g", p}));
+  EXPECT_EQ(product.paths(), (Lines{p + "/B", p + "/B/D/e.txt", p + "/B/D/toG", p + "/B/c.txt",
+                                    p + "/a.txt", p + "/toQ", p + "/toQ/g", p}));
   EXPECT_EQ(product.dirs(), (Lines{p}));
 }
 

@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+
 #include "core/tavo_scan/scan_report.h"
 #include "tests/core/core_fixture.h"
 #include "tests/support/tool_run.h"
@@ -13,6 +16,43 @@ TEST(ScanReportTest, JsonStringsEscapeControlsAndStayValidUtf8) {
   std::string fffd = "\xef\xbf\xbd";  // a stray byte, a cut sequence, an overlong form, a surrogate
   EXPECT_EQ(jsonString("x\xff\xc3"), "\"x" + fffd + fffd + "\"");
   EXPECT_EQ(jsonString("\xc0\xaf\xed\xa0\x80"), "\"" + fffd + fffd + fffd + fffd + fffd + "\"");
+}
+
+// Long runs are tested eight bytes at a time: a byte to escape or to
+// replace must be seen at every place in such a group.
+TEST(ScanReportTest, EveryByteOfALongStringIsLookedAt) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"\"", "\\\""},  {"\\", "\\\\"},     {"\n", "\\n"},          {"\x1f", "\\u001f"},
+      {"\x7f", "\x7f"}, {"\xc3\xa9", "\xc3\xa9"}, {"\xff", "\xef\xbf\xbd"}, {"~", "~"},
+  };
+  for (const auto& [in, out] : cases) {
+    for (std::size_t before = 0; before < 17; ++before) {
+      std::string a(before, 'a'), b(9, 'b');
+      EXPECT_EQ(jsonString(a + in + b), "\"" + a + out + b + "\"") << before << " " << out;
+    }
+  }
+}
+
+TEST(ScanReportTest, WrittenInPiecesAsTheWholeDocument) {
+  ProductList products;
+  for (const std::optional<std::string>& name : {std::optional<std::string>(), {"B"}}) {
+    auto product = std::make_unique<Product>();
+    product->setName(name);
+    for (int i = 0; i < 5000; ++i)
+      product->addPath("/Volumes/Samples/Harp/Folder " + std::to_string(i) + "/\"x\"\t.ncw");
+    product->addDir("/Volumes/Samples/Harp");
+    products.push_back(std::move(product));
+  }
+  for (bool json : {true, false}) {
+    UniqueFd out(::memfd_create("out", MFD_CLOEXEC));
+    ASSERT_TRUE(json ? writeProductsJson(out.get(), products)
+                     : writeProductsText(out.get(), products));
+    std::string whole = json ? productsJson(products) : productsText(products);
+    EXPECT_GT(whole.size(), 200000u);
+    EXPECT_EQ(readFile("/proc/self/fd/" + std::to_string(out.get())), whole);
+  }
+  UniqueFd readOnly(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  EXPECT_FALSE(writeProductsJson(readOnly.get(), products));
 }
 
 class TavoScanTest : public CoreFixture {

@@ -28,10 +28,13 @@ TEST_F(UninstallerTest, CreationFindsResourcesAndLogsInOrder) {
 TEST_F(UninstallerTest, ScanHandsItsClosingStepsToTheMainThreadAsOneUnit) {
   std::string a = tree.write("a"), b = tree.write("b");
   description("p.txt", "A\nV\n-\n" + a + "\n-\nB\nV\n-\n" + b + "\n-\n\nV\n-\n" + a + "\n-\n");
+  description("q.txt", "Absent\nV\n-\n" + tree / "none" + "\n-\n");
   scan();
   EXPECT_EQ(ui.handOvers, 1);
   EXPECT_EQ(ui.events,
             (Lines{"cleared", "item 0 A", "item 1 B", "item 2 ", "text", "enabled", "finished"}));
+  // Each product as the worker starts on it, also one that is not found.
+  EXPECT_EQ(scanned, (Lines{"A", "B", "", "Absent"}));
   EXPECT_EQ(ui.text, "\n\nPaths:\n\n" + a + "\n");
 }
 
