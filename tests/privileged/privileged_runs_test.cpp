@@ -14,6 +14,10 @@ constexpr RunResult kSucceeded = RunResult::Succeeded, kNotRun = RunResult::NotR
 
 class PrivilegedRunsTest : public ::testing::Test {
  protected:
+  PrivilegedRunsTest() {
+    auth.polkit.installPolicy({"/opt/pkgutil", "/app/sweeper", "/app/keyscrub"});
+  }
+
   FakeAuthorization auth;
   CapturingLog log;
   std::unique_ptr<Runs> runs = std::make_unique<Runs>(
@@ -29,10 +33,11 @@ TEST_F(PrivilegedRunsTest, TheFirstRunAlwaysRequestsAndAGrantCoversTheNext) {
                             "test /opt/pkgutil", "create", "request /opt/pkgutil",
                             "run /opt/pkgutil --forget com.k.player",
                             "test /app/keyscrub", "run /app/keyscrub com.k.P Banks Strings"}));
+  EXPECT_EQ(auth.polkit.prompts, Lines{FakePolkit::kRemoveAction});
 }
 
 TEST_F(PrivilegedRunsTest, ARefusalRunsNothingAndTheNextRunAsksAgain) {
-  auth.requestAnswers = {false, false, true};
+  auth.polkit.answers = {false, false, true};
   EXPECT_EQ(runs->rmAdmin("/tmp/list"), kNotRun);
   EXPECT_EQ(runs->unlinkPkg("com.k.x"), kNotRun);
   EXPECT_EQ(runs->forgetPkg("com.k.x"), kSucceeded);
@@ -47,7 +52,7 @@ TEST_F(PrivilegedRunsTest, ARefusalRunsNothingAndTheNextRunAsksAgain) {
 
 TEST_F(PrivilegedRunsTest, AnExpiredGrantIsRequestedAgainOnANewReference) {
   runs->forgetPkg("a");
-  auth.expireGrants();
+  auth.polkit.expireKeep();
   auth.calls.clear();
   EXPECT_EQ(runs->forgetPkg("b"), kSucceeded);
   EXPECT_EQ(auth.calls, (Lines{"test /opt/pkgutil", "release", "create",

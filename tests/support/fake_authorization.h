@@ -1,22 +1,31 @@
 #pragma once
-// An authorisation that grants or refuses on script and records every call.
+// The polkit authorisation over a fake polkit, with pkexec and the programs
+// faked: rights are tested and requested as the application does against
+// polkit, pkexec asks as pkexec would, every call is recorded, and nothing is
+// ever started.
 
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <deque>
-#include <set>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/authorization.h"
+#include "tests/support/capturing_log.h"
+#include "tests/support/fake_polkit.h"
 
 namespace tavo::testing {
 
 class FakeAuthorization final : public Authorization {
  public:
-  /// Answers of the interactive requests, in order; once used up, grant.
-  std::deque<bool> requestAnswers;
+  FakeAuthorization() : FakeAuthorization(std::make_unique<FakePolkit>()) {}
+
+  /// The polkit the rights come from: its policy (none installed at first),
+  /// the password prompts it shows and how they are answered.
+  FakePolkit& polkit;
+  /// What the authorisation itself logged.
+  CapturingLog log;
   /// What a started program writes on its stream before it ends.
   std::string programOutput = "moved\n";
   /// False makes every start fail.
@@ -24,24 +33,21 @@ class FakeAuthorization final : public Authorization {
   /// Every call, in order: "test P", "create", "request P", "run P A B...",
   /// "release".
   std::vector<std::string> calls;
-  /// The program and arguments of every start, kept apart so that an
-  /// argument holding a space is still one argument.
+  /// The program and arguments of every pkexec started, kept apart so that
+  /// an argument holding a space is still one argument.
   std::vector<std::vector<std::string>> started;
 
   std::unique_ptr<AuthorizationRef> create() override {
     calls.push_back("create");
-    return std::make_unique<AuthorizationRef>();
+    return polkitAuthorization_->create();
   }
   bool testRight(const AuthorizationRef* ref, const std::string& program) override {
     calls.push_back("test " + program);
-    return ref && granted_.count(ref);
+    return polkitAuthorization_->testRight(ref, program);
   }
   bool requestRight(AuthorizationRef& ref, const std::string& program) override {
     calls.push_back("request " + program);
-    bool yes = requestAnswers.empty() || requestAnswers.front();
-    if (!requestAnswers.empty()) requestAnswers.pop_front();
-    if (yes) granted_.insert(&ref);
-    return yes;
+    return polkitAuthorization_->requestRight(ref, program);
   }
   std::unique_ptr<PrivilegedProcess> execute(AuthorizationRef&, const std::string& program,
                                              const std::vector<std::string>& args,
@@ -52,20 +58,23 @@ class FakeAuthorization final : public Authorization {
     started.push_back({program});
     started.back().insert(started.back().end(), args.begin(), args.end());
     if (!canStart) return nullptr;
-    return std::make_unique<Process>(withStream ? programOutput : std::string(), withStream);
+    // pkexec refusing ends it before the program starts: it writes nothing.
+    bool allowed = polkit.pkexecAllows(program);
+    return std::make_unique<Process>(allowed ? programOutput : std::string(), withStream,
+                                     allowed ? 0 : -1);
   }
   void release(std::unique_ptr<AuthorizationRef> ref) override {
     calls.push_back("release");
-    granted_.erase(ref.get());
+    polkitAuthorization_->release(std::move(ref));
   }
 
-  /// Forgets every grant, as the system does once its grant has expired.
-  void expireGrants() { granted_.clear(); }
-
  private:
+  explicit FakeAuthorization(std::unique_ptr<FakePolkit> fake)
+      : polkit(*fake), polkitAuthorization_(makePolkitAuthorization(std::move(fake), log)) {}
+
   class Process final : public PrivilegedProcess {
    public:
-    Process(const std::string& output, bool withStream) {
+    Process(const std::string& output, bool withStream, int status) : status_(status) {
       if (!withStream) return;
       int pair[2];
       ::socketpair(AF_UNIX, SOCK_STREAM, 0, pair);
@@ -79,13 +88,14 @@ class FakeAuthorization final : public Authorization {
       if (stream_ >= 0) ::close(stream_);
       stream_ = -1;
     }
-    int wait() override { return 0; }
+    int wait() override { return status_; }
 
    private:
     int stream_ = -1;
+    int status_;
   };
 
-  std::set<const AuthorizationRef*> granted_;
+  std::unique_ptr<Authorization> polkitAuthorization_;
 };
 
 }  // namespace tavo::testing
