@@ -59,7 +59,8 @@ class PrivilegedRuns {
 
   Right obtainRight(const std::string& program);
   RunResult runAndWait(const std::string& program, const std::vector<std::string>& args);
-  void followSweeper(PrivilegedProcess& process, Right branch);
+  /// The pass lines not logged because sweeper never wrote.
+  std::vector<std::string> followSweeper(PrivilegedProcess& process, Right branch);
 
   Authorization& authorization_;
   SystemLog& log_;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+#include "platform/log_lines.h"
 #include "tests/support/capturing_log.h"
 #include "tests/support/fake_authorization.h"
 
@@ -86,6 +89,27 @@ TEST_F(PrivilegedRunsTest, SweeperLogsItsPassesInTheTextOfItsBranch) {
   auth.canStart = false;
   EXPECT_EQ(runs->rmAdmin("/tmp/list"), kNotRun);
   EXPECT_EQ(log.lines().back(), "rmAdmin: error -1");
+}
+
+// sweeper's passes are logged only for a run that happened: pkexec refusing
+// (a helper no installed action names) writes nothing and logs nothing.
+TEST_F(PrivilegedRunsTest, SweeperLogsPassesOnlyForARunThatHappened) {
+  Runs fromBuildFolder(auth, log, PrivilegedTools{"/opt/pkgutil", "/build/sweeper", "", "/t"});
+  for (const auto& [password, output, result, lines] :
+       std::vector<std::tuple<bool, std::string, RunResult, Lines>>{
+           {false, "", kNotRun, {}},
+           {true, "", kSucceeded, {"rmAdmin:Tell 0"}},
+           {true, "moved /a\n", kSucceeded, {"From sweeper: moved /a", "rmAdmin:Tell 9"}}}) {
+    auth.polkit.answers = {password};
+    auth.programOutput = output;
+    log.clear();
+    EXPECT_EQ(fromBuildFolder.rmAdmin("/tmp/list"), result) << output;
+    EXPECT_EQ(log.lines(), lines) << output;
+  }
+  // pkexec asked each time; the application never did.
+  EXPECT_EQ(auth.polkit.prompts, Lines(3, FakePolkit::kExecAction));
+  std::string unnamed = "Authorization: /build/sweeper" + std::string(loglines::kPkexecAsksAlone);
+  EXPECT_EQ(auth.log.count(unnamed), 3u);
 }
 
 TEST_F(PrivilegedRunsTest, AMissingToolRunsNothing) {
