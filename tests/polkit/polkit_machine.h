@@ -1,14 +1,15 @@
 #pragma once
-// The throwaway root made into a machine where polkit really asks: a system
-// bus, on which polkitd starts at the first request (bus activation, as on
-// Debian); the build installed, so that its policy is polkit's; a plain
+// The throwaway root made into a machine where polkit really asks: the build
+// installed, so that its policy is polkit's; a system bus and polkitd; a plain
 // administrator (group "sudo") with a known password; and the driver and a
 // copy of the build's bundle where that user can run them. Everything lives
 // and dies with the throwaway root.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <optional>
@@ -61,7 +62,10 @@ class PolkitMachine {
   PolkitMachine() = default;
   PolkitMachine(const PolkitMachine&) = delete;
   PolkitMachine& operator=(const PolkitMachine&) = delete;
-  ~PolkitMachine() { bus_.terminate(); }
+  ~PolkitMachine() {
+    polkitd_.terminate();
+    bus_.terminate();
+  }
 
   /// Sets the machine up; "" when it is ready, else why not, in one line.
   std::string start(const Build& build) {
@@ -69,6 +73,8 @@ class PolkitMachine {
          {"/usr/bin/dbus-daemon", "/usr/bin/pkexec", "/usr/bin/pkttyagent", "/usr/bin/pkaction",
           "/usr/bin/pkcheck", "/usr/bin/setpriv", "/usr/sbin/useradd"})
       if (::access(tool, X_OK) != 0) return std::string("no ") + tool;
+    if (readFile("/proc/self/status").find("NoNewPrivs:\t1") != std::string::npos)
+      return "no_new_privs is set: pkexec and polkit's password helper cannot gain root";
     if (std::string why = must("/usr/bin/cmake", {"--install", build.folder}); !why.empty())
       return why;
     std::filesystem::create_directories(kOwnFolder);
@@ -114,8 +120,10 @@ class PolkitMachine {
     return "";
   }
 
-  // The bus, then polkitd through it: pkaction knowing our actions means
-  // polkitd runs and has read the installed policy.
+  // The bus, then polkitd on it, started here so that its messages are kept
+  // (were a request to come first, the bus would start one of its own, which
+  // serves as well). pkaction knowing our actions means polkitd runs and has
+  // read the installed policy.
   std::string startBus() {
     std::filesystem::create_directories("/run/dbus");
     std::string error;
@@ -125,15 +133,28 @@ class PolkitMachine {
     if (!bus_.started()) return "dbus-daemon did not start: " + error;
     if (!waitUntil([] { return exists("/run/dbus/system_bus_socket"); }))
       return "dbus-daemon made no system bus socket";
+    std::string polkitd = ::access("/usr/libexec/polkitd", X_OK) == 0
+                              ? "/usr/libexec/polkitd"
+                              : "/usr/lib/polkit-1/polkitd";
+    UniqueFd log(::open("/tmp/polkitd.log", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    polkitd_ = Child::start({.argv = {polkitd, "--no-debug"},
+                             .environment = std::vector<std::string>{kRootPath},
+                             .out = log.get(),
+                             .err = log.get()},
+                            &error);
+    if (!polkitd_.started()) return "polkitd did not start: " + error;
     std::string why;
     bool known = waitUntil([&] {
       why = must("/usr/bin/pkaction", {"--action-id", "org.tavo.uninstaller.sweeper"});
       return why.empty();
     });
-    return known ? "" : "polkitd did not answer or does not know the installed policy: " + why;
+    if (known) return "";
+    std::string said = readFile("/tmp/polkitd.log");
+    std::replace(said.begin(), said.end(), '\n', ' ');
+    return "polkitd did not answer or does not know the installed policy: " + why + "; " + said;
   }
 
-  Child bus_;
+  Child bus_, polkitd_;
   Account admin_;
   std::string installedBundle_, builtBundle_, driver_;
 };
