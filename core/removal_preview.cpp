@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "platform/folder_catalog.h"
+#include "platform/folder_walk.h"
 
 namespace tavo {
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/polkit.h"
 #include "platform/system_log.h"
 
 namespace tavo {
@@ -39,7 +40,8 @@ class Authorization {
   /// `program` as administrator. Never interacts with the user.
   virtual bool testRight(const AuthorizationRef* ref, const std::string& program) = 0;
   /// Asks the user for an administrator's credentials so that `ref` holds the
-  /// right to run `program`; false when cancelled or refused.
+  /// right to run `program`; false when cancelled or refused. True without
+  /// asking when the launch will ask by itself.
   virtual bool requestRight(AuthorizationRef& ref, const std::string& program) = 0;
   /// Starts `program` with `args` (the program's path not among them) as
   /// administrator; with `withStream`, connected to a stream on its standard
@@ -69,6 +71,13 @@ class NoAuthorization final : public Authorization {
 /// already runs as root, polkit and pkexec otherwise. Failures to start a
 /// program or to reach polkit are written to `log`, which must outlive it.
 std::unique_ptr<Authorization> makeSystemAuthorization(SystemLog& log);
+
+/// The branch for a process that is not root, over `polkit`: a program's
+/// right is the action naming it, requested through the action implying that
+/// one; programs start through `pkexec` as direct children.
+std::unique_ptr<Authorization> makePolkitAuthorization(std::unique_ptr<Polkit> polkit,
+                                                       SystemLog& log,
+                                                       std::string pkexec = "/usr/bin/pkexec");
 
 /// The root branch alone, starting programs with exactly `environment`.
 std::unique_ptr<Authorization> makeRootAuthorization(std::vector<std::string> environment,

@@ -57,6 +57,13 @@ inline constexpr const char* kListFile = "List file: ";
 // The preferences store and the authorisation.
 inline constexpr const char* kPreferences = "Preferences: ";
 inline constexpr const char* kAuthorization = "Authorization: ";
+// After the helper's path, when no installed polkit action names it (a build
+// run from its folder).
+inline constexpr const char* kPkexecAsksAlone =
+    " is named by no installed polkit action: pkexec will ask for a password on its own";
+// Before the action's name, when a password was needed and nobody could ask.
+inline constexpr const char* kNoAuthenticationAgent =
+    "no polkit authentication agent is running to ask for a password for ";
 
 /// The value, or "(null)" for a missing string, as the platform logs it.
 inline std::string text(const std::optional<std::string>& value) {

@@ -1,16 +1,16 @@
-#include <polkit/polkit.h>
 #include <unistd.h>
 
+#include <optional>
 #include <utility>
 
 #include "base/child.h"
 #include "platform/authorization.h"
 #include "platform/log_lines.h"
+#include "platform/polkit.h"
 
 namespace tavo {
 namespace {
 
-constexpr const char* kPkexec = "/usr/bin/pkexec";
 constexpr const char* kSafePath = "/usr/sbin:/usr/bin:/sbin:/bin";
 // pkexec's own answers: the dialog was dismissed, or the user is not allowed.
 constexpr int kPkexecDismissed = 126;
@@ -73,28 +73,55 @@ class RootAuthorization final : public Authorization {
   SystemLog& log_;
 };
 
-// Each helper has a polkit action whose exec path is the helper; the action
-// is named after the program's file name.
-std::string actionFor(const std::string& program) {
-  auto slash = program.rfind('/');
-  return "org.tavo.uninstaller." + program.substr(slash == std::string::npos ? 0 : slash + 1);
+// The action whose exec path is `program`, as pkexec finds it; null when none.
+const PolkitAction* actionNaming(const std::vector<PolkitAction>& actions,
+                                 const std::string& program) {
+  for (const PolkitAction& action : actions)
+    if (action.execPath == program) return &action;
+  return nullptr;
 }
 
+// The action whose grant covers `actionId` (the removal's), first by name
+// when several do; null when none.
+const PolkitAction* actionImplying(const std::vector<PolkitAction>& actions,
+                                   const std::string& actionId) {
+  const PolkitAction* found = nullptr;
+  for (const PolkitAction& action : actions)
+    for (const std::string& implied : action.implies)
+      if (implied == actionId && (!found || action.id < found->id)) found = &action;
+  return found;
+}
+
+// Rights through polkit: a helper's right is its action, the one whose exec
+// path names it and which pkexec checks for this process. The request asks
+// for the action implying it, the removal's, so that one granted request
+// covers every helper run for as long as polkit keeps the grant.
 class PolkitAuthorization final : public Authorization {
  public:
-  explicit PolkitAuthorization(SystemLog& log) : log_(log) {}
+  PolkitAuthorization(std::unique_ptr<Polkit> polkit, SystemLog& log, std::string pkexec)
+      : polkit_(std::move(polkit)), log_(log), pkexec_(std::move(pkexec)) {}
 
   std::unique_ptr<AuthorizationRef> create() override { return std::make_unique<ChildRef>(); }
 
   bool testRight(const AuthorizationRef* ref, const std::string& program) override {
-    return ref && check(program, POLKIT_CHECK_AUTHORIZATION_FLAGS_NONE) == Answer::Granted;
+    if (!ref) return false;  // nothing was ever requested
+    auto actions = listActions();
+    const PolkitAction* helper = actions ? actionNaming(*actions, program) : nullptr;
+    return helper && ask(helper->id, false) == PolkitAnswer::Granted;
   }
 
   bool requestRight(AuthorizationRef&, const std::string& program) override {
-    // Without our installed actions (a program run from its build folder)
-    // polkit cannot be asked beforehand; pkexec then asks by itself.
-    Answer answer = check(program, POLKIT_CHECK_AUTHORIZATION_FLAGS_ALLOW_USER_INTERACTION);
-    return answer != Answer::Refused;
+    auto actions = listActions();
+    if (!actions) return false;
+    const PolkitAction* helper = actionNaming(*actions, program);
+    if (!helper) {
+      // A build run from its folder: asking polkit now would only add a
+      // second question to pkexec's own.
+      log_.line(loglines::kAuthorization + program + loglines::kPkexecAsksAlone);
+      return true;
+    }
+    const PolkitAction* removal = actionImplying(*actions, helper->id);
+    return ask(removal ? removal->id : helper->id, true) == PolkitAnswer::Granted;
   }
 
   std::unique_ptr<PrivilegedProcess> execute(AuthorizationRef&, const std::string& program,
@@ -102,7 +129,7 @@ class PolkitAuthorization final : public Authorization {
                                              bool withStream) override {
     // pkexec as a direct child, so that its parent, whose grant polkit kept,
     // is the subject it checks.
-    std::vector<std::string> argv{kPkexec, program};
+    std::vector<std::string> argv{pkexec_, program};
     argv.insert(argv.end(), args.begin(), args.end());
     return start(std::move(argv), {}, withStream, true, log_);
   }
@@ -110,54 +137,28 @@ class PolkitAuthorization final : public Authorization {
   void release(std::unique_ptr<AuthorizationRef>) override {}
 
  private:
-  enum class Answer { Granted, Refused, UnknownAction };
-
-  // Logs polkit's own message for a failed call, then forgets it.
-  void logError(const char* what, GError*& error) {
-    if (error) log_.line(std::string(loglines::kAuthorization) + what + ": " + error->message);
-    g_clear_error(&error);
+  std::optional<std::vector<PolkitAction>> listActions() {
+    std::string error;
+    auto actions = polkit_->actions(error);
+    if (!actions) log_.line(loglines::kAuthorization + error);
+    return actions;
   }
 
-  // Asks polkit whether this process may run the helper's action.
-  Answer check(const std::string& program, PolkitCheckAuthorizationFlags flags) {
-    GError* error = nullptr;
-    PolkitAuthority* authority = polkit_authority_get_sync(nullptr, &error);
-    if (!authority) {
-      logError("cannot reach polkit", error);
-      return Answer::Refused;
-    }
-    PolkitSubject* subject = polkit_unix_process_new_for_owner(::getpid(), 0, ::getuid());
-    PolkitAuthorizationResult* result = polkit_authority_check_authorization_sync(
-        authority, subject, actionFor(program).c_str(), nullptr, flags, nullptr, &error);
-    Answer answer = Answer::Refused;
-    if (result && polkit_authorization_result_get_is_authorized(result))
-      answer = Answer::Granted;
-    else if (!result && actionUnknown(authority, program))
-      answer = Answer::UnknownAction;
-    logError("polkit did not answer", error);
-    if (result) g_object_unref(result);
-    g_object_unref(subject);
-    g_object_unref(authority);
+  // A refusal is the user's or a rule's answer and goes unlogged; polkit
+  // failing, or finding nobody to ask, is logged.
+  PolkitAnswer ask(const std::string& actionId, bool interactive) {
+    std::string error;
+    PolkitAnswer answer = polkit_->check(actionId, interactive, error);
+    if (answer == PolkitAnswer::Failed) log_.line(loglines::kAuthorization + error);
+    if (answer == PolkitAnswer::NoAgent)
+      log_.line(std::string(loglines::kAuthorization) + loglines::kNoAuthenticationAgent +
+                actionId);
     return answer;
   }
 
-  bool actionUnknown(PolkitAuthority* authority, const std::string& program) {
-    GError* error = nullptr;
-    GList* actions = polkit_authority_enumerate_actions_sync(authority, nullptr, &error);
-    if (!actions) {  // polkit itself did not answer
-      logError("cannot list polkit's actions", error);
-      return false;
-    }
-    bool known = false;
-    std::string wanted = actionFor(program);
-    for (GList* a = actions; a; a = a->next)
-      if (wanted == polkit_action_description_get_action_id(POLKIT_ACTION_DESCRIPTION(a->data)))
-        known = true;
-    g_list_free_full(actions, g_object_unref);
-    return !known;
-  }
-
+  std::unique_ptr<Polkit> polkit_;
   SystemLog& log_;
+  std::string pkexec_;
 };
 
 }  // namespace
@@ -167,9 +168,14 @@ std::unique_ptr<Authorization> makeRootAuthorization(std::vector<std::string> en
   return std::make_unique<RootAuthorization>(std::move(environment), log);
 }
 
+std::unique_ptr<Authorization> makePolkitAuthorization(std::unique_ptr<Polkit> polkit,
+                                                       SystemLog& log, std::string pkexec) {
+  return std::make_unique<PolkitAuthorization>(std::move(polkit), log, std::move(pkexec));
+}
+
 std::unique_ptr<Authorization> makeSystemAuthorization(SystemLog& log) {
   if (::geteuid() == 0) return makeRootAuthorization({std::string("PATH=") + kSafePath}, log);
-  return std::make_unique<PolkitAuthorization>(log);
+  return makePolkitAuthorization(makeSystemPolkit(), log);
 }
 
 }  // namespace tavo

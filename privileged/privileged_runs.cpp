@@ -92,22 +92,29 @@ RunResult PrivilegedRuns::rmAdmin(const std::string& listPath, std::size_t entri
   }
   wait_.begin(entries);
   sweeperLines_.clear();
-  followSweeper(*process, branch);
+  std::vector<std::string> quietPasses = followSweeper(*process, branch);
   RunResult result = resultOf(process->wait());
   wait_.end();
+  // pkexec refusing ends the run before sweeper starts: a run that never
+  // happened logs nothing.
+  if (result != RunResult::NotRun)
+    for (const std::string& line : quietPasses) log_.line(line);
   return result;
 }
 
 // Reads sweeper's stream until it closes, so that the list file is never
 // rewritten while sweeper may still read it; one log line per second of
 // waiting with the number of bytes it has written so far, and each line it
-// reports as it arrives.
-void PrivilegedRuns::followSweeper(PrivilegedProcess& process, Right branch) {
+// reports as it arrives. The pass lines before its first byte are held back
+// until it writes and returned if it never does: until then pkexec may still
+// be asking for a password, to be refused.
+std::vector<std::string> PrivilegedRuns::followSweeper(PrivilegedProcess& process, Right branch) {
   const std::string tell =
       branch == Right::AlreadyHeld ? loglines::kRmAdminTellHeld : loglines::kRmAdminTellGranted;
   using Clock = std::chrono::steady_clock;
   long received = 0;
   std::string pending;
+  std::vector<std::string> quietPasses;
   bool open = process.stream() >= 0;
   while (open) {
     auto passEnd = Clock::now() + std::chrono::seconds(1);
@@ -123,14 +130,20 @@ void PrivilegedRuns::followSweeper(PrivilegedProcess& process, Right branch) {
         open = false;
         break;
       }
+      for (const std::string& line : quietPasses) log_.line(line);
+      quietPasses.clear();
       received += n;
       pending.append(buf, static_cast<std::size_t>(n));
       takeLines(pending, false);
     }
-    log_.line(tell + std::to_string(received));
+    if (received == 0)
+      quietPasses.push_back(tell + "0");
+    else
+      log_.line(tell + std::to_string(received));
   }
   takeLines(pending, true);
   process.closeStream();
+  return quietPasses;
 }
 
 }  // namespace tavo

@@ -66,7 +66,8 @@ class PrivilegedRuns {
 
   Right obtainRight(const std::string& program);
   RunResult runAndWait(const std::string& program, const std::vector<std::string>& args);
-  void followSweeper(PrivilegedProcess& process, Right branch);
+  /// The pass lines not logged because sweeper never wrote.
+  std::vector<std::string> followSweeper(PrivilegedProcess& process, Right branch);
   void takeLines(std::string& pending, bool atEnd);
 
   Authorization& authorization_;

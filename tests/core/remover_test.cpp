@@ -18,6 +18,7 @@ class RemovalTest : public CoreFixture {
     // The bundle's own list file, used only while it and its folder are ours alone.
     ::chmod(resources.c_str(), 0755);
     ::chmod(listFile.c_str(), 0600);
+    authorization.polkit.installPolicy({sweeper, keyscrub, pkgutil});
   }
 
   std::string resources = bundle.resourcePath();
@@ -112,7 +113,7 @@ TEST_F(RemovalTest, ARefusedCredentialStopsTheRemovalAndKeepsTheProduct) {
   description("p.txt", "P\nV\n-\n" + tree.write("a") + "\n$_pkg(com.ok.a)$\n$_plist(" + pf +
                            ")$\ncom.t.plist$_var(Banks/Harp)$\n-\n");
   scan();
-  authorization.requestAnswers = {false, false};
+  authorization.polkit.answers = {false, false};
   EXPECT_FALSE(controller().removeProduct(*controller().products()->front()));
   EXPECT_EQ(authorization.calls, (Lines{"test " + sweeper, "create", "request " + sweeper}));
 
@@ -124,9 +125,36 @@ TEST_F(RemovalTest, ARefusedCredentialStopsTheRemovalAndKeepsTheProduct) {
   Product receipts;  // refused at the receipts: the preference files stay
   receipts.addRecp("com.ok.a");
   receipts.addPrefFile(pf);
-  authorization.requestAnswers = {false};
+  authorization.polkit.answers = {false};
   EXPECT_FALSE(controller().removeProduct(receipts));
   EXPECT_TRUE(authorization.started.empty());
+}
+
+// One password per removal: the request asks for the removal action, whose
+// kept grant covers every helper run. Files, a receipt, a preference file
+// and a value for the current user and for all users ask once; the next
+// removal asks nothing while the grant is kept, and once more after.
+TEST_F(RemovalTest, ARemovalAsksOnceAndNothingMoreWhileTheGrantIsKept) {
+  firstBank("Harp", dict({{"k", "v"}}));
+  description("p.txt", "P\nV\n-\n" + tree.write("a") + "\n$_pkg(com.ok.a)$\n$_plist(" +
+                           tree.write("p.plist") + ")$\ncom.t.plist$_var(Banks/Harp)$\n-\n"
+                           "Q\nV\n-\n" + tree.write("q") + "\n$_pkg(com.ok.q)$\n-\n"
+                           "R\nV\n-\n" + tree.write("r") + "\n-\n");
+  scan();
+  const ProductList& products = *controller().products();
+  ASSERT_EQ(products.size(), 3u);
+  EXPECT_TRUE(controller().removeProduct(*products[0]));
+  Lines programs;
+  for (const Lines& run : authorization.started) programs.push_back(run.front());
+  EXPECT_EQ(programs, (Lines{sweeper, pkgutil, sweeper, keyscrub}));
+  EXPECT_EQ(authorization.polkit.prompts, Lines{FakePolkit::kRemoveAction});
+  EXPECT_FALSE(controller().prefExists("com.t", "Banks/Harp"));
+
+  EXPECT_TRUE(controller().removeProduct(*products[1]));
+  EXPECT_EQ(authorization.polkit.prompts.size(), 1u);
+  authorization.polkit.expireKeep();
+  EXPECT_TRUE(controller().removeProduct(*products[2]));
+  EXPECT_EQ(authorization.polkit.prompts.size(), 2u);
 }
 
 // An entry the safety table keeps is a decision: the removal answers yes, the

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
+#include "platform/log_lines.h"
 #include "tests/support/capturing_log.h"
 #include "tests/support/fake_authorization.h"
 
@@ -14,6 +17,10 @@ constexpr RunResult kSucceeded = RunResult::Succeeded, kNotRun = RunResult::NotR
 
 class PrivilegedRunsTest : public ::testing::Test {
  protected:
+  PrivilegedRunsTest() {
+    auth.polkit.installPolicy({"/opt/pkgutil", "/app/sweeper", "/app/keyscrub"});
+  }
+
   FakeAuthorization auth;
   CapturingLog log;
   std::unique_ptr<Runs> runs = std::make_unique<Runs>(
@@ -29,10 +36,11 @@ TEST_F(PrivilegedRunsTest, TheFirstRunAlwaysRequestsAndAGrantCoversTheNext) {
                             "test /opt/pkgutil", "create", "request /opt/pkgutil",
                             "run /opt/pkgutil --forget com.k.player",
                             "test /app/keyscrub", "run /app/keyscrub com.k.P Banks Strings"}));
+  EXPECT_EQ(auth.polkit.prompts, Lines{FakePolkit::kRemoveAction});
 }
 
 TEST_F(PrivilegedRunsTest, ARefusalRunsNothingAndTheNextRunAsksAgain) {
-  auth.requestAnswers = {false, false, true};
+  auth.polkit.answers = {false, false, true};
   EXPECT_EQ(runs->rmAdmin("/tmp/list"), kNotRun);
   EXPECT_EQ(runs->unlinkPkg("com.k.x"), kNotRun);
   EXPECT_EQ(runs->forgetPkg("com.k.x"), kSucceeded);
@@ -47,7 +55,7 @@ TEST_F(PrivilegedRunsTest, ARefusalRunsNothingAndTheNextRunAsksAgain) {
 
 TEST_F(PrivilegedRunsTest, AnExpiredGrantIsRequestedAgainOnANewReference) {
   runs->forgetPkg("a");
-  auth.expireGrants();
+  auth.polkit.expireKeep();
   auth.calls.clear();
   EXPECT_EQ(runs->forgetPkg("b"), kSucceeded);
   EXPECT_EQ(auth.calls, (Lines{"test /opt/pkgutil", "release", "create",
@@ -81,6 +89,27 @@ TEST_F(PrivilegedRunsTest, SweeperLogsItsPassesInTheTextOfItsBranch) {
   auth.canStart = false;
   EXPECT_EQ(runs->rmAdmin("/tmp/list"), kNotRun);
   EXPECT_EQ(log.lines().back(), "rmAdmin: error -1");
+}
+
+// sweeper's passes are logged only for a run that happened: pkexec refusing
+// (a helper no installed action names) writes nothing and logs nothing.
+TEST_F(PrivilegedRunsTest, SweeperLogsPassesOnlyForARunThatHappened) {
+  Runs fromBuildFolder(auth, log, PrivilegedTools{"/opt/pkgutil", "/build/sweeper", "", "/t"});
+  for (const auto& [password, output, result, lines] :
+       std::vector<std::tuple<bool, std::string, RunResult, Lines>>{
+           {false, "", kNotRun, {}},
+           {true, "", kSucceeded, {"rmAdmin:Tell 0"}},
+           {true, "moved /a\n", kSucceeded, {"From sweeper: moved /a", "rmAdmin:Tell 9"}}}) {
+    auth.polkit.answers = {password};
+    auth.programOutput = output;
+    log.clear();
+    EXPECT_EQ(fromBuildFolder.rmAdmin("/tmp/list"), result) << output;
+    EXPECT_EQ(log.lines(), lines) << output;
+  }
+  // pkexec asked each time; the application never did.
+  EXPECT_EQ(auth.polkit.prompts, Lines(3, FakePolkit::kExecAction));
+  std::string unnamed = "Authorization: /build/sweeper" + std::string(loglines::kPkexecAsksAlone);
+  EXPECT_EQ(auth.log.count(unnamed), 3u);
 }
 
 TEST_F(PrivilegedRunsTest, AMissingToolRunsNothing) {

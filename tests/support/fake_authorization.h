@@ -1,24 +1,34 @@
 #pragma once
-// An authorisation that grants or refuses on script and records every call.
+// The polkit authorisation over a fake polkit, with pkexec and the programs
+// faked: rights are tested and requested as the application does against
+// polkit, pkexec asks as pkexec would, every call is recorded, and nothing is
+// ever started.
 
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <deque>
-#include <thread>
-#include <set>
+#include <memory>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/authorization.h"
+#include "tests/support/capturing_log.h"
+#include "tests/support/fake_polkit.h"
 
 namespace tavo::testing {
 
 class FakeAuthorization final : public Authorization {
  public:
-  /// Answers of the interactive requests, in order; once used up, grant.
-  std::deque<bool> requestAnswers;
+  FakeAuthorization() : FakeAuthorization(std::make_unique<FakePolkit>()) {}
+
+  /// The polkit the rights come from: its policy (none installed at first),
+  /// the password prompts it shows and how they are answered.
+  FakePolkit& polkit;
+  /// What the authorisation itself logged.
+  CapturingLog log;
   /// What a started program writes on its stream before it ends.
   std::string programOutput = "moved\n";
   /// When not empty, what it writes instead, each text after its delay: a
@@ -29,24 +39,21 @@ class FakeAuthorization final : public Authorization {
   /// Every call, in order: "test P", "create", "request P", "run P A B...",
   /// "release".
   std::vector<std::string> calls;
-  /// The program and arguments of every start, kept apart so that an
-  /// argument holding a space is still one argument.
+  /// The program and arguments of every pkexec started, kept apart so that
+  /// an argument holding a space is still one argument.
   std::vector<std::vector<std::string>> started;
 
   std::unique_ptr<AuthorizationRef> create() override {
     calls.push_back("create");
-    return std::make_unique<AuthorizationRef>();
+    return polkitAuthorization_->create();
   }
   bool testRight(const AuthorizationRef* ref, const std::string& program) override {
     calls.push_back("test " + program);
-    return ref && granted_.count(ref);
+    return polkitAuthorization_->testRight(ref, program);
   }
   bool requestRight(AuthorizationRef& ref, const std::string& program) override {
     calls.push_back("request " + program);
-    bool yes = requestAnswers.empty() || requestAnswers.front();
-    if (!requestAnswers.empty()) requestAnswers.pop_front();
-    if (yes) granted_.insert(&ref);
-    return yes;
+    return polkitAuthorization_->requestRight(ref, program);
   }
   std::unique_ptr<PrivilegedProcess> execute(AuthorizationRef&, const std::string& program,
                                              const std::vector<std::string>& args,
@@ -57,25 +64,27 @@ class FakeAuthorization final : public Authorization {
     started.push_back({program});
     started.back().insert(started.back().end(), args.begin(), args.end());
     if (!canStart) return nullptr;
-    if (!withStream) return std::make_unique<Process>();
-    auto script = programScript;
-    if (script.empty()) script.push_back({std::chrono::milliseconds(0), programOutput});
-    return std::make_unique<Process>(std::move(script));
+    // pkexec refusing ends it before the program starts: it writes nothing.
+    bool allowed = polkit.pkexecAllows(program);
+    Process::Script script;
+    if (allowed) script = programScript;
+    if (allowed && script.empty()) script.push_back({std::chrono::milliseconds(0), programOutput});
+    return std::make_unique<Process>(std::move(script), withStream, allowed ? 0 : -1);
   }
   void release(std::unique_ptr<AuthorizationRef> ref) override {
     calls.push_back("release");
-    granted_.erase(ref.get());
+    polkitAuthorization_->release(std::move(ref));
   }
 
-  /// Forgets every grant, as the system does once its grant has expired.
-  void expireGrants() { granted_.clear(); }
-
  private:
+  explicit FakeAuthorization(std::unique_ptr<FakePolkit> fake)
+      : polkit(*fake), polkitAuthorization_(makePolkitAuthorization(std::move(fake), log)) {}
+
   class Process final : public PrivilegedProcess {
    public:
     using Script = std::vector<std::pair<std::chrono::milliseconds, std::string>>;
-    Process() = default;
-    explicit Process(Script script) {
+    Process(Script script, bool withStream, int status) : status_(status) {
+      if (!withStream) return;
       int pair[2];
       ::socketpair(AF_UNIX, SOCK_STREAM, 0, pair);
       stream_ = pair[0];
@@ -96,14 +105,15 @@ class FakeAuthorization final : public Authorization {
       if (stream_ >= 0) ::close(stream_);
       stream_ = -1;
     }
-    int wait() override { return 0; }
+    int wait() override { return status_; }
 
    private:
     int stream_ = -1;
+    int status_;
     std::thread writer_;
   };
 
-  std::set<const AuthorizationRef*> granted_;
+  std::unique_ptr<Authorization> polkitAuthorization_;
 };
 
 }  // namespace tavo::testing

@@ -1,0 +1,83 @@
+// The rights of a process that is not root, over a fake polkit: which action
+// the test and the request ask about for a program, and what is logged when
+// polkit cannot help.
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "platform/authorization.h"
+#include "platform/log_lines.h"
+#include "tests/support/capturing_log.h"
+#include "tests/support/fake_polkit.h"
+
+namespace tavo::testing {
+namespace {
+
+using Lines = std::vector<std::string>;
+constexpr const char* kSweeper = "/opt/T.app/Contents/Resources/sweeper";
+
+struct Rig {
+  Rig() {
+    auto fake = std::make_unique<FakePolkit>();
+    polkit = fake.get();
+    polkit->installPolicy({kSweeper});
+    authorization = makePolkitAuthorization(std::move(fake), log);
+  }
+  FakePolkit* polkit;
+  CapturingLog log;
+  std::unique_ptr<Authorization> authorization;
+};
+
+TEST(PolkitAuthorizationTest, TheRequestAsksForTheActionThatImpliesTheProgramsOwn) {
+  const std::string agentMissing =
+      std::string("Authorization: ") + loglines::kNoAuthenticationAgent + FakePolkit::kRemoveAction;
+  struct Case {
+    const char* what;
+    std::function<void(FakePolkit&)> arrange;
+    std::string program;
+    bool granted;
+    Lines prompts, logged;
+  };
+  const auto nothing = [](FakePolkit&) {};
+  const std::string helperUnnamed =
+      "Authorization: /build/sweeper" + std::string(loglines::kPkexecAsksAlone);
+  for (const Case& c : std::vector<Case>{
+           {"the shipped policy", nothing, kSweeper, true, {FakePolkit::kRemoveAction}, {}},
+           {"a wrong password", [](FakePolkit& p) { p.answers = {false}; }, kSweeper, false,
+            {FakePolkit::kRemoveAction}, {}},
+           {"no removal action", [](FakePolkit& p) { p.installed.pop_back(); }, kSweeper, true,
+            {"org.tavo.uninstaller.sweeper"}, {}},
+           {"a rule saying no",
+            [](FakePolkit& p) { p.refusedByRule = {FakePolkit::kRemoveAction}; }, kSweeper,
+            false, {}, {}},
+           {"a helper no action names", nothing, "/build/sweeper", true, {}, {helperUnnamed}},
+           {"no agent", [](FakePolkit& p) { p.agent = false; }, kSweeper, false, {},
+            {agentMissing}},
+           {"no polkit", [](FakePolkit& p) { p.reachable = false; }, kSweeper, false, {},
+            {"Authorization: cannot reach polkit: no system bus"}}}) {
+    Rig rig;
+    c.arrange(*rig.polkit);
+    auto ref = rig.authorization->create();
+    EXPECT_EQ(rig.authorization->requestRight(*ref, c.program), c.granted) << c.what;
+    EXPECT_EQ(rig.polkit->prompts, c.prompts) << c.what;
+    EXPECT_EQ(rig.log.lines(), c.logged) << c.what;
+  }
+}
+
+TEST(PolkitAuthorizationTest, TheTestNeverAsksAndHoldsOnlyWhatPolkitKeeps) {
+  Rig rig;
+  auto ref = rig.authorization->create();
+  EXPECT_FALSE(rig.authorization->testRight(ref.get(), kSweeper));
+  ASSERT_TRUE(rig.authorization->requestRight(*ref, kSweeper));
+  EXPECT_TRUE(rig.authorization->testRight(ref.get(), kSweeper));  // implied by the removal's
+  EXPECT_FALSE(rig.authorization->testRight(nullptr, kSweeper));   // nothing requested on it
+  EXPECT_FALSE(rig.authorization->testRight(ref.get(), "/build/sweeper"));
+  rig.polkit->expireKeep();
+  EXPECT_FALSE(rig.authorization->testRight(ref.get(), kSweeper));
+  EXPECT_EQ(rig.polkit->prompts, Lines{FakePolkit::kRemoveAction});
+  EXPECT_TRUE(rig.log.lines().empty());
+}
+
+}  // namespace
+}  // namespace tavo::testing

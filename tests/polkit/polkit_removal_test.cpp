@@ -1,0 +1,348 @@
+// Whole removals against the real polkit, inside the throwaway root: a plain
+// administrator removes products through the controller, with pkttyagent on
+// a terminal that the test plays the user at, counting every question asked.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "platform/plist_file.h"
+#include "tests/polkit/polkit_machine.h"
+#include "tests/polkit/tty_agent.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/throwaway_root.h"
+
+namespace tavo::testing {
+namespace {
+
+using Lines = std::vector<std::string>;
+namespace fs = std::filesystem;
+
+constexpr const char* kRemoveAction = "org.tavo.uninstaller.remove";
+constexpr const char* kPkexecOwnAction = "org.freedesktop.policykit.exec";
+const std::string kPlayerPrefs = "com.Korvelin.TAVO Player.plist";
+const std::string kAnyUserPrefs = "/Library/Preferences/" + kPlayerPrefs;
+const std::string kReceipts = "/var/db/receipts/";
+
+/// What one removal did, as the driver and the agent's terminal tell it.
+struct Outcome {
+  bool removed = false;
+  std::string listed;  // the products still listed afterwards, "|" between
+  Lines asked;         // the actions the user was asked a password for
+};
+
+/// The driver, run as the administrator, with pkttyagent for it.
+class Session {
+ public:
+  Session(const PolkitMachine& machine, const std::string& bundle) : account_(machine.admin()) {
+    static int sessions = 0;
+    logPath_ = "/tmp/removal-driver-" + std::to_string(++sessions) + ".log";
+    log_.reset(::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    std::vector<std::string> env{"HOME=" + account_.home, "USER=" + account_.name,
+                                 "LOGNAME=" + account_.name, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
+      if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
+    std::string error;
+    driver_ = Child::start({.argv = {"/usr/bin/setpriv", "--reuid=" + std::to_string(account_.uid),
+                                     "--regid=" + std::to_string(account_.gid), "--init-groups",
+                                     "--", machine.driver(), bundle},
+                            .environment = env,
+                            .socket = true,
+                            .err = log_.get()},
+                           &error);
+    if (!driver_.started()) {
+      why_ = "the driver did not start: " + error;
+      return;
+    }
+    // setpriv runs the driver in its own place: the agent serves that process.
+    if (!readLine(listed_)) return;
+    listed_.erase(0, std::strlen("listed: "));
+    why_ = agent_.start(driver_.pid(), account_);
+  }
+  ~Session() { driver_.terminate(); }
+
+  /// Why the session could not start; "" when it runs.
+  const std::string& why() const { return why_; }
+  /// The first list, after the scan.
+  const std::string& listedAtStart() const { return listed_; }
+
+  /// Removes `name`, answering each password prompt with `reply`.
+  Outcome remove(const std::string& name, Reply reply) {
+    Outcome outcome;
+    std::size_t askedBefore = agent_.requests().size();
+    writeAll(driver_.stream(), "remove " + name + "\n");
+    std::string result, listed;
+    if (!readLine(result, reply) || !readLine(listed, reply)) return outcome;
+    agent_.serve(reply);
+    outcome.removed = result == "removed " + name;
+    outcome.listed = listed.substr(std::min(listed.size(), std::strlen("listed: ")));
+    Lines all = agent_.requests();
+    outcome.asked.assign(all.begin() + static_cast<long>(askedBefore), all.end());
+    return outcome;
+  }
+
+  /// The driver's log so far.
+  std::string log() const { return readFile(logPath_); }
+  const TtyAgent& agent() const { return agent_; }
+  pid_t pid() const { return driver_.pid(); }
+
+ private:
+  // One line from the driver, serving the agent meanwhile; false (the test
+  // failed) when none came within a minute.
+  bool readLine(std::string& line, Reply reply = Reply::Password) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    for (;;) {
+      if (auto nl = pending_.find('\n'); nl != std::string::npos) {
+        line = pending_.substr(0, nl);
+        pending_.erase(0, nl + 1);
+        return true;
+      }
+      if (std::chrono::steady_clock::now() > end) {
+        ADD_FAILURE() << "the driver did not answer; agent's terminal:\n"
+                      << agent_.transcript() << "\ndriver's log:\n"
+                      << log();
+        why_ = "the driver did not answer";
+        return false;
+      }
+      pollfd fds[2] = {{driver_.stream(), POLLIN, 0}, {agent_.terminal(), POLLIN, 0}};
+      ::poll(fds, agent_.terminal() >= 0 ? 2 : 1, 100);
+      if (agent_.terminal() >= 0) agent_.serve(reply);
+      if (!(fds[0].revents & (POLLIN | POLLHUP))) continue;
+      char buf[4096];
+      ssize_t n = ::read(driver_.stream(), buf, sizeof buf);
+      if (n <= 0) {
+        ADD_FAILURE() << "the driver ended; its log:\n" << log();
+        why_ = "the driver ended";
+        return false;
+      }
+      pending_.append(buf, static_cast<std::size_t>(n));
+    }
+  }
+
+  Account account_;
+  std::string logPath_;
+  UniqueFd log_;
+  Child driver_;
+  TtyAgent agent_;
+  std::string why_, pending_, listed_;
+};
+
+PlistDict dictOf(std::vector<PlistDict::Entry> members) {
+  PlistDict d;
+  for (auto& [key, value] : members) d.set(key, std::move(value));
+  return d;
+}
+
+class PolkitRemovalTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!insideThrowawayRoot()) return;
+    machine_ = new PolkitMachine;
+    why_ = machine_->start({.folder = TAVO_BUILD_FOLDER,
+                            .bundle = TAVO_BUILT_BUNDLE,
+                            .installedBundle = TAVO_INSTALLED_BUNDLE,
+                            .driver = TAVO_REMOVAL_DRIVER});
+    if (!why_.empty()) std::fprintf(stderr, "polkit tests: cannot start: %s\n", why_.c_str());
+  }
+  static void TearDownTestSuite() {
+    delete machine_;
+    machine_ = nullptr;
+  }
+
+  void SetUp() override {
+    TAVO_REQUIRE_THROWAWAY_ROOT();
+    if (!why_.empty()) {
+      // Where the throwaway root must work, polkit must too.
+      const char* required = std::getenv("TAVO_THROWAWAY_ROOT_REQUIRED");
+      if (required && std::strcmp(required, "1") == 0) FAIL() << why_;
+      GTEST_SKIP() << why_;
+    }
+    layMachine();
+  }
+
+  const Account& admin() const { return machine_->admin(); }
+  std::string home(const std::string& rel) const { return admin().home + "/" + rel; }
+  std::string docs(const std::string& rel) const { return home("Documents/Korvelin/" + rel); }
+  std::string trash(const std::string& rel) const {
+    return home(".local/share/Trash/files/" + rel);
+  }
+
+  // The demo's traces of the three libraries in the administrator's home; the
+  // player's preferences name the banks of Glass Harp and Velvet Choir, which
+  // also have a receipt and a bank in the preferences shared by all users.
+  // Iron Drums has only its folders: its removal is one run of sweeper.
+  void layMachine() {
+    for (const char* rel : {"Documents", "Library", ".local", ".cache"}) fs::remove_all(home(rel));
+    fs::remove_all(kReceipts);
+    fs::remove_all("/Library");
+    std::string content = docs("TAVO Player Content");
+    PlistDict banks;
+    for (const std::string lib : {"Glass Harp", "Velvet Choir", "Iron Drums"}) {
+      writeFile(docs(lib + "/Library/" + lib + ".nki"), "demo data\n");
+      writeFile(docs(lib + "/Samples/" + lib + " 01.ncw"), "demo data\n");
+      writeFile(content + "/Presets/com.Stavek.Tavo/" + lib + "/Soft.preset", "demo data\n");
+      if (lib == "Iron Drums") continue;
+      banks.set(lib, dictOf({{"bank_path", docs(lib + "/Library")},
+                             {"sample_dir", docs(lib + "/Samples")}}));
+      std::string id =
+          "com.Korvelin.pkg." + lib.substr(0, lib.find(' ')) + lib.substr(lib.find(' ') + 1);
+      writeFile(kReceipts + id + ".plist", "");
+      writeFile(kReceipts + id + ".bom", "");
+    }
+    writeFile(docs("Glass Harp Read Me.rtf"), "demo\n");
+    fs::create_directories(home("Library/Preferences"));
+    fs::create_directories("/Library/Preferences");
+    writePlistFile(home("Library/Preferences/" + kPlayerPrefs),
+                   dictOf({{"base_dir", content}, {"Banks", banks}}), PlistFormat::Xml);
+    writePlistFile(home("Library/Preferences/com.Korvelin.GlassHarp.plist"),
+                   dictOf({{"Registered", true}}), PlistFormat::Xml);
+    writePlistFile(kAnyUserPrefs, dictOf({{"Banks", banks}}), PlistFormat::Xml);
+    ASSERT_EQ(must("/bin/chown", {"-R", admin().name + ":", admin().home}), "");
+  }
+
+  /// The banks the preferences at `path` still hold, "|" between.
+  static std::string banksIn(const std::string& path) {
+    PlistFile file = readPlistFile(path);
+    const PlistValue* banks = file.dict.find("Banks");
+    std::string names;
+    if (banks && banks->dict())
+      for (const auto& [name, value] : banks->dict()->entries())
+        names += (names.empty() ? "" : "|") + name;
+    return names;
+  }
+
+  // Glass Harp as laid out: nothing moved, forgotten or deleted.
+  void expectGlassHarpUntouched(const Session& session) {
+    EXPECT_TRUE(exists(docs("Glass Harp/Library/Glass Harp.nki")));
+    EXPECT_TRUE(exists(home("Library/Preferences/com.Korvelin.GlassHarp.plist")));
+    EXPECT_FALSE(exists(home(".local/share/Trash")));
+    EXPECT_TRUE(exists(kReceipts + "com.Korvelin.pkg.GlassHarp.plist"));
+    EXPECT_EQ(banksIn(home("Library/Preferences/" + kPlayerPrefs)), "Glass Harp|Velvet Choir");
+    EXPECT_EQ(banksIn(kAnyUserPrefs), "Glass Harp|Velvet Choir");
+    // A run that never happened leaves no line of a run.
+    EXPECT_EQ(session.log().find("rmAdmin"), std::string::npos) << session.log();
+  }
+
+  static PolkitMachine* machine_;
+  static std::string why_;
+};
+
+PolkitMachine* PolkitRemovalTest::machine_ = nullptr;
+std::string PolkitRemovalTest::why_;
+
+TEST_F(PolkitRemovalTest, OnePasswordCoversEveryRunOfARemovalAndTheNextWhileKept) {
+  Session session(*machine_, machine_->installedBundle());
+  ASSERT_EQ(session.why(), "");
+  ASSERT_EQ(session.listedAtStart(), "TAVO Player|Glass Harp|Velvet Choir|Iron Drums");
+
+  // sweeper for the folders, pkgutil --forget, sweeper for the preference
+  // file, keyscrub: one question.
+  Outcome first = session.remove("Glass Harp", Reply::Password);
+  EXPECT_TRUE(first.removed) << session.log();
+  EXPECT_EQ(first.asked, Lines{kRemoveAction});
+  EXPECT_EQ(first.listed, "TAVO Player|Velvet Choir|Iron Drums");
+  for (const std::string moved :
+       {"Glass Harp", "Glass Harp Read Me.rtf", "com.Korvelin.GlassHarp.plist"}) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(trash(moved).c_str(), &st), 0) << moved;
+    EXPECT_EQ(st.st_uid, admin().uid) << moved;
+    EXPECT_EQ(st.st_gid, admin().gid) << moved;
+  }
+  EXPECT_FALSE(exists(docs("Glass Harp")));
+  EXPECT_FALSE(exists(kReceipts + "com.Korvelin.pkg.GlassHarp.plist"));
+  EXPECT_TRUE(exists(kReceipts + "com.Korvelin.pkg.VelvetChoir.plist"));
+  EXPECT_EQ(banksIn(home("Library/Preferences/" + kPlayerPrefs)), "Velvet Choir");
+  EXPECT_EQ(banksIn(kAnyUserPrefs), "Velvet Choir");
+
+  // The grant is kept: the next removal asks nothing.
+  Outcome second = session.remove("Velvet Choir", Reply::Password);
+  EXPECT_TRUE(second.removed) << session.log();
+  EXPECT_EQ(second.asked, Lines{});
+  EXPECT_FALSE(exists(docs("Velvet Choir")));
+  EXPECT_FALSE(exists(kReceipts + "com.Korvelin.pkg.VelvetChoir.plist"));
+  EXPECT_EQ(banksIn(kAnyUserPrefs), "");
+}
+
+TEST_F(PolkitRemovalTest, AWrongPasswordOrADismissedPromptRunsNothing) {
+  for (Reply reply : {Reply::WrongPassword, Reply::Dismiss}) {
+    layMachine();
+    Session session(*machine_, machine_->installedBundle());
+    ASSERT_EQ(session.why(), "");
+    Outcome outcome = session.remove("Glass Harp", reply);
+    EXPECT_FALSE(outcome.removed);
+    EXPECT_EQ(outcome.asked, Lines{kRemoveAction});
+    EXPECT_EQ(outcome.listed, "TAVO Player|Glass Harp|Velvet Choir|Iron Drums");
+    expectGlassHarpUntouched(session);
+  }
+}
+
+/// A polkit rule refusing every action of ours while it lives; polkitd reads
+/// its rules again when they change.
+class RefusingRule {
+ public:
+  explicit RefusingRule(pid_t subject) : subject_(std::to_string(subject)) {
+    writeFile(kPath,
+              "polkit.addRule(function(action, subject) {\n"
+              "  if (action.id.indexOf(\"org.tavo.uninstaller.\") == 0) return polkit.Result.NO;\n"
+              "});\n");
+  }
+  ~RefusingRule() {
+    fs::remove(kPath);
+    EXPECT_TRUE(waitUntil([&] { return !refused(); })) << "polkitd kept the rule";
+  }
+  /// True once polkit refuses `subject` outright (pkcheck status 1, not 2: a challenge).
+  bool refused() const {
+    return runTool("/usr/bin/pkcheck", {"--process", subject_, "--action-id", kHelperAction},
+                   {kRootPath})
+               .status == 1;
+  }
+
+ private:
+  static constexpr const char* kPath = "/etc/polkit-1/rules.d/10-tavo-test-refuse.rules";
+  static constexpr const char* kHelperAction = "org.tavo.uninstaller.sweeper";
+  std::string subject_;
+};
+
+TEST_F(PolkitRemovalTest, ARuleThatSaysNoRunsNothingAndAsksNothing) {
+  Session session(*machine_, machine_->installedBundle());
+  ASSERT_EQ(session.why(), "");
+  RefusingRule rule(session.pid());
+  ASSERT_TRUE(waitUntil([&] { return rule.refused(); })) << "polkitd did not read the rule";
+  Outcome outcome = session.remove("Glass Harp", Reply::Password);
+  EXPECT_FALSE(outcome.removed);
+  EXPECT_EQ(outcome.asked, Lines{});
+  EXPECT_EQ(outcome.listed, "TAVO Player|Glass Harp|Velvet Choir|Iron Drums");
+  expectGlassHarpUntouched(session);
+}
+
+// Run from its build folder, the helpers are named by no installed action:
+// the application asks nothing of its own, and pkexec asks once per run.
+TEST_F(PolkitRemovalTest, FromTheBuildFolderOnlyPkexecAsksOncePerRun) {
+  Session session(*machine_, machine_->builtBundle());
+  ASSERT_EQ(session.why(), "");
+  Outcome refused = session.remove("Iron Drums", Reply::WrongPassword);
+  EXPECT_FALSE(refused.removed);
+  EXPECT_EQ(refused.asked, Lines{kPkexecOwnAction});
+  EXPECT_TRUE(exists(docs("Iron Drums")));
+  EXPECT_EQ(session.log().find("rmAdmin"), std::string::npos) << session.log();
+
+  Outcome once = session.remove("Iron Drums", Reply::Password);
+  EXPECT_TRUE(once.removed) << session.log();
+  EXPECT_EQ(once.asked, Lines{kPkexecOwnAction});
+  EXPECT_FALSE(exists(docs("Iron Drums")));
+  EXPECT_NE(session.log().find("pkexec will ask"), std::string::npos) << session.log();
+
+  // Four runs: sweeper, pkgutil --forget, sweeper, keyscrub.
+  Outcome several = session.remove("Glass Harp", Reply::Password);
+  EXPECT_TRUE(several.removed) << session.log();
+  EXPECT_EQ(several.asked, Lines(4, kPkexecOwnAction));
+  std::printf("From the build folder, a removal of 4 runs asked %zu times\n", several.asked.size());
+}
+
+}  // namespace
+}  // namespace tavo::testing

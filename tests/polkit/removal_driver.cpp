@@ -1,0 +1,95 @@
+// removal-driver BUNDLE
+//
+// Whole removals through the controller with the system's authorisation, as
+// the user who starts it, for the polkit tests. It scans the machine with the
+// description files of BUNDLE (whose helpers it runs) and prints
+// "listed: A|B|..."; then for each line "remove NAME" on standard input it
+// selects NAME and presses the remove button, confirming, and prints
+// "removed NAME" or "kept NAME", then the list again. Log lines go to
+// standard error. Never installed.
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "base/home.h"
+#include "core/uninstaller.h"
+#include "platform/file_prefs_store.h"
+#include "platform/syslog_system_log.h"
+#include "platform/user_folders.h"
+#include "tests/support/fake_alert.h"
+#include "tests/support/fake_controls.h"
+
+namespace {
+
+struct QuietRelay final : tavo::ScanRelay {
+  void scanFinished() override {}
+};
+
+/// The tag of the listed product called `name`, or -1.
+long tagOf(const tavo::Uninstaller& unins, const tavo::testing::FakeControls& ui,
+           const std::string& name) {
+  for (long tag : ui.tags)
+    if ((*unins.products())[static_cast<std::size_t>(tag)]->name() == name) return tag;
+  return -1;
+}
+
+void printListed(const tavo::Uninstaller& unins, const tavo::testing::FakeControls& ui) {
+  std::string line = "listed: ";
+  for (std::size_t i = 0; i < ui.tags.size(); ++i)
+    line += (i ? "|" : "") +
+            (*unins.products())[static_cast<std::size_t>(ui.tags[i])]->name().value_or("");
+  std::cout << line << std::endl;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fputs("usage: removal-driver BUNDLE\n", stderr);
+    return 2;
+  }
+  tavo::Bundle bundle(argv[1]);
+  tavo::SyslogSystemLog log("removal-driver");
+  std::string home = tavo::homeFolder().value_or("");
+  tavo::FilePrefsStore store(tavo::PrefsRoots::forUser(home), log);
+  tavo::SystemProcessInfo processInfo;
+  tavo::testing::FakeControls ui;  // this thread plays the main thread
+  tavo::testing::FakeTextLine sizeLine, rescanLine;
+  tavo::testing::FakeAlert alert;  // always "Remove"
+  auto authorization = tavo::makeSystemAuthorization(log);
+  std::string packageTool = bundle.pathForAuxiliaryExecutable("pkgutil").value_or("");
+  tavo::Uninstaller unins({.store = store, .log = log, .bundle = bundle, .processInfo = processInfo,
+                           .mainThread = ui, .authorization = *authorization,
+                           .packageTool = packageTool, .alert = &alert, .home = home,
+                           .trash = tavo::homeTrashFolder(home),
+                           .privateFolder = tavo::privateFolder(home)});
+  unins.setListButton(&ui);
+  unins.setTextView(&ui);
+  unins.setRemoveButton(&ui);
+  unins.setSizeLine(&sizeLine);
+  unins.setRescanLine(&rescanLine);
+  QuietRelay relay;
+  std::thread([&] { unins.scan(relay); }).join();
+  printListed(unins, ui);
+
+  for (std::string line; std::getline(std::cin, line);) {
+    const std::string command = "remove ";
+    if (line.rfind(command, 0) != 0) {
+      std::cout << "unknown: " << line << std::endl;
+      continue;
+    }
+    std::string name = line.substr(command.size());
+    long tag = tagOf(unins, ui, name);
+    if (tag >= 0) {
+      ui.selected = tag;
+      unins.listButtonValueChanged();
+      unins.removeClicked();
+    }
+    bool removed = tag >= 0 && tagOf(unins, ui, name) < 0;
+    std::cout << (removed ? "removed " : "kept ") << name << std::endl;
+    printListed(unins, ui);
+  }
+  return 0;
+}
