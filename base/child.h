@@ -62,9 +62,11 @@ class Child {
   /// `grace` (SIGKILL), and reaps it.
   void terminate(std::chrono::milliseconds grace = std::chrono::seconds(1));
 
- private:
-  /// The status when the child has ended within `timeout` (reaped), else nullopt.
+ /// The status when the child has ended within `timeout` (it is then
+  /// reaped), else nullopt.
   std::optional<int> waitFor(std::chrono::milliseconds timeout);
+
+ private:
 
   pid_t pid_ = -1;
   int stream_ = -1;

@@ -37,19 +37,33 @@ TerminalAuthenticationAgent::TerminalAuthenticationAgent(SystemLog& log) {
   if (::pipe2(notify, O_CLOEXEC) != 0) return;
   UniqueFd readEnd(notify[0]), writeEnd(notify[1]);
   std::string error;
-  // It closes the descriptor it was told to once it is registered.
-  agent_ = Child::start({.argv = {kAgent, "--process", thisProcess(), "--notify-fd", "1",
-                                  "--fallback"},
-                         .in = kInheritStream, .out = writeEnd.get(), .err = kInheritStream},
+  // It closes the descriptor it was told to once it is registered. Not as a
+  // fallback: polkit passes such an agent over when it looks for this
+  // process's; one for this process is the most specific there is, and a
+  // desktop agent of the session is still used by everything else.
+  agent_ = Child::start({.argv = {kAgent, "--process", thisProcess(), "--notify-fd", "2"},
+                         .in = kInheritStream, .out = kInheritStream, .err = writeEnd.get()},
                         &error);
   writeEnd.reset();
   if (!agent_.started()) {
     log.line(std::string(loglines::kAuthorization) + error);
     return;
   }
-  pollfd registered{readEnd.get(), POLLIN, 0};
-  if (::poll(&registered, 1, 10000) <= 0)
-    log.line(std::string(loglines::kAuthorization) + "pkttyagent did not register in time");
+  // Its standard error is the pipe too: what it says when it cannot register.
+  std::string said;
+  char buf[512];
+  for (;;) {
+    pollfd pipe{readEnd.get(), POLLIN, 0};
+    if (::poll(&pipe, 1, 10000) <= 0) {
+      log.line(std::string(loglines::kAuthorization) + "pkttyagent did not register in time");
+      return;
+    }
+    ssize_t n = ::read(readEnd.get(), buf, sizeof buf);
+    if (n <= 0) break;
+    said.append(buf, static_cast<std::size_t>(n));
+  }
+  if (!said.empty())
+    log.line(std::string(loglines::kAuthorization) + "pkttyagent: " + said.substr(0, said.find('\n')));
 }
 
 TerminalAuthenticationAgent::~TerminalAuthenticationAgent() {

@@ -10,9 +10,9 @@ namespace tavo {
 class TerminalAuthenticationAgent {
  public:
   /// Starts pkttyagent for this process on its terminal and waits until it is
-  /// registered. Does nothing as root (nothing is asked), without a terminal
-  /// on standard input, or when the session already has an agent; a failure
-  /// is logged, and polkit then refuses what it would have asked for.
+  /// registered. Does nothing as root (nothing is asked) or without a
+  /// terminal on standard input; a failure is logged, and polkit then
+  /// refuses what it would have asked for.
   explicit TerminalAuthenticationAgent(SystemLog& log);
   /// Ends the agent.
   ~TerminalAuthenticationAgent();

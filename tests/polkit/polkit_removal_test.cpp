@@ -344,5 +344,57 @@ TEST_F(PolkitRemovalTest, FromTheBuildFolderOnlyPkexecAsksOncePerRun) {
   std::printf("From the build folder, a removal of 4 runs asked %zu times\n", several.asked.size());
 }
 
+// tavo-uninstall in a terminal session of the administrator's, as over SSH:
+// with no desktop agent it starts polkit's text agent on its terminal, which
+// asks once for the whole removal.
+TEST_F(PolkitRemovalTest, TavoUninstallOnATerminalAsksOnceForTheWholeRemoval) {
+  const std::string command = "'" + machine_->installedBundle() +
+                              "/Contents/MacOS/tavo-uninstall' 'Glass Harp' --yes";
+  std::vector<std::string> env{"HOME=" + admin().home, "USER=" + admin().name,
+                               "LOGNAME=" + admin().name, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+  // script(1) gives it a terminal of its own, which the test types into.
+  Child run = Child::start({.argv = {"/usr/bin/setpriv", "--reuid=" + std::to_string(admin().uid),
+                                     "--regid=" + std::to_string(admin().gid), "--init-groups",
+                                     "--", "/usr/bin/script", "-qefc", command, "/dev/null"},
+                            .environment = env,
+                            .socket = true});
+  ASSERT_TRUE(run.started());
+  std::string said;
+  std::size_t answered = 0;
+  auto lastAnswer = std::chrono::steady_clock::now();
+  auto end = lastAnswer + std::chrono::minutes(1);
+  for (bool open = true; open && std::chrono::steady_clock::now() < end;) {
+    pollfd ready{run.stream(), POLLIN, 0};
+    if (::poll(&ready, 1, 200) > 0) {
+      char buf[4096];
+      ssize_t n = ::read(run.stream(), buf, sizeof buf);
+      open = n > 0;
+      if (open) said.append(buf, static_cast<std::size_t>(n));
+    }
+    std::size_t prompts = 0;
+    for (std::size_t at = 0; (at = said.find("Password:", at)) != std::string::npos; ++at) ++prompts;
+    // Typed once echo is off; a reply typed too early is dropped, so type again.
+    bool due = prompts > answered ||
+               (prompts == answered && prompts > 0 &&
+                std::chrono::steady_clock::now() - lastAnswer > std::chrono::seconds(5) &&
+                said.rfind("Password:") + 12 >= said.size());
+    if (due && std::chrono::steady_clock::now() - lastAnswer > std::chrono::milliseconds(500)) {
+      writeAll(run.stream(), admin().password + "\n");
+      answered = std::max(answered, prompts);
+      lastAnswer = std::chrono::steady_clock::now();
+    }
+  }
+  EXPECT_EQ(run.wait(), 0) << said;
+  std::size_t asked = 0;
+  for (std::size_t at = 0; (at = said.find("AUTHENTICATING FOR", at)) != std::string::npos; ++at)
+    ++asked;
+  EXPECT_EQ(asked, 1u) << said;
+  EXPECT_NE(said.find("AUTHENTICATING FOR org.tavo.uninstaller.remove"), std::string::npos) << said;
+  EXPECT_FALSE(exists(docs("Glass Harp")));
+  EXPECT_TRUE(exists(trash("Glass Harp")));
+  EXPECT_FALSE(exists(kReceipts + "com.Korvelin.pkg.GlassHarp.plist"));
+  EXPECT_EQ(banksIn(kAnyUserPrefs), "Velvet Choir");
+}
+
 }  // namespace
 }  // namespace tavo::testing
