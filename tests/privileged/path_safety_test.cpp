@@ -45,6 +45,8 @@ class PathSafety : public ::testing::Test {
 TEST_F(PathSafety, EveryRowRefusesItsFolderAndLetsAProductInsideGo) {
   using Base = SafetyRule::Base;
   const std::vector<std::string> homes{home_, "/Users/someone", "/home/someone"};
+  const std::string drive = "/srv/Sample Drive";
+  const SafetyCheck check({home_, trash_}, {drive});
   auto basesOf = [&](Base base) -> std::vector<std::string> {
     switch (base) {
       case Base::Root: return {"/"};
@@ -52,23 +54,25 @@ TEST_F(PathSafety, EveryRowRefusesItsFolderAndLetsAProductInsideGo) {
       case Base::RootOrHome: return {"/", home_, "/Users/someone", "/home/someone"};
       case Base::UserHome: return {home_};
       case Base::Trash: return {trash_};
+      case Base::Mounts: return {drive};
     }
     return {};
   };
   for (const SafetyRule& rule : safetyRules()) {
     std::string folder = rule.folder;
     for (std::size_t at; (at = folder.find('*')) != std::string::npos;) folder.replace(at, 1, "any");
+    for (std::size_t at; (at = folder.find('#')) != std::string::npos;) folder.replace(at, 1, "1000");
     for (const std::string& base : basesOf(rule.base)) {
       const std::string refused = folder.empty() ? base : joinPath(base, folder);
       // Under "/" a folder of one name is refused first as what it also is.
       const bool underRoot = base == "/" && splitPath(folder).size() == 1 && rule.folder[0] != '*';
-      EXPECT_EQ(refusalReason(refused, {home_, trash_}),
+      EXPECT_EQ(check.refusal(refused),
                 underRoot ? "is a folder directly under the root folder" : std::string(rule.reason))
           << refused;
       const std::string allowed = rule.match == SafetyRule::Match::SelfAncestorOrIn
                                       ? refused + "-old"
                                       : joinPath(refused, "Vendor/TAVO Product");
-      EXPECT_EQ(refusalReason(allowed, {home_, trash_}), std::nullopt) << allowed;
+      EXPECT_EQ(check.refusal(allowed), std::nullopt) << allowed;
     }
   }
 }
