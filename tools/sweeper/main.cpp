@@ -238,6 +238,8 @@ bool sweep(const std::string& path, Run& run) {
 int main(int argc, char** argv) {
   // A reader that goes away must not kill a move half-way.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file is removed under a lease, whose break the kernel signals with SIGIO.
+  std::signal(SIGIO, SIG_IGN);
   umask(077);
   if (argc != 3) return fail("usage: sweeper TRASH_DIR LIST_FILE");
   const std::string trashPath = argv[1];

@@ -20,9 +20,12 @@ namespace {
 
 constexpr const char* kInfoSuffix = ".trashinfo";
 // Where a move is prepared: beside files/ and info/, where no Trash client looks.
-// Each item being moved has a folder here named like its item, made before its
-// info file, so that whatever a killed run left can be told as its own.
+// "m.NAME" is made before the info file of NAME and removed once the move is
+// over, so that what a killed run left can be told as its own; "c.ID" holds a
+// copy until it is whole.
 constexpr const char* kStaging = ".sweeper-staging";
+constexpr const char* kMarker = "m.";
+constexpr const char* kCopy = "c.";
 constexpr const char* kSourceFile = "source";  // a copy's source path, for a later run
 constexpr const char* kCopyName = "item";
 // "NAME.9999.trashinfo" must stay within the 255 bytes of a file name.
@@ -229,20 +232,21 @@ void Trash::cleanUp() {
   std::vector<std::string> names;
   std::string ignored;
   if (!listNames(staging_.get(), names)) return;
-  for (const std::string& name : names) {
+  for (const std::string& entry : names) {
     struct stat st;
-    if (fstatat(staging_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (fstatat(staging_.get(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
         st.st_uid != owner_.uid) {
       continue;
     }
-    if (exists(files_.get(), name)) {
-      UniqueFd marker(openat(staging_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const std::string name = entry.substr(2);
+    if (entry.rfind(kMarker, 0) == 0 && exists(files_.get(), name)) {
+      UniqueFd marker(openat(staging_.get(), entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       std::string source = marker.valid() ? readFileIn(marker.get(), kSourceFile) : "";
       if (!source.empty()) unfinished_[source] = name;
-    } else {
+    } else if (entry.rfind(kMarker, 0) == 0) {
       unlinkat(info_.get(), (name + kInfoSuffix).c_str(), 0);
     }
-    removeTree(staging_.get(), name, ignored);
+    removeTree(staging_.get(), entry, ignored);
   }
 }
 
@@ -254,17 +258,17 @@ bool Trash::reserve(const Item& item, const struct stat& st, bool copying, std::
   const std::string trimmed(cutUtf8(item.name, kMaxBaseBytes));
   for (int n = 1; n <= kMaxTries; ++n) {
     std::string candidate = n == 1 ? trimmed : trimmed + "." + std::to_string(n);
-    const std::string infoName = candidate + kInfoSuffix;
-    if (mkdirat(staging_.get(), candidate.c_str(), 0700) != 0) {
+    const std::string infoName = candidate + kInfoSuffix, markerName = kMarker + candidate;
+    if (mkdirat(staging_.get(), markerName.c_str(), 0700) != 0) {
       if (errno == EEXIST) continue;
       error = errorText("cannot prepare the move");
       return false;
     }
-    UniqueFd marker(openat(staging_.get(), candidate.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd marker(openat(staging_.get(), markerName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     UniqueFd info(openat(info_.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!marker.valid() || !info.valid()) {
       const int why = errno;
-      unlinkat(staging_.get(), candidate.c_str(), AT_REMOVEDIR);
+      unlinkat(staging_.get(), markerName.c_str(), AT_REMOVEDIR);
       if (why == EEXIST) continue;
       errno = why;
       error = errorText("cannot create an info file");
@@ -292,7 +296,7 @@ bool Trash::reserve(const Item& item, const struct stat& st, bool copying, std::
 void Trash::abandon(const std::string& name) {
   std::string ignored;
   unlinkat(info_.get(), (name + kInfoSuffix).c_str(), 0);
-  removeTree(staging_.get(), name, ignored);
+  removeTree(staging_.get(), kMarker + name, ignored);
 }
 
 std::string Trash::infoText(const std::string& path, const struct stat& st) const {
@@ -314,7 +318,7 @@ std::string Trash::infoText(const std::string& path, const struct stat& st) cons
 
 MoveResult Trash::moved(const std::string& name) {
   std::string ignored;
-  removeTree(staging_.get(), name, ignored);
+  removeTree(staging_.get(), kMarker + name, ignored);
   return {MoveResult::Outcome::Moved, joinPath(path_, "files/" + name), "", false};
 }
 
@@ -355,6 +359,20 @@ MoveResult Trash::resume(const Item& item, const std::string& name) {
   return result;
 }
 
+UniqueFd Trash::makeCopyFolder(std::string& name, std::string& error) {
+  for (int n = 1; n <= kMaxTries; ++n) {
+    name = kCopy + std::to_string(getpid()) + "." + std::to_string(n);
+    if (mkdirat(staging_.get(), name.c_str(), 0700) == 0) {
+      UniqueFd fd(openat(staging_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      if (fd.valid() && giveTo(fd.get(), owner_)) return fd;
+      break;
+    }
+    if (errno != EEXIST) break;
+  }
+  error = errorText("cannot prepare the copy");
+  return UniqueFd();
+}
+
 MoveResult Trash::copy(const Item& item) {
   using Outcome = MoveResult::Outcome;
   std::string name, error;
@@ -371,27 +389,33 @@ MoveResult Trash::copy(const Item& item) {
   if (auto earlier = unfinished_.find(item.path); earlier != unfinished_.end()) {
     return resume(item, earlier->second);
   }
-  if (!reserve(item, st, true, name, error)) return {Outcome::Failed, "", error, false};
-  UniqueFd marker(openat(staging_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  // The copy is made first, out of sight: only a whole copy gets an info file.
+  std::string copyFolder;
+  UniqueFd copies = makeCopyFolder(copyFolder, error);
   CopiedEntry copied;
-  // Whole and on the disk before it shows in files/ and before the source goes.
-  bool copiedAll = marker.valid() && copyTree(item.parent, item.name, marker.get(), kCopyName,
+  bool copiedAll = copies.valid() && copyTree(item.parent, item.name, copies.get(), kCopyName,
                                               owner_, copied, error);
+  // On the disk before it shows in files/ and before the source goes.
   if (copiedAll && syncfs(files_.get()) != 0) {
     copiedAll = false;
     error = errorText("cannot write the copy");
   }
-  if (copiedAll && renameNoReplace(marker.get(), kCopyName, files_.get(), name) != 0) {
-    copiedAll = false;
-    error = errorText("cannot put the copy in place");
-  }
+  std::string ignored;
   if (!copiedAll) {
-    abandon(name);
+    if (!copyFolder.empty()) removeTree(staging_.get(), copyFolder, ignored);
     return {Outcome::Failed, "", "cannot copy it to the trash: " + error, false};
   }
+  bool placed = reserve(item, st, true, name, error);
+  if (placed && renameNoReplace(copies.get(), kCopyName, files_.get(), name) != 0) {
+    error = errorText("cannot put the copy in place");
+    abandon(name);
+    placed = false;
+  }
+  removeTree(staging_.get(), copyFolder, ignored);
+  if (!placed) return {Outcome::Failed, "", error, false};
   // The copy is committed: from here on the marker tells a later run which
   // source to finish, should this one be killed.
-  if (removeCopied(item.parent, copied)) return moved(name);
+  if (removeCopied(item.parent, copied, files_.get(), name)) return moved(name);
   MoveResult result = moved(name);
   result.outcome = Outcome::Partial;
   result.detail = "what changed while it was copied stays";

@@ -72,6 +72,7 @@ class Trash {
   bool reserve(const Item& item, const struct stat& st, bool copying, std::string& name,
                std::string& error);
   void abandon(const std::string& name);
+  UniqueFd makeCopyFolder(std::string& name, std::string& error);
   std::string infoText(const std::string& path, const struct stat& st) const;
   MoveResult moved(const std::string& name);
   MoveResult resume(const Item& item, const std::string& name);

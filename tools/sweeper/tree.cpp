@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "base/io.h"
 #include "base/unique_fd.h"
@@ -58,6 +59,32 @@ bool setAttributesAt(int dir, const std::string& name, const struct stat& st, Tr
   return utimensat(dir, name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+// Fills `buffer` unless the file ends first: the count read, or -1.
+ssize_t readFull(int fd, std::vector<char>& buffer) {
+  std::size_t got = 0;
+  while (got < buffer.size()) {
+    ssize_t n = read(fd, buffer.data() + got, buffer.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+// Whether the file open as `in` holds the same bytes as `copyName` in `copyDir`.
+bool sameContents(int in, int copyDir, const std::string& copyName) {
+  UniqueFd copy(openat(copyDir, copyName.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!copy.valid()) return false;
+  std::vector<char> ours(1 << 16), theirs(1 << 16);
+  for (;;) {
+    ssize_t n = readFull(in, ours), m = readFull(copy.get(), theirs);
+    if (n < 0 || n != m) return false;
+    if (n == 0) return true;
+    if (std::memcmp(ours.data(), theirs.data(), static_cast<std::size_t>(n)) != 0) return false;
+  }
+}
+
 bool copyContents(int from, int to) {
   std::vector<char> buffer(1 << 16);
   for (;;) {
@@ -79,7 +106,15 @@ struct Copy {
 
 bool copyItem(const Copy& c, dev_t device, CopiedEntry& copied, std::string& error);
 
+bool before(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
 bool copyFile(const Copy& c, const struct stat& st, CopiedEntry& copied, std::string& error) {
+  // Change times come from a clock that may tick only every few milliseconds:
+  // a file changed since this moment may still show the same time.
+  timespec start{};
+  clock_gettime(CLOCK_REALTIME_COARSE, &start);
   UniqueFd in(openat(c.srcDir, c.srcName.c_str(), O_RDONLY | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
   if (!in.valid() || !sameItem(in.get(), st)) return failed(error, "cannot read", c.srcName);
   UniqueFd out(openat(c.dstDir, c.dstName.c_str(),
@@ -90,6 +125,8 @@ bool copyFile(const Copy& c, const struct stat& st, CopiedEntry& copied, std::st
   if (fstat(in.get(), &after) != 0) return failed(error, "cannot look at", c.srcName);
   // Written to while it was read: the copy may be torn, so the source stays.
   copied.unchanged = sameTime(after.st_ctim, st.st_ctim) && after.st_size == st.st_size;
+  copied.recent = !before(after.st_ctim, start);
+  copied.size = st.st_size;
   if (!setAttributes(out.get(), st, c.owner)) {
     return failed(error, "cannot set the attributes of", c.srcName);
   }
@@ -155,7 +192,8 @@ bool copyItem(const Copy& c, dev_t device, CopiedEntry& copied, std::string& err
     error = c.srcName + " is the mount point of another filesystem";
     return false;
   }
-  copied = CopiedEntry{c.srcName, st.st_dev, st.st_ino, st.st_ctim, S_ISDIR(st.st_mode), true, {}};
+  copied = CopiedEntry{c.srcName, st.st_dev, st.st_ino, st.st_ctim, st.st_size, S_ISDIR(st.st_mode),
+                       true, false, {}};
   if (S_ISREG(st.st_mode)) return copyFile(c, st, copied, error);
   if (S_ISDIR(st.st_mode)) return copyFolder(c, st, copied, error);
   if (S_ISLNK(st.st_mode)) return copyLink(c, st, error);
@@ -182,6 +220,33 @@ bool give(int fd, const struct stat& st, dev_t device, TreeOwner owner, std::str
     if (!give(entry.get(), est, device, owner, error)) return false;
   }
   return true;
+}
+
+bool matchesCopied(const struct stat& st, const CopiedEntry& copied) {
+  return st.st_dev == copied.device && st.st_ino == copied.inode &&
+         sameTime(st.st_ctim, copied.changed) && (!S_ISREG(st.st_mode) || st.st_size == copied.size);
+}
+
+// A file goes only under a write lease: the kernel grants one only while no
+// one else has the file open, and holds back whoever opens it meanwhile, so
+// that no writer is caught between its open and its write.
+bool removeCopiedFile(int dir, const CopiedEntry& copied, int copyDir, const std::string& copyName) {
+  const char* name = copied.name.c_str();
+  struct stat st;
+  if (!copied.unchanged) return false;
+  if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (!matchesCopied(st, copied)) return false;
+  if (!S_ISREG(st.st_mode)) return isGone(unlinkat(dir, name, 0));
+  UniqueFd file(openat(dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  if (!file.valid() || !sameItem(file.get(), st)) return false;
+  const bool leased = fcntl(file.get(), F_SETLEASE, F_WRLCK) == 0;
+  if (!leased && (errno == EAGAIN || errno == EBUSY)) return false;  // open elsewhere
+  bool same = fstat(file.get(), &st) == 0 && matchesCopied(st, copied) &&
+              (!copied.recent || sameContents(file.get(), copyDir, copyName)) &&
+              (!leased || fcntl(file.get(), F_GETLEASE) == F_WRLCK);
+  bool gone = same && isGone(unlinkat(dir, name, 0));
+  if (leased) fcntl(file.get(), F_SETLEASE, F_UNLCK);
+  return gone;
 }
 
 }  // namespace
@@ -217,27 +282,21 @@ bool copyTree(int srcDir, const std::string& name, int dstDir, const std::string
   return copyItem({srcDir, name, dstDir, dstName, owner}, st.st_dev, copied, error);
 }
 
-bool removeCopied(int dir, const CopiedEntry& copied) {
+bool removeCopied(int dir, const CopiedEntry& copied, int copyDir, const std::string& copyName) {
+  if (!copied.folder) return removeCopiedFile(dir, copied, copyDir, copyName);
   const char* name = copied.name.c_str();
-  if (!copied.folder) {
-    if (!copied.unchanged) return false;
-    UniqueFd entry(openat(dir, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (!entry.valid()) return errno == ENOENT;
-    struct stat st;
-    if (fstat(entry.get(), &st) != 0 || st.st_dev != copied.device || st.st_ino != copied.inode ||
-        !sameTime(st.st_ctim, copied.changed)) {
-      return false;
-    }
-    return isGone(unlinkat(dir, name, 0));
-  }
   UniqueFd folder(openat(dir, name, kFolderFlags));
   if (!folder.valid()) return errno == ENOENT;
+  UniqueFd copy(openat(copyDir, copyName.c_str(), kFolderFlags));
   struct stat st;
-  if (fstat(folder.get(), &st) != 0 || st.st_dev != copied.device || st.st_ino != copied.inode) {
+  if (fstat(folder.get(), &st) != 0 || st.st_dev != copied.device || st.st_ino != copied.inode ||
+      !copy.valid()) {
     return false;
   }
   bool all = true;
-  for (const CopiedEntry& entry : copied.entries) all = removeCopied(folder.get(), entry) && all;
+  for (const CopiedEntry& entry : copied.entries) {
+    all = removeCopied(folder.get(), entry, copy.get(), entry.name) && all;
+  }
   folder.reset();
   // A folder that gained an entry is not empty, and stays.
   return all && isGone(unlinkat(dir, name, AT_REMOVEDIR));

@@ -22,8 +22,12 @@ struct CopiedEntry {
   dev_t device = 0;
   ino_t inode = 0;
   struct timespec changed {};  // st_ctim: any write, chmod or rename moves it
+  off_t size = 0;
   bool folder = false;
   bool unchanged = true;  // a file that did not change while it was read
+  // Changed so lately that a change since might not show in its times: its
+  // bytes are compared with the copy's before it goes.
+  bool recent = false;
   std::vector<CopiedEntry> entries;  // a folder's
 };
 
@@ -38,9 +42,10 @@ bool copyTree(int srcDir, const std::string& name, int dstDir, const std::string
 
 /// Removes from the folder `dir` the entry `copied` and what it held, entry by
 /// entry, only where the name still holds the very file or folder that was
-/// copied, unchanged. True when it is all gone; false when something stays:
-/// what changed or appeared, and the folders that hold it.
-bool removeCopied(int dir, const CopiedEntry& copied);
+/// copied, unchanged; `copyName` in `copyDir` is the copy. True when it is all
+/// gone; false when something stays: what changed or appeared, and the
+/// folders that hold it.
+bool removeCopied(int dir, const CopiedEntry& copied, int copyDir, const std::string& copyName);
 
 /// Removes from the folder `dir` what `name` holds wherever the tree
 /// `copyName` in `copyDir` holds an entry of the same kind, size, mode and
