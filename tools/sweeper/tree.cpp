@@ -143,7 +143,10 @@ bool copyFolder(const Copy& c, const struct stat& st, CopiedEntry& copied, std::
     return failed(error, "cannot create the copy of", c.srcName);
   }
   UniqueFd out(openat(c.dstDir, c.dstName.c_str(), kFolderFlags));
-  if (!out.valid()) return failed(error, "cannot open the copy of", c.srcName);
+  // The user's from the start: a run killed half-way leaves what they can remove.
+  if (!out.valid() || fchown(out.get(), c.owner.uid, c.owner.gid) != 0) {
+    return failed(error, "cannot open the copy of", c.srcName);
+  }
   copied.entries.resize(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (!copyItem({in.get(), names[i], out.get(), names[i], c.owner}, st.st_dev, copied.entries[i],
