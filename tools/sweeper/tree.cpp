@@ -203,26 +203,36 @@ bool copyItem(const Copy& c, dev_t device, CopiedEntry& copied, std::string& err
   return copySpecial(c, st, error);
 }
 
-// Gives what `fd` holds (an O_PATH descriptor, looked at as `st`) and what it
-// holds to `owner`.
-bool give(int fd, const struct stat& st, dev_t device, TreeOwner owner, std::string& error) {
+// Gives `name` in `dir` and what it holds to `owner`; an entry is changed only
+// through a descriptor that was checked to be what was looked at.
+bool give(int dir, const std::string& name, dev_t device, TreeOwner owner, std::string& error) {
+  struct stat st;
+  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT || failed(error, "cannot look at", name);
+  }
   if (st.st_dev != device) return true;
-  bool shared = !S_ISDIR(st.st_mode) && st.st_nlink > 1;
-  if (st.st_uid != owner.uid && !shared &&
-      fchownat(fd, "", owner.uid, owner.gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) != 0) {
-    return failed(error, "cannot give away", "an entry");
+  if (S_ISDIR(st.st_mode)) {
+    UniqueFd folder(openat(dir, name.c_str(), kFolderFlags));
+    std::vector<std::string> names;
+    if (!folder.valid() || !sameItem(folder.get(), st)) return failed(error, "cannot open", name);
+    if (st.st_uid != owner.uid && fchown(folder.get(), owner.uid, owner.gid) != 0) {
+      return failed(error, "cannot give away", name);
+    }
+    if (!listNames(folder.get(), names)) return failed(error, "cannot list", name);
+    for (const std::string& entry : names) {
+      if (!give(folder.get(), entry, device, owner, error)) return false;
+    }
+    return true;
   }
-  if (!S_ISDIR(st.st_mode)) return true;
-  std::vector<std::string> names;
-  if (!listNames(fd, names)) return failed(error, "cannot list", "a folder");
-  for (const std::string& name : names) {
-    UniqueFd entry(openat(fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    struct stat est;
-    if (!entry.valid() && errno == ENOENT) continue;
-    if (!entry.valid() || fstat(entry.get(), &est) != 0) return failed(error, "cannot open", name);
-    if (!give(entry.get(), est, device, owner, error)) return false;
+  if (st.st_uid == owner.uid || st.st_nlink > 1) return true;
+  UniqueFd entry(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  struct stat held;
+  if (!entry.valid() || fstat(entry.get(), &held) != 0 || held.st_ino != st.st_ino ||
+      held.st_nlink > 1) {
+    return true;  // gone or changed meanwhile: not ours to give
   }
-  return true;
+  return fchownat(entry.get(), "", owner.uid, owner.gid, AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW) == 0 ||
+         failed(error, "cannot give away", name);
 }
 
 bool matchesCopied(const struct stat& st, const CopiedEntry& copied) {
@@ -333,10 +343,11 @@ bool removeMatching(int dir, const std::string& name, int copyDir, const std::st
 }
 
 bool giveTree(int dir, const std::string& name, TreeOwner owner, std::string& error) {
-  UniqueFd top(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
   struct stat st;
-  if (!top.valid() || fstat(top.get(), &st) != 0) return failed(error, "cannot open", name);
-  return give(top.get(), st, st.st_dev, owner, error);
+  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return failed(error, "cannot look at", name);
+  }
+  return give(dir, name, st.st_dev, owner, error);
 }
 
 bool removeTree(int dir, const std::string& name, std::string& error) {
