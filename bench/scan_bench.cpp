@@ -24,6 +24,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/tree_shape.h"
 #include "core/uninstaller.h"
 #include "platform/file_prefs_store.h"
 
@@ -31,24 +32,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Shape {
-  long folders = 5000;
-  long filesPerFolder = 20;
-};
-
-bool parseShape(int argc, char** argv, Shape& shape) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    long value = std::strtol(argv[i + 1], nullptr, 10);
-    if (value <= 0) return false;
-    if (std::strcmp(argv[i], "--folders") == 0)
-      shape.folders = value;
-    else if (std::strcmp(argv[i], "--files-per-folder") == 0)
-      shape.filesPerFolder = value;
-    else
-      return false;
-  }
-  return argc % 2 == 1;
-}
+using Shape = tavo::bench::TreeShape;
 
 void makeTree(const std::string& tree, const Shape& shape) {
   ::mkdir(tree.c_str(), 0755);
@@ -98,16 +82,11 @@ double bestMs(int runs, F&& f) {
   return best;
 }
 
-int removeOne(const char* p, const struct stat*, int, FTW*) {
-  ::remove(p);
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  Shape shape;
-  if (!parseShape(argc, argv, shape)) {
+  Shape shape{5000, 20};
+  if (!tavo::bench::parseTreeShape(argc, argv, shape)) {
     std::fputs("usage: tavo_scan_bench [--folders N] [--files-per-folder M]\n", stderr);
     return 2;
   }
@@ -143,6 +122,6 @@ int main(int argc, char** argv) {
   std::printf("parse: %.1f ms (%zu paths)\n", parseMs, found);
   std::printf("walk:  %.1f ms\n", walkMs);
   std::printf("ratio: %.2f (target <= 1.3)\n", parseMs / walkMs);
-  ::nftw(root.c_str(), removeOne, 16, FTW_DEPTH | FTW_PHYS);
+  tavo::bench::removeAll(root);
   return 0;
 }

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "base/child.h"
+#include "bench/tree_shape.h"
 #include "base/io.h"
 #include "base/unique_fd.h"
 #include "tests/support/throwaway_root_check.h"
@@ -32,24 +33,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Shape {
-  long folders = 1000;
-  long filesPerFolder = 100;
-};
-
-bool parseShape(int argc, char** argv, Shape& shape) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    long value = std::strtol(argv[i + 1], nullptr, 10);
-    if (value <= 0) return false;
-    if (std::strcmp(argv[i], "--folders") == 0)
-      shape.folders = value;
-    else if (std::strcmp(argv[i], "--files-per-folder") == 0)
-      shape.filesPerFolder = value;
-    else
-      return false;
-  }
-  return argc % 2 == 1;
-}
+using Shape = tavo::bench::TreeShape;
 
 // A library folder: folders of files of 1 KiB each.
 void makeLibrary(const std::string& library, const Shape& shape) {
@@ -68,12 +52,7 @@ void makeLibrary(const std::string& library, const Shape& shape) {
   }
 }
 
-int removeOne(const char* p, const struct stat*, int, FTW*) {
-  ::remove(p);
-  return 0;
-}
-
-void removeAll(const std::string& path) { ::nftw(path.c_str(), removeOne, 16, FTW_DEPTH | FTW_PHYS); }
+using tavo::bench::removeAll;
 
 // One sweeper run over `library`: its time in seconds, or a negative number
 // when the library was not moved.
@@ -112,8 +91,8 @@ double bestOf(int runs, const std::string& root, const std::string& library, con
 }  // namespace
 
 int main(int argc, char** argv) {
-  Shape shape;
-  if (!parseShape(argc, argv, shape)) {
+  Shape shape{1000, 100};
+  if (!tavo::bench::parseTreeShape(argc, argv, shape)) {
     std::fputs("usage: sweeper_bench [--folders N] [--files-per-folder M]\n", stderr);
     return 2;
   }

@@ -322,19 +322,31 @@ MoveResult Trash::moved(const std::string& name) {
   return {MoveResult::Outcome::Moved, joinPath(path_, "files/" + name), "", false};
 }
 
-MoveResult Trash::rename(const Item& item) {
+// One move at a time per trash, of an item looked at once the lock is held:
+// another run may have moved it meanwhile.
+MoveResult Trash::underLock(const Item& item,
+                            MoveResult (Trash::*move)(const Item&, const struct stat&)) {
+  using Outcome = MoveResult::Outcome;
+  std::string error;
+  if (!lock(error)) return {Outcome::Failed, "", error, false};
+  struct stat st;
+  MoveResult result{Outcome::Missing, "", "", false};
+  if (fstatat(item.parent, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    result = (this->*move)(item, st);
+  } else if (errno != ENOENT) {
+    result = {Outcome::Failed, "", errorText("cannot look at it"), false};
+  }
+  unlock();
+  return result;
+}
+
+MoveResult Trash::rename(const Item& item) { return underLock(item, &Trash::renameLocked); }
+
+MoveResult Trash::copy(const Item& item) { return underLock(item, &Trash::copyLocked); }
+
+MoveResult Trash::renameLocked(const Item& item, const struct stat& st) {
   using Outcome = MoveResult::Outcome;
   std::string name, error;
-  if (!lock(error)) return {Outcome::Failed, "", error, false};
-  struct Unlock {
-    Trash* trash;
-    ~Unlock() { trash->unlock(); }
-  } unlock{this};
-  struct stat st;
-  if (fstatat(item.parent, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno == ENOENT) return {Outcome::Missing, "", "", false};
-    return {Outcome::Failed, "", errorText("cannot look at it"), false};
-  }
   if (!reserve(item, st, false, name, error)) return {Outcome::Failed, "", error, false};
   if (renameNoReplace(item.parent, item.name, files_.get(), name) != 0) {
     const int why = errno;
@@ -376,19 +388,9 @@ UniqueFd Trash::makeCopyFolder(std::string& name, std::string& error) {
   return UniqueFd();
 }
 
-MoveResult Trash::copy(const Item& item) {
+MoveResult Trash::copyLocked(const Item& item, const struct stat& st) {
   using Outcome = MoveResult::Outcome;
   std::string name, error;
-  if (!lock(error)) return {Outcome::Failed, "", error, false};
-  struct Unlock {
-    Trash* trash;
-    ~Unlock() { trash->unlock(); }
-  } unlock{this};
-  struct stat st;
-  if (fstatat(item.parent, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    if (errno == ENOENT) return {Outcome::Missing, "", "", false};
-    return {Outcome::Failed, "", errorText("cannot look at it"), false};
-  }
   if (auto earlier = unfinished_.find(item.path); earlier != unfinished_.end()) {
     return resume(item, earlier->second);
   }

@@ -72,6 +72,9 @@ class Trash {
   bool reserve(const Item& item, const struct stat& st, bool copying, std::string& name,
                std::string& error);
   void abandon(const std::string& name);
+  MoveResult underLock(const Item& item, MoveResult (Trash::*move)(const Item&, const struct stat&));
+  MoveResult renameLocked(const Item& item, const struct stat& st);
+  MoveResult copyLocked(const Item& item, const struct stat& st);
   UniqueFd makeCopyFolder(std::string& name, std::string& error);
   std::string infoText(const std::string& path, const struct stat& st) const;
   MoveResult moved(const std::string& name);
