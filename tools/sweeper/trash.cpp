@@ -243,6 +243,8 @@ void Trash::cleanUp() {
       UniqueFd marker(openat(staging_.get(), entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       std::string source = marker.valid() ? readFileIn(marker.get(), kSourceFile) : "";
       if (!source.empty()) unfinished_[source] = name;
+      // Killed between its rename and giving it away: the user's all the same.
+      if (owner_.uid != 0) giveTree(files_.get(), name, owner_, ignored);
     } else if (entry.rfind(kMarker, 0) == 0) {
       unlinkat(info_.get(), (name + kInfoSuffix).c_str(), 0);
     }
@@ -265,11 +267,14 @@ bool Trash::reserve(const Item& item, const struct stat& st, bool copying, std::
       return false;
     }
     UniqueFd marker(openat(staging_.get(), markerName.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    UniqueFd info(openat(info_.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!marker.valid() || !info.valid()) {
+    UniqueFd info;
+    if (marker.valid()) {
+      info.reset(openat(info_.get(), infoName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    }
+    if (!info.valid()) {
       const int why = errno;
       unlinkat(staging_.get(), markerName.c_str(), AT_REMOVEDIR);
-      if (why == EEXIST) continue;
+      if (why == EEXIST && marker.valid()) continue;
       errno = why;
       error = errorText("cannot create an info file");
       return false;
