@@ -1,11 +1,10 @@
 #include "privileged/path_safety.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <memory>
 #include <vector>
 
+#include "base/mounts.h"
 #include "base/path.h"
+#include "base/path_walk.h"
 
 namespace tavo {
 namespace {
@@ -68,6 +67,11 @@ constexpr SafetyRule kRules[] = {
     {Base::Homes, ".config", Match::Self, kStandard},
     {Base::Homes, ".cache", Match::Self, kStandard},
     {Base::Trash, "", Match::SelfAncestorOrIn, "is the Trash, holds it or lies in it"},
+    // Every filesystem's own trashes, whoever's they are, and the mount points,
+    // which cannot move and whose removal would empty a whole drive.
+    {Base::Mounts, "", Match::Self, "is a mount point"},
+    {Base::Mounts, ".Trash", Match::SelfAncestorOrIn, "is a top-directory trash, holds it or lies in it"},
+    {Base::Mounts, ".Trash-#", Match::SelfAncestorOrIn, "is a top-directory trash, holds it or lies in it"},
 };
 
 
@@ -85,17 +89,10 @@ std::optional<std::string> malformed(const std::string& path) {
 // Every link resolved, the last component too, as far as the path exists; the
 // missing rest is kept as written. nullopt on any error but a missing part.
 std::optional<Parts> resolveExisting(const Parts& parts) {
-  for (std::size_t n = parts.size();; --n) {
-    Parts prefix(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(n));
-    std::unique_ptr<char, decltype(&std::free)> real(realpath(joinParts(prefix).c_str(), nullptr),
-                                                     &std::free);
-    if (real) {
-      Parts out = splitPath(real.get());
-      out.insert(out.end(), parts.begin() + static_cast<std::ptrdiff_t>(n), parts.end());
-      return out;
-    }
-    if ((errno != ENOENT && errno != ENOTDIR) || n == 0) return std::nullopt;
-  }
+  ResolvedPath resolved;
+  std::string error;
+  if (!resolvePath(parts, resolved, error)) return std::nullopt;
+  return std::move(resolved.parts);
 }
 
 std::optional<Parts> parentsResolved(const Parts& parts) {
@@ -114,32 +111,20 @@ std::vector<Parts> spellings(const std::string& folder) {
   return out;
 }
 
-struct Bases {
-  std::vector<Parts> userHome;
-  std::vector<Parts> homes;
-  std::vector<Parts> trash;
-};
-
-std::vector<Parts> basesOf(Base base, const Bases& bases) {
-  std::vector<Parts> root{Parts{}};
-  switch (base) {
-    case Base::Root: return root;
-    case Base::Homes: return bases.homes;
-    case Base::RootOrHome: {
-      root.insert(root.end(), bases.homes.begin(), bases.homes.end());
-      return root;
-    }
-    case Base::UserHome: return bases.userHome;
-    case Base::Trash: return bases.trash;
-  }
-  return {};
+// A name of the table: "*" is any name, "NAME#" is NAME and a number.
+bool nameMatches(const std::string& name, const std::string& pattern) {
+  if (pattern == "*") return true;
+  if (pattern.empty() || pattern.back() != '#') return name == pattern;
+  const std::size_t stem = pattern.size() - 1;
+  return name.size() > stem && name.compare(0, stem, pattern, 0, stem) == 0 &&
+         name.find_first_not_of("0123456789", stem) == std::string::npos;
 }
 
-// True when `path` begins with `pattern`, where "*" matches any one name.
+// True when `path` begins with `pattern`.
 bool startsWith(const Parts& path, const Parts& pattern) {
   if (pattern.size() > path.size()) return false;
   for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (pattern[i] != "*" && pattern[i] != path[i]) return false;
+    if (!nameMatches(path[i], pattern[i])) return false;
   }
   return true;
 }
@@ -153,18 +138,68 @@ bool matches(const Parts& path, const Parts& folder, Match match) {
   return false;
 }
 
-std::optional<std::string> refusedByTable(const Parts& path, const Bases& bases) {
+}  // namespace
+
+SafetyCheck::SafetyCheck(const SafetyContext& context) : SafetyCheck(context, {}) {
+  // The kernel names mount points without links.
+  for (const Mount& mount : readMounts()) mounts_.push_back(splitPath(mount.path));
+}
+
+SafetyCheck::SafetyCheck(const SafetyContext& context, const std::vector<std::string>& mountPoints) {
+  // Without a valid home or Trash the table would protect less than it must.
+  if (malformed(context.home)) {
+    contextError_ = "no valid home folder to protect";
+  } else if (malformed(context.trash)) {
+    contextError_ = "no valid Trash folder to protect";
+  } else {
+    userHome_ = homes_ = spellings(context.home);
+    homes_.push_back(splitPath("/Users/*"));
+    homes_.push_back(splitPath("/home/*"));
+    trash_ = spellings(context.trash);
+  }
+  for (const std::string& point : mountPoints) mounts_.push_back(splitPath(point));
+}
+
+std::optional<std::string> SafetyCheck::refusalResolved(const Parts& path) const {
+  if (contextError_) return contextError_;
+  const std::vector<Parts> root{Parts{}};
   for (const SafetyRule& rule : kRules) {
-    Parts relative = splitPath(rule.folder);
-    for (Parts folder : basesOf(rule.base, bases)) {
-      folder.insert(folder.end(), relative.begin(), relative.end());
-      if (matches(path, folder, rule.match)) return std::string(rule.reason);
+    const Parts relative = splitPath(rule.folder);
+    auto refuses = [&](const std::vector<Parts>& bases) {
+      for (Parts folder : bases) {
+        folder.insert(folder.end(), relative.begin(), relative.end());
+        if (matches(path, folder, rule.match)) return true;
+      }
+      return false;
+    };
+    bool refused = false;
+    switch (rule.base) {
+      case Base::Root: refused = refuses(root); break;
+      case Base::Homes: refused = refuses(homes_); break;
+      case Base::RootOrHome: refused = refuses(root) || refuses(homes_); break;
+      case Base::UserHome: refused = refuses(userHome_); break;
+      case Base::Trash: refused = refuses(trash_); break;
+      case Base::Mounts: refused = refuses(mounts_); break;
     }
+    if (refused) return std::string(rule.reason);
   }
   return std::nullopt;
 }
 
-}  // namespace
+std::optional<std::string> SafetyCheck::refusalAsWritten(const std::string& path) const {
+  if (std::optional<std::string> why = malformed(path)) return why;
+  return refusalResolved(splitPath(path));
+}
+
+std::optional<std::string> SafetyCheck::refusal(const std::string& path) const {
+  if (std::optional<std::string> why = refusalAsWritten(path)) return why;
+  std::optional<Parts> resolved = parentsResolved(splitPath(path));
+  if (!resolved) return "its parent folders cannot be resolved";
+  if (std::optional<std::string> why = refusalResolved(*resolved)) {
+    return "resolves to " + joinParts(*resolved) + ", which " + *why;
+  }
+  return std::nullopt;
+}
 
 std::span<const SafetyRule> safetyRules() { return kRules; }
 
@@ -177,22 +212,7 @@ std::optional<std::string> resolveParents(const std::string& path) {
 
 std::optional<std::string> refusalReason(const std::string& path, const SafetyContext& context) {
   if (std::optional<std::string> why = malformed(path)) return why;
-  // Without a valid home or Trash the table would protect less than it must.
-  if (malformed(context.home)) return "no valid home folder to protect";
-  if (malformed(context.trash)) return "no valid Trash folder to protect";
-
-  Bases bases{spellings(context.home), spellings(context.home), spellings(context.trash)};
-  bases.homes.push_back(splitPath("/Users/*"));
-  bases.homes.push_back(splitPath("/home/*"));
-
-  Parts written = splitPath(path);
-  if (std::optional<std::string> why = refusedByTable(written, bases)) return why;
-  std::optional<Parts> resolved = parentsResolved(written);
-  if (!resolved) return "its parent folders cannot be resolved";
-  if (std::optional<std::string> why = refusedByTable(*resolved, bases)) {
-    return "resolves to " + joinParts(*resolved) + ", which " + *why;
-  }
-  return std::nullopt;
+  return SafetyCheck(context).refusal(path);
 }
 
 }  // namespace tavo

@@ -26,6 +26,7 @@ struct SafetyRule {
     RootOrHome,  // both of the above: the shared folders exist in each
     UserHome,    // the user's home folder alone
     Trash,       // the Trash folder
+    Mounts,      // every mount point
   };
   // Exact matches only, so that what lies inside a shared folder stays a
   // product's own.
@@ -35,7 +36,9 @@ struct SafetyRule {
     SelfAncestorOrIn,  // the same, and everything inside it
   };
   Base base;
-  const char* folder;  // relative to the base; "*" stands for any one name
+  // Relative to the base; "*" stands for any one name, and a name ending in
+  // "#" for that name followed by a decimal number.
+  const char* folder;
   Match match;
   const char* reason;
 };
@@ -43,10 +46,33 @@ struct SafetyRule {
 /// The table, in the order its rows are tried; the first match gives the reason.
 std::span<const SafetyRule> safetyRules();
 
+/// The table with its bases worked out once: the home folder and the Trash as
+/// written and resolved, and the mount points.
+class SafetyCheck {
+ public:
+  /// The mount points are the machine's at this moment.
+  explicit SafetyCheck(const SafetyContext& context);
+  SafetyCheck(const SafetyContext& context, const std::vector<std::string>& mountPoints);
+
+  /// The reason when `path` is malformed or the table refuses it as written;
+  /// nullopt when it may go as far as its spelling tells.
+  std::optional<std::string> refusalAsWritten(const std::string& path) const;
+  /// The reason when the table refuses the resolved location `parts` (links
+  /// among the parents resolved, the last name as written); else nullopt.
+  std::optional<std::string> refusalResolved(const std::vector<std::string>& parts) const;
+  /// Both, with the parent folders resolved in between: refusalReason().
+  std::optional<std::string> refusal(const std::string& path) const;
+
+ private:
+  std::optional<std::string> contextError_;
+  std::vector<std::vector<std::string>> userHome_, homes_, trash_, mounts_;
+};
+
 /// The path with the symbolic links of its parent folders resolved and its last
 /// component kept as written, so that a link names itself; parents that do not
 /// exist are kept as written and "//" or a trailing "/" collapse. nullopt when
 /// the path is malformed or a parent cannot be resolved (a loop, no access).
+/// Linear in the length of the path.
 std::optional<std::string> resolveParents(const std::string& path);
 
 /// nullopt when `path` may be removed, otherwise a short reason for refusing it.

@@ -3,13 +3,16 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/sysmacros.h>
 
 #include <thread>
 
 #include "base/child.h"
 #include "base/home.h"
 #include "base/io.h"
+#include "base/mounts.h"
 #include "base/path.h"
+#include "base/path_walk.h"
 #include "base/unique_fd.h"
 #include "base/utf8.h"
 #include "tests/support/temp_dir.h"
@@ -37,6 +40,62 @@ TEST(PathTest, SplitJoinParentAndBaseName) {
   EXPECT_EQ(joinPath("/", "x"), "/x");
   EXPECT_EQ(joinPath("/a/", "x"), "/a/x");
   EXPECT_EQ(joinPath("", "x"), "x");
+}
+
+// Links relative, absolute, through "..", dangling and looping, a file where a
+// folder is needed, and the missing rest: resolved as realpath would, with the
+// descriptor of what was found.
+TEST(PathWalkTest, ResolvesLinksItselfAndKeepsTheMissingRestAsWritten) {
+  TempDir dir;
+  dir.mkdirs("a/b");
+  dir.write("file");
+  for (auto [link, target] : {std::pair<std::string, std::string>{"rel", "a"}, {"abs", dir / "a"}, {"up", "a/../a/b"},
+                              {"dangling", "nowhere/x"}, {"loop", "loop"}, {"tofile", "file"}}) {
+    std::filesystem::create_symlink(target, dir / link);
+  }
+  const std::size_t base = splitPath(dir.path()).size();
+  // The path, what it resolves to, and how many of those parts exist.
+  const std::tuple<std::string, std::string, std::size_t> cases[] = {
+      {dir / "rel/b", dir / "a/b", base + 2},
+      {dir / "abs/b/missing/deeper", dir / "a/b/missing/deeper", base + 2},
+      {dir / "up", dir / "a/b", base + 2},
+      {dir / "dangling/y", dir / "dangling/y", base},
+      {dir / "file/x", dir / "file/x", base + 1},
+      {dir / "tofile", dir / "file", base + 1},
+      {"/", "/", 0},
+  };
+  for (const auto& [path, resolved, existing] : cases) {
+    ResolvedPath out;
+    std::string error;
+    ASSERT_TRUE(resolvePath(splitPath(path), out, error)) << path << ": " << error;
+    EXPECT_EQ(joinParts(out.parts), resolved) << path;
+    EXPECT_EQ(out.existing, existing) << path;
+    struct stat held {}, named {};
+    EXPECT_EQ(out.fd.valid(), existing == out.parts.size()) << path;
+    if (out.fd.valid() && fstat(out.fd.get(), &held) == 0 && lstat(resolved.c_str(), &named) == 0) {
+      EXPECT_EQ(held.st_ino, named.st_ino) << path;
+    }
+  }
+  ResolvedPath out;
+  std::string error;
+  EXPECT_FALSE(resolvePath(splitPath(dir / "loop/x"), out, error));
+  EXPECT_NE(error.find("symbolic links"), std::string::npos) << error;
+}
+
+TEST(MountsTest, ParsesMountInfoWithEscapedPointsAndSkipsBadLines) {
+  const std::string text =
+      "22 1 0:21 / / rw,relatime - overlay overlay rw\n"
+      "23 22 8:1 / /media/u/Sample\\040Drive rw - ext4 /dev/sda1 rw\n"
+      "broken line\n"
+      "24 22 x:1 / /bad rw - tmpfs tmpfs rw\n"
+      "25 22 0:5 / relative rw - tmpfs tmpfs rw\n";
+  const std::vector<Mount> mounts = parseMountInfo(text);
+  ASSERT_EQ(mounts.size(), 2u);
+  EXPECT_EQ(mounts[0].path, "/");
+  EXPECT_EQ(mounts[0].device, makedev(0, 21));
+  EXPECT_EQ(mounts[1].path, "/media/u/Sample Drive");
+  EXPECT_EQ(mounts[1].device, makedev(8, 1));
+  EXPECT_FALSE(readMounts().empty());
 }
 
 TEST(Utf8Test, ValidatesAndCutsOnACharacterBoundary) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "base/path.h"
 #include "tests/support/temp_dir.h"
 
@@ -45,6 +47,8 @@ class PathSafety : public ::testing::Test {
 TEST_F(PathSafety, EveryRowRefusesItsFolderAndLetsAProductInsideGo) {
   using Base = SafetyRule::Base;
   const std::vector<std::string> homes{home_, "/Users/someone", "/home/someone"};
+  const std::string drive = "/srv/Sample Drive";
+  const SafetyCheck check({home_, trash_}, {drive});
   auto basesOf = [&](Base base) -> std::vector<std::string> {
     switch (base) {
       case Base::Root: return {"/"};
@@ -52,25 +56,50 @@ TEST_F(PathSafety, EveryRowRefusesItsFolderAndLetsAProductInsideGo) {
       case Base::RootOrHome: return {"/", home_, "/Users/someone", "/home/someone"};
       case Base::UserHome: return {home_};
       case Base::Trash: return {trash_};
+      case Base::Mounts: return {drive};
     }
     return {};
   };
   for (const SafetyRule& rule : safetyRules()) {
     std::string folder = rule.folder;
     for (std::size_t at; (at = folder.find('*')) != std::string::npos;) folder.replace(at, 1, "any");
+    for (std::size_t at; (at = folder.find('#')) != std::string::npos;) folder.replace(at, 1, "1000");
     for (const std::string& base : basesOf(rule.base)) {
       const std::string refused = folder.empty() ? base : joinPath(base, folder);
       // Under "/" a folder of one name is refused first as what it also is.
       const bool underRoot = base == "/" && splitPath(folder).size() == 1 && rule.folder[0] != '*';
-      EXPECT_EQ(refusalReason(refused, {home_, trash_}),
+      EXPECT_EQ(check.refusal(refused),
                 underRoot ? "is a folder directly under the root folder" : std::string(rule.reason))
           << refused;
       const std::string allowed = rule.match == SafetyRule::Match::SelfAncestorOrIn
                                       ? refused + "-old"
                                       : joinPath(refused, "Vendor/TAVO Product");
-      EXPECT_EQ(refusalReason(allowed, {home_, trash_}), std::nullopt) << allowed;
+      EXPECT_EQ(check.refusal(allowed), std::nullopt) << allowed;
     }
   }
+}
+
+TEST_F(PathSafety, ProtectsEveryFilesystemsTrashesButNotWhatOnlyLooksLikeThem) {
+  const SafetyCheck check({home_, trash_}, {"/srv/drive"});
+  for (const char* path : {"/srv/drive/.Trash/1000/files/x", "/srv/drive/.Trash-0/info/x.trashinfo",
+                           "/srv/drive/.Trash-1000"}) {
+    EXPECT_TRUE(check.refusal(path).has_value()) << path;
+  }
+  for (const char* path : {"/srv/drive/.Trashes", "/srv/drive/.Trash-", "/srv/drive/.Trash-1000x",
+                           "/srv/drive/Library/.Trash-1000"}) {
+    EXPECT_EQ(check.refusal(path), std::nullopt) << path;
+  }
+}
+
+// One list line may be megabytes long: it is checked in linear time, where
+// resolving each prefix took half a minute for 64,000 components.
+TEST_F(PathSafety, APathOfManyComponentsIsCheckedInLinearTime) {
+  std::string deep = dir_ / "products";
+  for (int i = 0; i < 64000; ++i) deep += "/a";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(refusalReason(deep, {home_, trash_}), std::nullopt);
+  EXPECT_EQ(resolveParents(deep), deep);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
 
 TEST_F(PathSafety, RefusesMalformedPathsAndWhatLinksAmongTheParentsLeadTo) {

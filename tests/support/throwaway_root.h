@@ -4,33 +4,8 @@
 // Such tests call TAVO_REQUIRE_THROWAWAY_ROOT() first and skip elsewhere.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/vfs.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
-
-namespace tavo::testing {
-
-/// The file the runner creates on its private /run.
-inline constexpr char kThrowawayRootMarker[] = "/run/tavo-throwaway-root";
-/// statfs magic of overlayfs, the throwaway root's filesystem.
-inline constexpr long kOverlayMagic = 0x794c7630;
-
-/// True only as root inside the runner: its variable set, its marker present and
-/// "/" an overlay; false on any doubt.
-inline bool insideThrowawayRoot() {
-  const char* flag = std::getenv("TAVO_THROWAWAY_ROOT");
-  if (!flag || std::strcmp(flag, "1") != 0) return false;
-  if (::geteuid() != 0) return false;
-  struct stat marker {};
-  if (::lstat(kThrowawayRootMarker, &marker) != 0 || !S_ISREG(marker.st_mode)) return false;
-  struct statfs root {};
-  return ::statfs("/", &root) == 0 && root.f_type == kOverlayMagic;
-}
-
-}  // namespace tavo::testing
+#include "tests/support/throwaway_root_check.h"
 
 /// Skips the calling test unless it runs as root inside the throwaway root.
 #define TAVO_REQUIRE_THROWAWAY_ROOT()                                                  \

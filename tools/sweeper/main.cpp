@@ -1,14 +1,33 @@
 // sweeper TRASH_DIR LIST_FILE
 //
 // Moves every path of the list file (UTF-8, one path per line, each line ended
-// by a line feed) into the freedesktop.org home Trash at TRASH_DIR. It runs as
-// root but acts for the user whose Trash it is: PKEXEC_UID when pkexec started
-// it, otherwise the owner of the nearest existing folder of TRASH_DIR. Writes
-// one line per path to standard output. Exit status 0 when every existing path
-// was moved, 1 otherwise; never 126 or 127, which belong to pkexec.
+// by a line feed) into a freedesktop.org trash: the home Trash at TRASH_DIR
+// for what lies on its filesystem, else the top-directory trash of the item's
+// own filesystem ($topdir/.Trash/UID when that is a sticky folder, else
+// $topdir/.Trash-UID), so that each item moves by one rename. Only where that
+// trash cannot be used is the item copied into the home Trash and its source
+// removed, entry by entry, where it has not changed since it was copied.
+//
+// It runs as root but acts for the user whose Trash it is: PKEXEC_UID when
+// pkexec started it, otherwise the owner of the nearest existing folder of
+// TRASH_DIR. What it moves becomes that user's; an item of another owner keeps
+// its original owner, group and mode in its info file (X-TAVO-OriginalOwner=
+// UID:GID:MODE).
+//
+// One line per listed path on standard output, beginning with its outcome:
+//   moved: PATH -> WHERE               WHERE is the item's path in its trash
+//   moved: PATH -> WHERE (copied: WHY) the copy into the home Trash, and why
+//   partly moved: PATH -> WHERE: WHAT  a copy is in the trash, but what changed
+//                                      while it was copied stays at PATH
+//   skipped: PATH: does not exist
+//   refused: PATH: WHY                 the safety table, or a malformed line
+//   not moved: PATH: WHY               it stays where it was
+// and "sweeper: WHY" when the run cannot start. Exit status 0 when every
+// existing path was moved, 1 otherwise; never 126 or 127, which belong to pkexec.
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -23,10 +42,12 @@
 #include "base/home.h"
 #include "base/io.h"
 #include "base/path.h"
+#include "base/path_walk.h"
 #include "base/unique_fd.h"
 #include "base/utf8.h"
 #include "privileged/path_safety.h"
 #include "tools/sweeper/trash.h"
+#include "tools/sweeper/trashes.h"
 
 namespace {
 
@@ -138,30 +159,73 @@ bool readList(const std::string& path, uid_t uid, std::string& text, std::string
   return true;
 }
 
+struct Run {
+  tavo::SafetyCheck check;
+  tavo::Trash& home;
+  tavo::Trashes trashes;
+};
+
+// Where the item goes, and how: one rename into its filesystem's trash, or a
+// copy into the home Trash with the reason in `copiedWhy`.
+tavo::MoveResult moveItem(const tavo::Item& item, const std::vector<std::string>& parentParts,
+                          Run& run, std::string& copiedWhy) {
+  struct statvfs vfs;
+  if (fstatvfs(item.parent, &vfs) == 0 && (vfs.f_flag & ST_RDONLY) != 0) {
+    return {tavo::MoveResult::Outcome::Failed, "", "its filesystem is read-only", false};
+  }
+  tavo::Trash* trash = run.trashes.forFolder(item.parent, parentParts, copiedWhy);
+  if (trash) {
+    tavo::MoveResult result = trash->rename(item);
+    if (!result.acrossFilesystems) return result;
+    copiedWhy = "a rename cannot reach " + std::string(trash == &run.home ? "the home Trash" : "its trash");
+  }
+  return run.home.copy(item);
+}
+
 /// Handles one line; true when it was moved or is missing.
-bool sweep(const std::string& path, const tavo::SafetyContext& context, tavo::Trash& trash) {
+bool sweep(const std::string& path, Run& run) {
   const std::string shown = printable(path);
   if (!tavo::isValidUtf8(path)) {
     say("refused: " + shown + ": is not valid UTF-8");
     return false;
   }
-  if (std::optional<std::string> why = tavo::refusalReason(path, context)) {
+  if (std::optional<std::string> why = run.check.refusalAsWritten(path)) {
     say("refused: " + shown + ": " + *why);
     return false;
   }
-  std::optional<std::string> resolved = tavo::resolveParents(path);
-  if (!resolved) {
-    say("refused: " + shown + ": its parent folders cannot be resolved");
+  // One resolution, held open: the table judges the folder the move acts in.
+  std::vector<std::string> parts = tavo::splitPath(path);
+  tavo::ResolvedPath parent;
+  std::string error;
+  if (!tavo::resolvePath({parts.begin(), parts.end() - 1}, parent, error)) {
+    say("refused: " + shown + ": its parent folders cannot be resolved: " + printable(error));
     return false;
   }
-  tavo::MoveResult result = trash.move(*resolved);
+  std::vector<std::string> resolved = parent.parts;
+  resolved.push_back(parts.back());
+  if (std::optional<std::string> why = run.check.refusalResolved(resolved)) {
+    say("refused: " + shown + ": resolves to " + printable(tavo::joinParts(resolved)) + ", which " + *why);
+    return false;
+  }
+  struct stat st;
+  if (!parent.fd.valid() || fstat(parent.fd.get(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    say("skipped: " + shown + ": does not exist");
+    return true;
+  }
+  const tavo::Item item{parent.fd.get(), parts.back(), tavo::joinParts(resolved)};
+  std::string copiedWhy;
+  tavo::MoveResult result = moveItem(item, parent.parts, run, copiedWhy);
+  const std::string note = copiedWhy.empty() ? "" : " (copied: " + printable(copiedWhy) + ")";
   switch (result.outcome) {
     case tavo::MoveResult::Outcome::Moved:
-      say("moved: " + shown + " -> files/" + printable(result.detail));
+      say("moved: " + shown + " -> " + printable(result.where) + note);
       return true;
     case tavo::MoveResult::Outcome::Missing:
       say("skipped: " + shown + ": does not exist");
       return true;
+    case tavo::MoveResult::Outcome::Partial:
+      say("partly moved: " + shown + " -> " + printable(result.where) + ": " + printable(result.detail) + note);
+      return false;
     case tavo::MoveResult::Outcome::Failed:
       break;
   }
@@ -174,6 +238,8 @@ bool sweep(const std::string& path, const tavo::SafetyContext& context, tavo::Tr
 int main(int argc, char** argv) {
   // A reader that goes away must not kill a move half-way.
   std::signal(SIGPIPE, SIG_IGN);
+  // A file is removed under a lease, whose break the kernel signals with SIGIO.
+  std::signal(SIGIO, SIG_IGN);
   umask(077);
   if (argc != 3) return fail("usage: sweeper TRASH_DIR LIST_FILE");
   const std::string trashPath = argv[1];
@@ -201,11 +267,10 @@ int main(int argc, char** argv) {
   }
   if (lines.empty()) return allMoved ? 0 : 1;
 
-  std::optional<tavo::Trash> trash = tavo::Trash::open(trashPath, {user.uid, user.gid}, error);
-  if (!trash) return fail("cannot use the Trash " + trashPath + ": " + error);
-  const tavo::SafetyContext context{user.home, trashPath};
-  for (const std::string& line : lines) {
-    allMoved = sweep(line, context, *trash) && allMoved;
-  }
+  const tavo::TreeOwner owner{user.uid, user.gid};
+  std::optional<tavo::Trash> home = tavo::Trash::openHome(trashPath, owner, error);
+  if (!home) return fail("cannot use the Trash " + trashPath + ": " + error);
+  Run run{tavo::SafetyCheck({user.home, trashPath}), *home, tavo::Trashes(*home, owner)};
+  for (const std::string& line : lines) allMoved = sweep(line, run) && allMoved;
   return allMoved ? 0 : 1;
 }

@@ -1,30 +1,16 @@
 // Sweeper runs as root here: every path a test hands it lies in the test's own
 // folder or is missing there, so that a refusal that fails cannot touch the system.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
-#include <pwd.h>
-#include <sys/mount.h>
 
-#include <regex>
 #include <tuple>
 
-#include "tests/support/throwaway_root.h"
-#include "tests/support/tool_run.h"
+#include "tests/tools/sweeper/sweeper_fixture.h"
 
 namespace tavo::testing {
 namespace {
 
-using Strings = std::vector<std::string>;
-namespace fs = std::filesystem;
-
 constexpr uid_t kNobody = 65534;
-
-struct stat statOf(const std::string& path) {  // all zero when there is nothing
-  struct stat st {};
-  lstat(path.c_str(), &st);
-  return st;
-}
 
 std::string replaceAll(std::string text, const std::string& key, const std::string& value) {
   for (std::size_t at = 0; (at = text.find(key, at)) != std::string::npos; at += value.size()) {
@@ -33,24 +19,13 @@ std::string replaceAll(std::string text, const std::string& key, const std::stri
   return text;
 }
 
-// Root-level: the real sweeper, run as root.
-class Sweeper : public ::testing::Test {
+class Sweeper : public SweeperTest {
  protected:
-  void SetUp() override { TAVO_REQUIRE_THROWAWAY_ROOT(); }
-  std::string trash() const { return dir_ / "Trash"; }
-  // One run over a list of `paths`, each ended by a line feed.
-  ToolRun sweep(const Strings& paths, std::string trashDir = "", const Strings& env = {}) {
-    std::string text;
-    for (const std::string& path : paths) text += path + "\n";
-    writeFile(dir_ / "list.txt", text, 0600);
-    return runTool(TAVO_SWEEPER, {trashDir.empty() ? trash() : trashDir, dir_ / "list.txt"}, env);
-  }
   bool infoMatches(const std::string& name, const std::string& path) const {
     const std::regex info("\\[Trash Info\\]\nPath=" + dir_.path() + path +
                           "\nDeletionDate=\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\n");
     return std::regex_match(readFile(trash() + "/info/" + name + ".trashinfo"), info);
   }
-  TempDir dir_;
 };
 
 TEST_F(Sweeper, MovesAFileAFolderAndALinkAsALinkWithTheirInfoFiles) {
@@ -58,7 +33,11 @@ TEST_F(Sweeper, MovesAFileAFolderAndALinkAsALinkWithTheirInfoFiles) {
   writeFile(dir_ / "src/folder/sub/inner", "x");
   ASSERT_EQ(symlink("/", (dir_ / "src/link").c_str()), 0);
 
-  EXPECT_EQ(sweep({dir_ / "src/my file%.txt", dir_ / "src/folder", dir_ / "src/link"}).status, 0);
+  ToolRun run = sweep({dir_ / "src/my file%.txt", dir_ / "src/folder", dir_ / "src/link"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "moved: " + dir_ / "src/my file%.txt -> " + trash() + "/files/my file%.txt\n" +
+                         "moved: " + dir_ / "src/folder -> " + trash() + "/files/folder\n" +
+                         "moved: " + dir_ / "src/link -> " + trash() + "/files/link\n");
   EXPECT_FALSE(exists(dir_ / "src/my file%.txt") || exists(dir_ / "src/folder") ||
                exists(dir_ / "src/link"));
   EXPECT_EQ(readFile(trash() + "/files/my file%.txt"), "data");
@@ -140,43 +119,129 @@ TEST_F(Sweeper, RefusesBadArgumentsWithOneLine) {
   EXPECT_FALSE(exists(trash()));
 }
 
-TEST_F(Sweeper, WhatItCreatesBelongsToTheUserWhoseTrashItIs) {
-  if (geteuid() != 0 || !getpwuid(kNobody)) GTEST_SKIP() << "needs root and user " << kNobody;
+TEST_F(Sweeper, WhatItCreatesAndMovesBelongsToTheUserWhoseTrashItIs) {
+  if (!getpwuid(kNobody)) GTEST_SKIP() << "needs user " << kNobody;
   ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
   fs::create_directories(dir_ / "theirs");
   ASSERT_EQ(chown((dir_ / "theirs").c_str(), kNobody, kNobody), 0);
   // Told by pkexec, or else the owner of the nearest existing folder.
   for (auto [at, env] : {std::pair{dir_ / "home/.local/share/Trash", Strings{"PKEXEC_UID=65534"}},
                          {dir_ / "theirs/.local/share/Trash", {}}}) {
-    writeFile(dir_ / "f", "f");
-    ASSERT_EQ(sweep({dir_ / "f"}, at, env).status, 0);
-    for (const char* made : {"", "/files", "/info", "/info/f.trashinfo", "/.."}) {
+    writeFile(dir_ / "product/secret", "s", 0600);
+    writeFile(dir_ / "product/tool", "t", 04755);
+    writeFile(dir_ / "product/shared", "h", 0644);
+    ASSERT_EQ(link((dir_ / "product/shared").c_str(), (dir_ / "shared-elsewhere").c_str()), 0);
+    ASSERT_EQ(chmod((dir_ / "product").c_str(), 0751), 0);
+    ASSERT_EQ(sweep({dir_ / "product"}, at, env).status, 0);
+    for (const char* made : {"", "/files", "/info", "/info/product.trashinfo", "/.sweeper-staging",
+                             "/..", "/files/product", "/files/product/secret", "/files/product/tool"}) {
       EXPECT_EQ(statOf(at + made).st_uid, kNobody) << at << made;
     }
-    EXPECT_TRUE(exists(at + "/files/f") && statOf(at + "/files/f").st_uid == 0);  // kept its owner
+    // Another name of a file would be given away too: it stays as it was.
+    EXPECT_EQ(statOf(at + "/files/product/shared").st_uid, 0u);
+    EXPECT_EQ(statOf(at + "/files/product/tool").st_mode & 07777, 0755u);  // no set-ID for the user
+    EXPECT_NE(readFile(at + "/info/product.trashinfo").find("\nX-TAVO-OriginalOwner=0:0:0751\n"),
+              std::string::npos);
+    fs::remove(dir_ / "shared-elsewhere");
   }
 }
 
-TEST_F(Sweeper, MovesAcrossFilesystemsWithContentsModesOwnersAndTimes) {
-  if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm";
-  TempDir shm("/dev/shm");
-  if (statOf(shm.path()).st_dev == statOf(dir_.path()).st_dev) GTEST_SKIP() << "/dev/shm is /tmp's";
-  writeFile(shm / "item/file", "contents", 0604);
-  writeFile(shm / "item/sub/deep", "deep", 0600);
-  ASSERT_EQ(symlink("../elsewhere", (shm / "item/link").c_str()), 0);
-  ASSERT_EQ(mkfifo((shm / "item/fifo").c_str(), 0640), 0);
-  writeFile(shm / "top.txt", "top", 0755);
-  ASSERT_EQ(chmod((shm / "item").c_str(), 0751), 0);
-  if (geteuid() == 0) {
-    ASSERT_EQ(chown((shm / "item/file").c_str(), kNobody, kNobody), 0);
-    ASSERT_EQ(lchown((shm / "item/link").c_str(), kNobody, kNobody), 0);
+// Each case lays out a second filesystem's top folder, then moves a folder and
+// a file from it; they go by one rename to the trash the freedesktop.org rules
+// pick, or are copied into the home Trash when no trash there can be used.
+TEST_F(Sweeper, ItemsOfAnotherFilesystemGoToItsOwnTrashByOneRename) {
+  struct Case { const char* layout; std::string trash; };  // "" for the home Trash
+  const Case cases[] = {
+      {"", ".Trash-0"},
+      {"sticky", ".Trash/0"},
+      {"plain", ".Trash-0"},      // .Trash without the sticky bit is not used
+      {"linked", ".Trash-0"},     // nor a link to a sticky folder
+      {"own-link", ""},           // .Trash-0 a link: the home Trash, by a copy
+      {"own-theirs", ""},         // .Trash-0 someone else's: the same
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    Volume vol(dir / "vol");
+    if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+    const std::string layout = c.layout;
+    if (layout == "sticky" || layout == "linked") fs::create_directories(vol / "shared");
+    if (layout == "plain" || layout == "own-theirs") {
+      fs::create_directories(vol / (layout == "plain" ? ".Trash" : ".Trash-0"));
+    }
+    chmod((vol / "shared").c_str(), 01777);
+    chmod((vol / ".Trash").c_str(), 0777);
+    // Each layout uses only some of these; the others fail harmlessly.
+    (void)!chown((vol / ".Trash-0").c_str(), kNobody, kNobody);
+    if (layout == "sticky") (void)!rename((vol / "shared").c_str(), (vol / ".Trash").c_str());
+    if (layout == "linked") (void)!symlink("shared", (vol / ".Trash").c_str());
+    if (layout == "own-link") (void)!symlink("/tmp", (vol / ".Trash-0").c_str());
+    writeFile(vol / "lib/Library X/a.wav", "a");
+    writeFile(vol / "top.txt", "t");
+    const ino_t inode = statOf(vol / "lib/Library X").st_ino;
+
+    writeFile(dir / "list.txt", vol / "lib/Library X\n" + vol / "top.txt\n", 0600);
+    ToolRun run = runTool(TAVO_SWEEPER, {dir / "Trash", dir / "list.txt"});
+    EXPECT_EQ(run.status, 0) << layout << run.out;
+    const std::string where = c.trash.empty() ? dir / "Trash" : vol / c.trash;
+    EXPECT_EQ(readFile(where + "/files/Library X/a.wav"), "a") << layout;
+    EXPECT_EQ(readFile(where + "/files/top.txt"), "t") << layout;
+    EXPECT_FALSE(exists(vol / "lib/Library X") || exists(vol / "top.txt")) << layout;
+    std::map<std::string, std::string> info = infoFiles(where);
+    // Relative to the top folder in its trash, absolute in the home Trash.
+    const std::string prefix = c.trash.empty() ? vol.path() + "/" : "";
+    EXPECT_EQ(infoPath(info["Library X"]), prefix + "lib/Library%20X") << layout;
+    EXPECT_EQ(infoPath(info["top.txt"]), prefix + "top.txt") << layout;
+    if (c.trash.empty()) {
+      EXPECT_EQ(run.out.rfind("moved: " + vol / "lib/Library X -> " + where + "/files/Library X (copied: ", 0), 0u)
+          << run.out;
+    } else {
+      EXPECT_EQ(statOf(where + "/files/Library X").st_ino, inode) << layout;  // renamed, not copied
+      EXPECT_EQ(run.out, "moved: " + vol / "lib/Library X -> " + where + "/files/Library X\n" +
+                             "moved: " + vol / "top.txt -> " + where + "/files/top.txt\n");
+      EXPECT_EQ(statOf(where).st_mode & 07777, 0700u) << layout;
+    }
   }
+}
+
+TEST_F(Sweeper, MountPointsTopDirectoryTrashesAndReadOnlyFilesystemsStay) {
+  Volume vol(dir_ / "vol"), ro(dir_ / "ro");
+  if (!vol.mounted() || !ro.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  writeFile(vol / ".Trash-0/files/old", "old");
+  writeFile(vol / ".Trash/1000/files/old", "old");
+  writeFile(ro / "product", "p");
+  ASSERT_TRUE(ro.remountReadOnly());
+  const std::pair<std::string, std::string> cases[] = {
+      {vol.path(), "refused: " + vol.path() + ": is a mount point"},
+      {vol / ".Trash-0/files/old", "refused: " + vol / ".Trash-0/files/old: is a top-directory trash"},
+      {vol / ".Trash/1000", "refused: " + vol / ".Trash/1000: is a top-directory trash"},
+      {ro / "product", "not moved: " + ro / "product: its filesystem is read-only"},
+  };
+  for (const auto& [path, line] : cases) {
+    ToolRun run = sweep({path});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.rfind(line, 0), 0u) << run.out;
+  }
+  EXPECT_EQ(readFile(vol / ".Trash-0/files/old") + readFile(vol / ".Trash/1000/files/old") +
+                readFile(ro / "product"), "oldoldp");
+}
+
+TEST_F(Sweeper, ACopyKeepsContentsModesAndTimesAndGivesTheOwnersToTheUser) {
+  Volume vol(dir_ / "vol");
+  if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  ASSERT_EQ(symlink("/", (vol / ".Trash-0").c_str()), 0);  // so that it is copied
+  writeFile(vol / "item/file", "contents", 0604);
+  writeFile(vol / "item/sub/deep", "deep", 0600);
+  ASSERT_EQ(symlink("../elsewhere", (vol / "item/link").c_str()), 0);
+  ASSERT_EQ(mkfifo((vol / "item/fifo").c_str(), 0640), 0);
+  writeFile(vol / "top.txt", "top", 0755);
+  ASSERT_EQ(chmod((vol / "item").c_str(), 0751), 0);
+  ASSERT_EQ(chown((vol / "item/file").c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(lchown((vol / "item/link").c_str(), kNobody, kNobody), 0);
   auto attributes = [](const std::string& path) {
     const struct stat st = statOf(path);
     std::error_code ec;  // and what it holds: a file's bytes or a link's target
     std::string held = S_ISREG(st.st_mode) ? readFile(path) : fs::read_symlink(path, ec).string();
-    return std::tuple(st.st_mode, st.st_uid, st.st_gid, st.st_mtim.tv_sec, st.st_mtim.tv_nsec,
-                      held);
+    return std::tuple(st.st_mode, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, held);
   };
   // Children before their folders, so that setting a time changes no other.
   const char* names[] = {"item/file", "item/sub/deep", "item/link", "item/fifo", "item/sub",
@@ -184,38 +249,37 @@ TEST_F(Sweeper, MovesAcrossFilesystemsWithContentsModesOwnersAndTimes) {
   const timespec old[2] = {{1000000000, 5}, {1000000000, 123456789}};
   std::vector<decltype(attributes(""))> before;
   for (const char* name : names) {
-    ASSERT_EQ(utimensat(AT_FDCWD, (shm / name).c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
-    before.push_back(attributes(shm / name));
+    ASSERT_EQ(utimensat(AT_FDCWD, (vol / name).c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
+    before.push_back(attributes(vol / name));
   }
-  ASSERT_EQ(sweep({shm / "item", shm / "top.txt"}).status, 0);
-  EXPECT_FALSE(exists(shm / "item") || exists(shm / "top.txt"));
+  ASSERT_EQ(sweep({vol / "item", vol / "top.txt"}).status, 0);
+  EXPECT_FALSE(exists(vol / "item") || exists(vol / "top.txt"));
   for (std::size_t i = 0; i < std::size(names); ++i) {
     EXPECT_EQ(attributes(trash() + "/files/" + names[i]), before[i]) << names[i];
+    EXPECT_EQ(statOf(trash() + "/files/" + names[i]).st_uid, 0u) << names[i];  // the user's: root here
   }
+  EXPECT_TRUE(namesIn(trash() + "/.sweeper-staging").empty());
 }
 
 TEST_F(Sweeper, ACopyThatFailsHalfWayLeavesTheOriginalAndNoPartialCopy) {
-  const std::string small = dir_ / "small", smallTrash = small + "/Trash";
-  fs::create_directories(small);
-  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0) {
-    GTEST_SKIP() << "cannot mount a small tmpfs here (needs root)";
-  }
-  // Unmounted at the end whatever happened.
-  std::unique_ptr<const char, void (*)(const char*)> mounted(
-      small.c_str(), [](const char* at) { umount2(at, MNT_DETACH); });
+  Volume small(dir_ / "small", "size=256k"), vol(dir_ / "vol");
+  if (!small.mounted() || !vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  ASSERT_EQ(symlink("/", (vol / ".Trash-0").c_str()), 0);
+  const std::string smallTrash = small / "Trash";
   const std::string big(1 << 20, 'b');
-  writeFile(dir_ / "product/a.txt", "a");
-  writeFile(dir_ / "product/big.bin", big);
-  writeFile(dir_ / "product/z/c.txt", "c");
+  writeFile(vol / "product/a.txt", "a");
+  writeFile(vol / "product/big.bin", big);
+  writeFile(vol / "product/z/c.txt", "c");
 
-  ToolRun run = sweep({dir_ / "product"}, smallTrash);
+  ToolRun run = sweep({vol / "product"}, smallTrash);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out.rfind("not moved: " + dir_ / "product", 0), 0u) << run.out;
-  EXPECT_EQ(readFile(dir_ / "product/a.txt"), "a");
-  EXPECT_EQ(readFile(dir_ / "product/big.bin"), big);
-  EXPECT_EQ(readFile(dir_ / "product/z/c.txt"), "c");
-  EXPECT_TRUE(fs::is_empty(smallTrash + "/files"));
-  EXPECT_TRUE(fs::is_empty(smallTrash + "/info"));
+  EXPECT_EQ(run.out.rfind("not moved: " + vol / "product", 0), 0u) << run.out;
+  EXPECT_EQ(readFile(vol / "product/a.txt"), "a");
+  EXPECT_EQ(readFile(vol / "product/big.bin"), big);
+  EXPECT_EQ(readFile(vol / "product/z/c.txt"), "c");
+  for (const char* folder : {"/files", "/info", "/.sweeper-staging"}) {
+    EXPECT_TRUE(namesIn(smallTrash + folder).empty()) << folder;
+  }
 }
 
 }  // namespace

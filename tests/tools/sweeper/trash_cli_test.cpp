@@ -1,0 +1,149 @@
+// What sweeper moves, read by an independent Trash client (trash-cli) as the
+// plain user whose Trash it is: every item listed with where it came from and
+// when, put back byte for byte with its modes, and the rest emptied, though
+// root owned all of it.
+
+#include <fcntl.h>
+#include <signal.h>
+
+#include <chrono>
+#include <set>
+#include <thread>
+
+#include "tests/tools/sweeper/sweeper_fixture.h"
+
+namespace tavo::testing {
+namespace {
+
+// Each entry of a tree by its path inside it: its mode, and a file's bytes or a link's target.
+std::map<std::string, std::pair<mode_t, std::string>> treeOf(const std::string& root) {
+  std::map<std::string, std::pair<mode_t, std::string>> out;
+  auto add = [&](const std::string& path, const std::string& rel) {
+    const struct stat st = statOf(path);
+    std::error_code ec;
+    std::string held = S_ISREG(st.st_mode) ? readFile(path) : fs::read_symlink(path, ec).string();
+    out[rel] = {st.st_mode, held};
+  };
+  add(root, ".");
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(root, ec)) {
+    add(entry.path(), fs::relative(entry.path(), root).string());
+  }
+  return out;
+}
+
+// Root's library folder: files and folders of several modes, a link.
+void layOutRootsLibrary(const std::string& at) {
+  writeFile(at + "/Read Me.rtf", "read me", 0644);
+  writeFile(at + "/Samples/kick.wav", std::string(5000, 'k'), 0640);
+  writeFile(at + "/Samples/Private/key.dat", "key", 0600);
+  writeFile(at + "/bin/tool", "#!/bin/sh\n", 0755);
+  fs::create_directory_symlink("Samples", at + "/Linked");
+  chmod((at + "/Samples/Private").c_str(), 0700);
+  chmod((at + "/Samples").c_str(), 0750);
+  chmod(at.c_str(), 0755);
+}
+
+class TrashCli : public SweeperTest {
+ protected:
+  void SetUp() override {
+    SweeperTest::SetUp();
+    if (IsSkipped()) return;
+    if (!exists("/usr/bin/trash-list") || !exists("/usr/bin/trash-restore")) {
+      GTEST_SKIP() << "trash-cli is not installed (scripts/setup installs it)";
+    }
+    user_ = makeUser("tavo-trash", dir_ / "home/tavo-trash");
+    ASSERT_TRUE(user_) << "useradd failed";
+    chmod(dir_.path().c_str(), 0755);
+    chmod((dir_ / "home").c_str(), 0755);
+  }
+  Strings env() const {
+    return {"HOME=" + user_->home, "XDG_DATA_HOME=" + user_->home + "/.local/share",
+            "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
+  }
+  ToolRun asUser(const Strings& argv, const std::string& input = "") const {
+    return runAs(*user_, argv, env(), input);
+  }
+  // A folder of the user's, where their items lie and go back to.
+  std::string usersFolder(const std::string& path) const {
+    fs::create_directories(path);
+    EXPECT_EQ(chown(path.c_str(), user_->uid, user_->gid), 0) << path;
+    return path;
+  }
+  std::string homeTrash() const { return user_->home + "/.local/share/Trash"; }
+  Strings pkexec() const { return {"PKEXEC_UID=" + std::to_string(user_->uid)}; }
+
+  std::optional<TestUser> user_;
+};
+
+TEST_F(TrashCli, ListsRestoresAndEmptiesWhatSweeperMovedIntoEveryTrash) {
+  Volume drive(dir_ / "drive"), other(dir_ / "other");
+  if (!drive.mounted() || !other.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  const std::string uid = std::to_string(user_->uid);
+  ASSERT_EQ(symlink("/", (other / (".Trash-" + uid)).c_str()), 0);  // copied into the home Trash
+  // Restored: one item in each trash, one of them copied. Emptied: the others.
+  const Strings restored = {usersFolder(dir_ / "apps") + "/Library A",
+                            usersFolder(drive / "libs") + "/Library B",
+                            usersFolder(other / "libs") + "/Library C"};
+  const Strings emptied = {dir_ / "apps/Library D", drive / "libs/Library E",
+                           other / "libs/Library F"};
+  std::map<std::string, decltype(treeOf(""))> before;
+  for (const std::string& item : restored) {
+    layOutRootsLibrary(item);
+    before[item] = treeOf(item);
+  }
+  for (const std::string& item : emptied) layOutRootsLibrary(item);
+  Strings all = restored;
+  all.insert(all.end(), emptied.begin(), emptied.end());
+  ToolRun run = sweep(all, homeTrash(), pkexec());
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(exists(drive / (".Trash-" + uid + "/files/Library B"))) << run.out;
+
+  ToolRun list = asUser({"/usr/bin/trash-list"});
+  EXPECT_EQ(list.status, 0) << list.out;
+  for (const std::string& item : all) {
+    const std::regex line("(^|\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d " + item + "\n");
+    EXPECT_TRUE(std::regex_search(list.out, line)) << item << " not in\n" << list.out;
+  }
+  for (const std::string& item : restored) {
+    ToolRun restore = asUser({"/usr/bin/trash-restore", item}, "0\n");
+    EXPECT_EQ(restore.status, 0) << restore.out;
+    EXPECT_EQ(treeOf(item), before[item]) << item;
+    EXPECT_EQ(statOf(item + "/Samples/Private/key.dat").st_uid, user_->uid) << item;
+  }
+  ToolRun empty = asUser({"/usr/bin/trash-empty"});
+  EXPECT_EQ(empty.status, 0) << empty.out;
+  for (const std::string& trash : {homeTrash(), drive / (".Trash-" + uid)}) {
+    EXPECT_EQ(namesIn(trash + "/files"), Strings{}) << trash;
+    EXPECT_EQ(namesIn(trash + "/info"), Strings{}) << trash;
+  }
+  EXPECT_EQ(asUser({"/usr/bin/trash-list"}).out, "");
+}
+
+// A copy killed half-way leaves its staging folder: it is the user's, and the
+// user can remove it like anything else in their Trash.
+TEST_F(TrashCli, WhatAKilledCopyLeavesIsTheUsers) {
+  Volume other(dir_ / "other");
+  if (!other.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  ASSERT_EQ(symlink("/", (other / (".Trash-" + std::to_string(user_->uid))).c_str()), 0);
+  for (int i = 0; i < 2000; ++i) writeFile(other / "Big/" + std::to_string(i), std::string(4096, 'x'));
+  writeFile(dir_ / "list.txt", other / "Big\n", 0600);
+  UniqueFd out(::memfd_create("out", MFD_CLOEXEC));
+  Child sweeper = Child::start({.argv = {TAVO_SWEEPER, homeTrash(), dir_ / "list.txt"},
+                                .environment = pkexec(), .out = out.get()});
+  const std::string staging = homeTrash() + "/.sweeper-staging";
+  for (int i = 0; i < 2000 && namesIn(staging).empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  ::kill(sweeper.pid(), SIGKILL);
+  sweeper.wait();
+  if (!readFile("/proc/self/fd/" + std::to_string(out.get())).empty()) {
+    GTEST_SKIP() << "the copy ended before it could be killed";
+  }
+  EXPECT_EQ(asUser({"/bin/rm", "-rf", staging}).status, 0);
+  EXPECT_FALSE(exists(staging));
+  EXPECT_EQ(fs::directory_iterator(other / "Big") != fs::directory_iterator(), true);  // nothing lost
+}
+
+}  // namespace
+}  // namespace tavo::testing
