@@ -7,12 +7,13 @@
 namespace tavo {
 namespace {
 
-// The path of a line "moved: PATH -> WHERE" of sweeper's, or "" for another line.
-std::string movedPath(const std::string& line) {
-  const std::string word = "moved: ", arrow = " -> ";
-  if (line.rfind(word, 0) != 0) return "";
-  std::size_t end = line.rfind(arrow);
-  return end == std::string::npos || end < word.size() ? "" : line.substr(word.size(), end - word.size());
+// True when sweeper reported `entry` moved: a line "moved: ENTRY -> WHERE".
+// Matched from the entry, since a name may itself hold " -> ".
+bool reportedMoved(const std::vector<std::string>& lines, const std::string& entry) {
+  const std::string start = "moved: " + entry + " -> ";
+  for (const std::string& line : lines)
+    if (line.compare(0, start.size(), start) == 0) return true;
+  return false;
 }
 
 }  // namespace
@@ -41,8 +42,8 @@ bool Remover::moveToTrash(const Product::List& entries, bool& complete) {
   if (written == 0) return true;
   if (!ran(runs_.rmAdmin(*listFile, static_cast<std::size_t>(written)), "sweeper", complete))
     return false;
-  for (const std::string& line : runs_.sweeperLines())
-    if (std::string path = movedPath(line); !path.empty()) lastReport_.moved.push_back(path);
+  for (const std::string& entry : entries)
+    if (reportedMoved(runs_.sweeperLines(), entry)) lastReport_.moved.push_back(entry);
   return true;
 }
 
