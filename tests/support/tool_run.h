@@ -18,19 +18,28 @@ struct ToolRun {
   std::string out, err;
 };
 
-/// Runs `program` with `args` and exactly the environment `env`
-/// ("NAME=value"); its output goes to memory files, which cannot fill up.
+/// Runs `argv` with exactly the environment `env` ("NAME=value") and `input`
+/// on its standard input; its output goes to memory files, which cannot fill up.
+inline ToolRun runArgv(std::vector<std::string> argv, std::vector<std::string> env = {},
+                       const std::string& input = "") {
+  UniqueFd in(::memfd_create("in", MFD_CLOEXEC)), out(::memfd_create("out", MFD_CLOEXEC)),
+      err(::memfd_create("err", MFD_CLOEXEC));
+  auto named = [](const UniqueFd& fd) { return "/proc/self/fd/" + std::to_string(fd.get()); };
+  writeFile(named(in), input);
+  ToolRun run;
+  Child child = Child::start({.argv = std::move(argv), .environment = std::move(env),
+                              .in = in.get(), .out = out.get(), .err = err.get()});
+  run.status = child.wait();
+  run.out = readFile(named(out));
+  run.err = readFile(named(err));
+  return run;
+}
+
+/// The same for `program` with `args`.
 inline ToolRun runTool(const std::string& program, std::vector<std::string> args,
                        std::vector<std::string> env = {}) {
   args.insert(args.begin(), program);
-  UniqueFd out(::memfd_create("out", MFD_CLOEXEC)), err(::memfd_create("err", MFD_CLOEXEC));
-  ToolRun run;
-  Child child = Child::start(
-      {.argv = std::move(args), .environment = std::move(env), .out = out.get(), .err = err.get()});
-  run.status = child.wait();
-  run.out = readFile("/proc/self/fd/" + std::to_string(out.get()));
-  run.err = readFile("/proc/self/fd/" + std::to_string(err.get()));
-  return run;
+  return runArgv(std::move(args), std::move(env));
 }
 
 }  // namespace tavo::testing

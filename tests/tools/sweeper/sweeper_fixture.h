@@ -1,19 +1,17 @@
 #pragma once
 // What the sweeper tests share: the real sweeper run as root in the throwaway
-// root, a second filesystem mounted for a test, a plain user to act for, and
-// a look at what a trash holds.
+// root, a second filesystem mounted for a test, and a look at what a trash holds.
 
 #include <gtest/gtest.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/mount.h>
 
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <tuple>
 
+#include "tests/support/test_user.h"
 #include "tests/support/throwaway_root.h"
-#include "tests/support/tool_run.h"
 
 namespace tavo::testing {
 
@@ -33,6 +31,24 @@ inline Strings namesIn(const std::string& folder) {
   for (const auto& entry : fs::directory_iterator(folder, ec)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+/// Each entry of the tree at `root` by its path inside it ("." for the root):
+/// its mode, its modification time, and a file's bytes or a link's target.
+using Tree = std::map<std::string, std::tuple<mode_t, long, long, std::string>>;
+inline Tree treeOf(const std::string& root) {
+  Tree out;
+  auto add = [&](const std::string& path, const std::string& rel) {
+    const struct stat st = statOf(path);
+    std::error_code ec;
+    std::string held = S_ISREG(st.st_mode) ? readFile(path) : fs::read_symlink(path, ec).string();
+    out[rel] = {st.st_mode, st.st_mtim.tv_sec, st.st_mtim.tv_nsec, held};
+  };
+  add(root, ".");
+  std::error_code ec;
+  for (const auto& entry : fs::recursive_directory_iterator(root, ec))
+    add(entry.path(), fs::relative(entry.path(), root).string());
+  return out;
 }
 
 /// A tmpfs mounted for the life of the object: a second filesystem.
@@ -59,43 +75,6 @@ class Volume {
   bool mounted_ = false;
 };
 
-/// A plain user made in the throwaway root, with a home in `home`.
-struct TestUser {
-  std::string name;
-  uid_t uid = 0;
-  gid_t gid = 0;
-  std::string home;
-};
-
-/// Makes (or finds) the user `name` with its home at `home`; nullopt when useradd fails.
-inline std::optional<TestUser> makeUser(const std::string& name, const std::string& home) {
-  if (!::getpwnam(name.c_str())) {
-    runTool("/usr/sbin/useradd", {"--no-create-home", "--home-dir", home, "--user-group", name});
-  }
-  const passwd* entry = ::getpwnam(name.c_str());
-  if (!entry) return std::nullopt;
-  runTool("/usr/sbin/usermod", {"--home", home, name});
-  fs::create_directories(home);
-  if (::chown(home.c_str(), entry->pw_uid, entry->pw_gid) != 0) std::abort();
-  return TestUser{name, entry->pw_uid, entry->pw_gid, home};
-}
-
-/// Runs `argv` as `user` (setpriv, an argument vector) with `env` and `input` on stdin.
-inline ToolRun runAs(const TestUser& user, Strings argv, Strings env, const std::string& input = "") {
-  Strings command = {"--reuid=" + std::to_string(user.uid), "--regid=" + std::to_string(user.gid),
-                     "--clear-groups", "--"};
-  command.insert(command.end(), argv.begin(), argv.end());
-  UniqueFd in(::memfd_create("in", MFD_CLOEXEC)), out(::memfd_create("out", MFD_CLOEXEC));
-  writeFile("/proc/self/fd/" + std::to_string(in.get()), input);
-  command.insert(command.begin(), "/usr/bin/setpriv");
-  ToolRun run;
-  Child child = Child::start({.argv = command, .environment = env, .in = in.get(), .out = out.get(),
-                              .err = out.get()});
-  run.status = child.wait();
-  run.out = readFile("/proc/self/fd/" + std::to_string(out.get()));
-  return run;
-}
-
 /// The info files of the trash at `trash`: name (without .trashinfo) to text.
 inline std::map<std::string, std::string> infoFiles(const std::string& trash) {
   std::map<std::string, std::string> out;
@@ -111,17 +90,33 @@ inline std::string infoPath(const std::string& info) {
   return std::regex_search(info, match, std::regex("\nPath=([^\n]*)\n")) ? match[1].str() : "";
 }
 
+/// A sweeper run started beside the test, its output in a memory file.
+struct Started {
+  UniqueFd out;
+  Child child;
+  std::string output() const { return readFile("/proc/self/fd/" + std::to_string(out.get())); }
+};
+
 // Root-level: the real sweeper, run as root.
 class SweeperTest : public ::testing::Test {
  protected:
   void SetUp() override { TAVO_REQUIRE_THROWAWAY_ROOT(); }
   std::string trash() const { return dir_ / "Trash"; }
-  /// One run over a list of `paths`, each ended by a line feed.
-  ToolRun sweep(const Strings& paths, const std::string& trashDir = "", const Strings& env = {}) {
+  /// The test's list file, holding `paths`, each ended by a line feed.
+  std::string list(const Strings& paths) const {
     std::string text;
     for (const std::string& path : paths) text += path + "\n";
-    writeFile(dir_ / "list.txt", text, 0600);
-    return runTool(TAVO_SWEEPER, {trashDir.empty() ? trash() : trashDir, dir_ / "list.txt"}, env);
+    return dir_.write("list.txt", text, 0600);
+  }
+  /// One run over a list of `paths`.
+  ToolRun sweep(const Strings& paths, const std::string& trashDir = "", const Strings& env = {}) {
+    return runTool(TAVO_SWEEPER, {trashDir.empty() ? trash() : trashDir, list(paths)}, env);
+  }
+  /// A run over the list file `listFile`, started and left running.
+  static Started start(const std::string& trash, const std::string& listFile, const Strings& env = {}) {
+    UniqueFd out(::memfd_create("out", MFD_CLOEXEC));
+    Child child = Child::start({.argv = {TAVO_SWEEPER, trash, listFile}, .environment = env, .out = out.get()});
+    return Started{std::move(out), std::move(child)};
   }
   TempDir dir_;
 };

@@ -37,19 +37,6 @@ int repeat(Body body) {
   return runs;
 }
 
-// A sweeper run started beside the test, its output in a memory file.
-struct Started {
-  UniqueFd out;
-  Child child;
-  std::string output() const { return readFile("/proc/self/fd/" + std::to_string(out.get())); }
-};
-
-Started start(const std::string& trash, const std::string& list, const Strings& env = {}) {
-  UniqueFd out(::memfd_create("out", MFD_CLOEXEC));
-  Child child = Child::start({.argv = {TAVO_SWEEPER, trash, list}, .environment = env, .out = out.get()});
-  return Started{std::move(out), std::move(child)};
-}
-
 // The trash's items and info files, emptied for the next run.
 void emptyTrash(const std::string& trash) {
   for (const char* folder : {"/files", "/info"}) {
@@ -183,7 +170,7 @@ TEST_F(SweeperRace, KilledAtRandomMomentsThenRunAgainLeavesOneWholeCopy) {
   Volume vol(dir_ / "vol");
   if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   ASSERT_EQ(symlink("/", (vol / ".Trash-0").c_str()), 0);
-  writeFile(dir_ / "list.txt", vol / "lib\n", 0600);
+  const std::string listFile = list({vol / "lib"});
   auto timed = Clock::now();
   std::map<std::string, std::string> library = layOutLibrary(vol / "lib", 10, 40);
   ASSERT_EQ(sweep({vol / "lib"}).status, 0);
@@ -193,7 +180,7 @@ TEST_F(SweeperRace, KilledAtRandomMomentsThenRunAgainLeavesOneWholeCopy) {
   int killedBeforeTheEnd = 0;
   const int runs = repeat([&](int run) {
     library = layOutLibrary(vol / "lib", 10, 40);
-    Started first = start(trash(), dir_ / "list.txt");
+    Started first = start(trash(), listFile);
     std::this_thread::sleep_for(std::chrono::microseconds(random() % (full.count() + 1)));
     ::kill(first.child.pid(), SIGKILL);
     first.child.wait();
@@ -222,11 +209,11 @@ TEST_F(SweeperRace, TwoRunsAtOnceMoveEachItemOnce) {
   if (!copied.mounted() || !renamed.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   ASSERT_EQ(symlink("/", (copied / ".Trash-0").c_str()), 0);
   const Strings paths = {copied / "lib", renamed / "lib", dir_ / "src/lib"};
-  writeFile(dir_ / "list.txt", paths[0] + "\n" + paths[1] + "\n" + paths[2] + "\n", 0600);
+  const std::string listFile = list(paths);
   const int runs = repeat([&](int run) {
     std::map<std::string, std::string> library;
     for (const std::string& path : paths) library = layOutLibrary(path, 2, 20);
-    Started one = start(trash(), dir_ / "list.txt"), two = start(trash(), dir_ / "list.txt");
+    Started one = start(trash(), listFile), two = start(trash(), listFile);
     one.child.wait();
     two.child.wait();
     const std::string out = one.output() + two.output();

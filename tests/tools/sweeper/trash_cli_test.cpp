@@ -3,34 +3,15 @@
 // when, put back byte for byte with its modes, and the rest emptied, though
 // root owned all of it.
 
-#include <fcntl.h>
 #include <signal.h>
 
 #include <chrono>
-#include <set>
 #include <thread>
 
 #include "tests/tools/sweeper/sweeper_fixture.h"
 
 namespace tavo::testing {
 namespace {
-
-// Each entry of a tree by its path inside it: its mode, and a file's bytes or a link's target.
-std::map<std::string, std::pair<mode_t, std::string>> treeOf(const std::string& root) {
-  std::map<std::string, std::pair<mode_t, std::string>> out;
-  auto add = [&](const std::string& path, const std::string& rel) {
-    const struct stat st = statOf(path);
-    std::error_code ec;
-    std::string held = S_ISREG(st.st_mode) ? readFile(path) : fs::read_symlink(path, ec).string();
-    out[rel] = {st.st_mode, held};
-  };
-  add(root, ".");
-  std::error_code ec;
-  for (const auto& entry : fs::recursive_directory_iterator(root, ec)) {
-    add(entry.path(), fs::relative(entry.path(), root).string());
-  }
-  return out;
-}
 
 // Root's library folder: files and folders of several modes, a link.
 void layOutRootsLibrary(const std::string& at) {
@@ -62,7 +43,7 @@ class TrashCli : public SweeperTest {
             "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
   }
   ToolRun asUser(const Strings& argv, const std::string& input = "") const {
-    return runAs(*user_, argv, env(), input);
+    return runArgv(testing::asUser(*user_, argv), env(), input);
   }
   // A folder of the user's, where their items lie and go back to.
   std::string usersFolder(const std::string& path) const {
@@ -87,7 +68,7 @@ TEST_F(TrashCli, ListsRestoresAndEmptiesWhatSweeperMovedIntoEveryTrash) {
                             usersFolder(other / "libs") + "/Library C"};
   const Strings emptied = {dir_ / "apps/Library D", drive / "libs/Library E",
                            other / "libs/Library F"};
-  std::map<std::string, decltype(treeOf(""))> before;
+  std::map<std::string, Tree> before;
   for (const std::string& item : restored) {
     layOutRootsLibrary(item);
     before[item] = treeOf(item);
@@ -99,20 +80,20 @@ TEST_F(TrashCli, ListsRestoresAndEmptiesWhatSweeperMovedIntoEveryTrash) {
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_TRUE(exists(drive / (".Trash-" + uid + "/files/Library B"))) << run.out;
 
-  ToolRun list = asUser({"/usr/bin/trash-list"});
-  EXPECT_EQ(list.status, 0) << list.out;
+  ToolRun listed = asUser({"/usr/bin/trash-list"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
   for (const std::string& item : all) {
     const std::regex line("(^|\n)\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d " + item + "\n");
-    EXPECT_TRUE(std::regex_search(list.out, line)) << item << " not in\n" << list.out;
+    EXPECT_TRUE(std::regex_search(listed.out, line)) << item << " not in\n" << listed.out;
   }
   for (const std::string& item : restored) {
     ToolRun restore = asUser({"/usr/bin/trash-restore", item}, "0\n");
-    EXPECT_EQ(restore.status, 0) << restore.out;
+    EXPECT_EQ(restore.status, 0) << restore.out << restore.err;
     EXPECT_EQ(treeOf(item), before[item]) << item;
     EXPECT_EQ(statOf(item + "/Samples/Private/key.dat").st_uid, user_->uid) << item;
   }
   ToolRun empty = asUser({"/usr/bin/trash-empty"});
-  EXPECT_EQ(empty.status, 0) << empty.out;
+  EXPECT_EQ(empty.status, 0) << empty.err;
   for (const std::string& trash : {homeTrash(), drive / (".Trash-" + uid)}) {
     EXPECT_EQ(namesIn(trash + "/files"), Strings{}) << trash;
     EXPECT_EQ(namesIn(trash + "/info"), Strings{}) << trash;
@@ -127,17 +108,14 @@ TEST_F(TrashCli, WhatAKilledCopyLeavesIsTheUsers) {
   if (!other.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   ASSERT_EQ(symlink("/", (other / (".Trash-" + std::to_string(user_->uid))).c_str()), 0);
   for (int i = 0; i < 2000; ++i) writeFile(other / "Big/" + std::to_string(i), std::string(4096, 'x'));
-  writeFile(dir_ / "list.txt", other / "Big\n", 0600);
-  UniqueFd out(::memfd_create("out", MFD_CLOEXEC));
-  Child sweeper = Child::start({.argv = {TAVO_SWEEPER, homeTrash(), dir_ / "list.txt"},
-                                .environment = pkexec(), .out = out.get()});
+  Started sweeper = start(homeTrash(), list({other / "Big"}), pkexec());
   const std::string staging = homeTrash() + "/.sweeper-staging";
   for (int i = 0; i < 2000 && namesIn(staging).empty(); ++i) {
     std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
-  ::kill(sweeper.pid(), SIGKILL);
-  sweeper.wait();
-  if (!readFile("/proc/self/fd/" + std::to_string(out.get())).empty()) {
+  ::kill(sweeper.child.pid(), SIGKILL);
+  sweeper.child.wait();
+  if (!sweeper.output().empty()) {
     GTEST_SKIP() << "the copy ended before it could be killed";
   }
   EXPECT_EQ(asUser({"/bin/rm", "-rf", staging}).status, 0);
