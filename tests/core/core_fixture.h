@@ -13,23 +13,16 @@
 #include <tuple>
 
 #include "core/uninstaller.h"
-#include "platform/file_prefs_store.h"
-#include "platform/plist_file.h"
 #include "tests/support/capturing_log.h"
 #include "tests/support/fake_alert.h"
 #include "tests/support/fake_authorization.h"
 #include "tests/support/fake_controls.h"
+#include "tests/support/prefs_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace tavo::testing {
 
 using Lines = std::vector<std::string>;
-
-inline PlistDict dict(std::vector<PlistDict::Entry> members) {
-  PlistDict d;
-  for (auto& [key, value] : members) d.set(key, std::move(value));
-  return d;
-}
 
 class CoreFixture : public ::testing::Test, public ScanRelay {
  protected:

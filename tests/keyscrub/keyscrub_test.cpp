@@ -31,9 +31,9 @@ class KeyscrubTest : public ::testing::Test {
 };
 
 TEST_F(KeyscrubTest, Outcomes) {
-  PlistDict a = dictOf({{"B", PlistValue(dictOf({{"C", "bc"}}))}, {"C", "ac"}, {"S", "s"}});
-  PlistDict p = dictOf({{"A", PlistValue(a)}, {"keep", PlistValue(1.5)}});
-  PlistDict stored = dictOf({{"P", PlistValue(p)}, {"N", PlistValue(4)}, {"other", "o"}});
+  PlistDict a = dict({{"B", PlistValue(dict({{"C", "bc"}}))}, {"C", "ac"}, {"S", "s"}});
+  PlistDict p = dict({{"A", PlistValue(a)}, {"keep", PlistValue(1.5)}});
+  PlistDict stored = dict({{"P", PlistValue(p)}, {"N", PlistValue(4)}, {"other", "o"}});
   const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
       // the arguments, and the key path removed (none: the file stays byte for byte)
       {{}, {}}, {{domain}, {}}, {{domain, "P"}, {}}, {{domain, "absent", "x"}, {}},
@@ -69,8 +69,8 @@ TEST_F(KeyscrubTest, LeavesAnUnreadableFileAsItWasAndWritesNoneWhereThereWasNone
 TEST_F(KeyscrubTest, RunsStartedTogetherAllTakeEffect) {
   PlistDict banks;
   auto bank = [](int i) { return "Bank " + std::to_string(i); };
-  for (int i = 0; i < 12; ++i) banks.set(bank(i), PlistValue(dictOf({{"bank_path", "/b"}})));
-  PlistDict stored = dictOf({{"Banks", PlistValue(banks)}, {"base_dir", "/x"}});
+  for (int i = 0; i < 12; ++i) banks.set(bank(i), PlistValue(dict({{"bank_path", "/b"}})));
+  PlistDict stored = dict({{"Banks", PlistValue(banks)}, {"base_dir", "/x"}});
   ASSERT_TRUE(writePlistFile(file(), stored, PlistFormat::Xml));
   std::vector<std::thread> runs;
   for (int i = 0; i < 8; ++i) runs.emplace_back([&, i] { run({domain, "Banks", bank(i)}); });
@@ -85,7 +85,7 @@ TEST_F(KeyscrubTest, RunsStartedTogetherAllTakeEffect) {
 
 // Held here, the domain's lock keeps keyscrub from reading until it is let go.
 TEST_F(KeyscrubTest, WaitsForTheDomainsLockBeforeItReads) {
-  PlistDict stored = dictOf({{"Banks", PlistValue(dictOf({{"Harp", "h"}, {"Drums", "d"}}))}});
+  PlistDict stored = dict({{"Banks", PlistValue(dict({{"Harp", "h"}, {"Drums", "d"}}))}});
   ASSERT_TRUE(writePlistFile(file(), stored, PlistFormat::Binary));
   const std::string before = readFile(file());
   CapturingLog log;
@@ -110,7 +110,7 @@ TEST_F(KeyscrubTest, WaitsForTheDomainsLockBeforeItReads) {
 // A write-back that fails is reported by the exit status; the file stays
 // whole and no temporary file is left beside it.
 TEST_F(KeyscrubTest, AFailedWriteExitsWithOneAndLeavesTheFileWhole) {
-  PlistDict stored = dictOf({{"Banks", PlistValue(dictOf({{"Harp", "h"}, {"Drums", "d"}}))}});
+  PlistDict stored = dict({{"Banks", PlistValue(dict({{"Harp", "h"}, {"Drums", "d"}}))}});
   ASSERT_TRUE(writePlistFile(file(), stored, PlistFormat::Xml));
   const std::string before = readFile(file());
   // No file may grow: as on a full disk. SIGXFSZ stays ignored across exec.

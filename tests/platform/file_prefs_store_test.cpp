@@ -32,7 +32,7 @@ TEST_F(FilePrefsStoreTest, SearchListTakesTheFirstScopeThatHoldsTheKey) {
       prefs.roots().anyUserPrefs + "/Network/.GlobalPreferences.plist",
   };
   for (std::size_t i = 0; i < files.size(); ++i)
-    ASSERT_TRUE(writePlistFile(files[i], dictOf({{"k", PlistValue(static_cast<int>(i))}}),
+    ASSERT_TRUE(writePlistFile(files[i], dict({{"k", PlistValue(static_cast<int>(i))}}),
                                PlistFormat::Xml));
   for (std::size_t i = 0; i < files.size(); ++i) {
     auto value = store.copyAppValue("k", "com.t");
@@ -85,7 +85,7 @@ TEST_F(FilePrefsStoreTest, SynchroniseKeepsOtherWritersKeysAndTheFileFormat) {
 TEST_F(FilePrefsStoreTest, KeepsTheOwnerOfTheFileItReplaces) {
   if (::geteuid() != 0) GTEST_SKIP() << "changing a file's owner needs root";
   std::string path = prefs.userFile("com.t");
-  ASSERT_TRUE(writePlistFile(path, dictOf({{"a", "1"}}), PlistFormat::Binary));
+  ASSERT_TRUE(writePlistFile(path, dict({{"a", "1"}}), PlistFormat::Binary));
   ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0);
   store.setValue("b", PlistValue("2"), "com.t", PrefUser::Current, PrefHost::Any);
   ASSERT_TRUE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
@@ -155,7 +155,7 @@ TEST_F(FilePrefsStoreTest, TheLockCreatesNothingAndClearsTheDomainsStaleTemporar
 // The write-back's failure is reported, never taken for success.
 TEST_F(FilePrefsStoreTest, AWriteThatFailsIsReportedAndLeavesNoPartialFile) {
   const std::string path = prefs.userFile("com.t");
-  ASSERT_TRUE(writePlistFile(path, dictOf({{"a", "1"}}), PlistFormat::Binary));
+  ASSERT_TRUE(writePlistFile(path, dict({{"a", "1"}}), PlistFormat::Binary));
   const std::string before = readFile(path);
   store.setValue("b", PlistValue(std::string(4096, 'x')), "com.t", PrefUser::Current,
                  PrefHost::Any);

@@ -210,7 +210,7 @@ std::string repeated(const std::string& s, std::size_t n) {
 TEST(PlistUnreadable, MalformedFilesAreUnreadableWithAReason) {
   std::string good;
   ASSERT_TRUE(serializePlist(richDomain(), PlistFormat::Binary, good));
-  const std::string dict = bplist({"\xD1\x01\x02", "\x51k", "\x51v"});
+  const std::string oneEntry = bplist({"\xD1\x01\x02", "\x51k", "\x51v"});
   const std::string selfArray = bplist({std::string("\xA1\x00", 2)});
   const std::string threeObjects = bplist({"\xA2\x01\x02", "\x51" "a", "\x51" "b"});
   const std::string doubling = [] {  // each array names the next one twice
@@ -232,12 +232,12 @@ TEST(PlistUnreadable, MalformedFilesAreUnreadableWithAReason) {
       {"binary cut in half", good.substr(0, good.size() / 2), ""},
       {"binary header only", "bplist00", "too short"},
       {"unknown binary version", "bplist17" + std::string(40, '\0'), "unknown version"},
-      {"offset width 0", patched(dict, kOffsetWidth, 0, 1), "impossible integer widths"},
-      {"reference width 9", patched(dict, kRefWidth, 9, 1), "impossible integer widths"},
-      {"top object past the table", patched(dict, kTop, 3), "top object"},
-      {"offset table past the end", patched(dict, kTable, 1u << 30), "offset table"},
-      {"object count of 2^60", patched(dict, kCount, std::uint64_t{1} << 60), "offset table"},
-      {"offset into the table", patched(dict, 32, dict.size() - 32 - 3, 1), "object offset"},
+      {"offset width 0", patched(oneEntry, kOffsetWidth, 0, 1), "impossible integer widths"},
+      {"reference width 9", patched(oneEntry, kRefWidth, 9, 1), "impossible integer widths"},
+      {"top object past the table", patched(oneEntry, kTop, 3), "top object"},
+      {"offset table past the end", patched(oneEntry, kTable, 1u << 30), "offset table"},
+      {"object count of 2^60", patched(oneEntry, kCount, std::uint64_t{1} << 60), "offset table"},
+      {"offset into the table", patched(oneEntry, 32, oneEntry.size() - 32 - 3, 1), "object offset"},
       {"reference past the objects", bplist({"\xD1\x01\x09", "\x51k"}), "object reference"},
       {"array holding itself", selfArray, "contains itself"},
       {"arrays holding each other", bplist({"\xA1\x01", std::string("\xA1\x00", 2)}), "contains itself"},
@@ -332,13 +332,13 @@ TEST(PlistXml, ReadsWhatTheFormatAllows) {
       {"<false/>", false},
       {"<dict/>", PlistDict()},
       {"<array><string>a</string> <!-- c --> <integer>1</integer></array>", PlistArray{"a", 1}},
-      {"<dict><key/><string>empty key</string></dict>", dictOf({{"", "empty key"}})},
+      {"<dict><key/><string>empty key</string></dict>", dict({{"", "empty key"}})},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.body);
     PlistFile file = parsePlist(xmlValue(c.body));
     ASSERT_EQ(file.state, PlistFile::State::Ok) << file.problem;
-    EXPECT_EQ(file.dict, dictOf({{"v", c.expected}}));
+    EXPECT_EQ(file.dict, dict({{"v", c.expected}}));
   }
 }
 
@@ -349,7 +349,7 @@ TEST(PlistXml, ReadsAFullPrologAndKeepsTheFirstPlaceOfARepeatedKey) {
       "<dict>\n<key>a</key><integer>1</integer><key>b</key><true/><key>a</key><integer>3</integer></dict>\n";
   PlistFile file = parsePlist(text);
   ASSERT_EQ(file.state, PlistFile::State::Ok) << file.problem;
-  EXPECT_EQ(file.dict, dictOf({{"a", 3}, {"b", true}}));
+  EXPECT_EQ(file.dict, dict({{"a", 3}, {"b", true}}));
 }
 
 TEST(PlistWrite, RefusesWhatTheFormatCannotHoldExactly) {
@@ -363,24 +363,24 @@ TEST(PlistWrite, RefusesWhatTheFormatCannotHoldExactly) {
     PlistDict dict;
     const char* reason;
   } cases[] = {
-      {"string with NUL", PlistFormat::Xml, dictOf({{"k", std::string("a\0b", 3)}}), "NUL"},
-      {"key with NUL", PlistFormat::Xml, dictOf({{std::string("k\0", 2), 1}}), "NUL"},
-      {"control character", PlistFormat::Xml, dictOf({{"k", "\x1b[0m"}}), "excludes"},
-      {"U+FFFE", PlistFormat::Xml, dictOf({{"k", "\xEF\xBF\xBE"}}), "excludes"},
-      {"text not UTF-8", PlistFormat::Xml, dictOf({{"k", "\xC3"}}), "not UTF-8"},
-      {"ASCII-typed high bytes", PlistFormat::Xml, dictOf({{"k", PlistValue::rawAscii("\xE9")}}), "raw ASCII"},
+      {"string with NUL", PlistFormat::Xml, dict({{"k", std::string("a\0b", 3)}}), "NUL"},
+      {"key with NUL", PlistFormat::Xml, dict({{std::string("k\0", 2), 1}}), "NUL"},
+      {"control character", PlistFormat::Xml, dict({{"k", "\x1b[0m"}}), "excludes"},
+      {"U+FFFE", PlistFormat::Xml, dict({{"k", "\xEF\xBF\xBE"}}), "excludes"},
+      {"text not UTF-8", PlistFormat::Xml, dict({{"k", "\xC3"}}), "not UTF-8"},
+      {"ASCII-typed high bytes", PlistFormat::Xml, dict({{"k", PlistValue::rawAscii("\xE9")}}), "raw ASCII"},
       {"ASCII-typed high-byte key", PlistFormat::Xml, rawKey, "raw ASCII"},
-      {"date with a fraction", PlistFormat::Xml, dictOf({{"k", PlistDate{0.5}}}), "whole second"},
-      {"date NaN", PlistFormat::Xml, dictOf({{"k", PlistDate{std::nan("")}}}), "whole second"},
-      {"date -0", PlistFormat::Xml, dictOf({{"k", PlistDate{-0.0}}}), "whole second"},
-      {"date in year 10000", PlistFormat::Xml, dictOf({{"k", PlistDate{252423993600}}}), "whole second"},
-      {"date before year 1", PlistFormat::Xml, dictOf({{"k", PlistDate{-63113904001}}}), "whole second"},
-      {"NaN with a sign", PlistFormat::Xml, dictOf({{"k", -std::numeric_limits<double>::quiet_NaN()}}), "NaN"},
-      {"UID", PlistFormat::Xml, dictOf({{"k", PlistUid{1}}}), "UID"},
-      {"binary text not UTF-8", PlistFormat::Binary, dictOf({{"k", "\xFF"}}), "not UTF-8"},
-      {"binary key not UTF-8", PlistFormat::Binary, dictOf({{"\xC3\x28", 1}}), "not UTF-8"},
-      {"binary nested 514 deep", PlistFormat::Binary, dictOf({{"k", nested}}), "nested deeper"},
-      {"XML nested 514 deep", PlistFormat::Xml, dictOf({{"k", nested}}), "nested deeper"},
+      {"date with a fraction", PlistFormat::Xml, dict({{"k", PlistDate{0.5}}}), "whole second"},
+      {"date NaN", PlistFormat::Xml, dict({{"k", PlistDate{std::nan("")}}}), "whole second"},
+      {"date -0", PlistFormat::Xml, dict({{"k", PlistDate{-0.0}}}), "whole second"},
+      {"date in year 10000", PlistFormat::Xml, dict({{"k", PlistDate{252423993600}}}), "whole second"},
+      {"date before year 1", PlistFormat::Xml, dict({{"k", PlistDate{-63113904001}}}), "whole second"},
+      {"NaN with a sign", PlistFormat::Xml, dict({{"k", -std::numeric_limits<double>::quiet_NaN()}}), "NaN"},
+      {"UID", PlistFormat::Xml, dict({{"k", PlistUid{1}}}), "UID"},
+      {"binary text not UTF-8", PlistFormat::Binary, dict({{"k", "\xFF"}}), "not UTF-8"},
+      {"binary key not UTF-8", PlistFormat::Binary, dict({{"\xC3\x28", 1}}), "not UTF-8"},
+      {"binary nested 514 deep", PlistFormat::Binary, dict({{"k", nested}}), "nested deeper"},
+      {"XML nested 514 deep", PlistFormat::Xml, dict({{"k", nested}}), "nested deeper"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -395,13 +395,13 @@ TEST(PlistWrite, RefusesWhatTheFormatCannotHoldExactly) {
 TEST(PlistWrite, TheEdgesOfWhatIsWritableRoundTrip) {
   PlistValue nested = PlistArray{};
   for (int i = 0; i < 510; ++i) nested = PlistArray{nested};  // 512 levels with the top
-  const PlistDict dict = dictOf({{"k", nested}, {"cr\r", "a\r\nb\r"}, {"before 2001", PlistDate{-1}}});
+  const PlistDict edges = dict({{"k", nested}, {"cr\r", "a\r\nb\r"}, {"before 2001", PlistDate{-1}}});
   for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
     std::string bytes, problem;
-    ASSERT_TRUE(serializePlist(dict, format, bytes, &problem)) << problem;
+    ASSERT_TRUE(serializePlist(edges, format, bytes, &problem)) << problem;
     PlistFile file = parsePlist(bytes);
     ASSERT_EQ(file.state, PlistFile::State::Ok) << file.problem;
-    EXPECT_EQ(file.dict, dict);
+    EXPECT_EQ(file.dict, edges);
   }
 }
 
@@ -412,7 +412,7 @@ TEST(PlistBinary, AnAsciiTypedKeyWithHighBytesIsWrittenBackAsOne) {
   ASSERT_EQ(read.state, PlistFile::State::Ok) << read.problem;
   EXPECT_TRUE(read.dict.isRawAsciiKey("A\xE9" "B"));
   EXPECT_TRUE(read.dict.find("A\xE9" "B")->isRawAscii());
-  EXPECT_NE(read.dict, dictOf({{"A\xE9" "B", PlistValue::rawAscii("A\xE9" "B")}}));
+  EXPECT_NE(read.dict, dict({{"A\xE9" "B", PlistValue::rawAscii("A\xE9" "B")}}));
   std::string written;
   ASSERT_TRUE(serializePlist(read.dict, PlistFormat::Binary, written));
   // The key and the value are one object now: equal scalars are stored once.

@@ -41,11 +41,11 @@ class KeyPathTest : public ::testing::Test {
   void SetUp() override {
     // A is a dictionary holding B (a dictionary whose only member is D),
     // C (a number) and S (a string).
-    PlistDict a = dictOf({{"B", PlistValue(dictOf({{"D", "d"}}))},
+    PlistDict a = dict({{"B", PlistValue(dict({{"D", "d"}}))},
                           {"C", PlistValue(7)},
                           {"S", "text"},
                           {"", "empty name"}});
-    PlistDict domain = dictOf({{"A", PlistValue(a)}, {"top", "value"}, {"num", PlistValue(3)}});
+    PlistDict domain = dict({{"A", PlistValue(a)}, {"top", "value"}, {"num", PlistValue(3)}});
     ASSERT_TRUE(writePlistFile(prefs.userFile("com.t"), domain, PlistFormat::Binary));
   }
   void writeUser(const PlistDict& d) {
@@ -96,7 +96,7 @@ TEST_F(KeyPathTest, StrictAndLenientWalks) {
 }
 
 TEST_F(KeyPathTest, ExistenceTestSynchronisesAndSeesOnlyTheCurrentUsersHostIndependentValues) {
-  ASSERT_TRUE(writePlistFile(prefs.anyUserFile("com.t"), dictOf({{"G", PlistValue(dictOf({{"x", "1"}}))}}),
+  ASSERT_TRUE(writePlistFile(prefs.anyUserFile("com.t"), dict({{"G", PlistValue(dict({{"x", "1"}}))}}),
                              PlistFormat::Xml));
   EXPECT_FALSE(prefExists(counting, "com.t", "G/x"));
   EXPECT_EQ(counting.syncs, 1);
@@ -108,7 +108,7 @@ TEST_F(KeyPathTest, ExistenceTestSynchronisesAndSeesOnlyTheCurrentUsersHostIndep
 TEST_F(KeyPathTest, StringReadsFollowTheSearchListWithoutFallingBackOnAWrongKind) {
   // The host-specific value is found first: a number hides the user's string.
   ASSERT_TRUE(writePlistFile(prefs.roots().userPrefs + "/ByHost/com.t.HOSTID.plist",
-                             dictOf({{"top", PlistValue(5)}, {"host", "h"}}), PlistFormat::Xml));
+                             dict({{"top", PlistValue(5)}, {"host", "h"}}), PlistFormat::Xml));
   std::string out = "untouched";
   EXPECT_FALSE(readConfigStringValue(counting, "com.t", "top", out));
   EXPECT_EQ(out, "untouched");
@@ -126,10 +126,10 @@ TEST_F(KeyPathTest, NameListsOfZeroAndOneName) {
 
 TEST_F(KeyPathTest, StringsUpTo2047BytesAreRead) {
   std::string fits(2047, 'x'), tooLong(2048, 'y');
-  writeUser(dictOf({{"fits", PlistValue(fits)},
+  writeUser(dict({{"fits", PlistValue(fits)},
                     {"long", PlistValue(tooLong)},
-                    {"D", PlistValue(dictOf({{"fits", PlistValue(fits)}, {"long", PlistValue(tooLong)}}))},
-                    {"Root", PlistValue(dictOf({{fits, "a"}, {tooLong, "b"}}))}}));
+                    {"D", PlistValue(dict({{"fits", PlistValue(fits)}, {"long", PlistValue(tooLong)}}))},
+                    {"Root", PlistValue(dict({{fits, "a"}, {tooLong, "b"}}))}}));
   std::string out;
   EXPECT_TRUE(readConfigStringValue(counting, "com.t", "fits", out));
   EXPECT_EQ(out, fits);
@@ -148,15 +148,15 @@ TEST_F(KeyPathTest, FirstBankReads) {
     PlistDict domain;
     bool path, sample;
   };
-  PlistDict first = dictOf({{"bank_path", "/p"}, {"sample_dir", "/s"}});
+  PlistDict first = dict({{"bank_path", "/p"}, {"sample_dir", "/s"}});
   const Case cases[] = {
-      {"no Banks", dictOf({{"x", "1"}}), false, false},
-      {"Banks not a dictionary", dictOf({{"Banks", "x"}}), false, false},
-      {"empty Banks", dictOf({{"Banks", PlistValue(PlistDict())}}), false, false},
+      {"no Banks", dict({{"x", "1"}}), false, false},
+      {"Banks not a dictionary", dict({{"Banks", "x"}}), false, false},
+      {"empty Banks", dict({{"Banks", PlistValue(PlistDict())}}), false, false},
       {"first bank has both",
-       dictOf({{"Banks", PlistValue(dictOf({{"One", PlistValue(first)}}))}}), true, true},
+       dict({{"Banks", PlistValue(dict({{"One", PlistValue(first)}}))}}), true, true},
       {"only a later bank has them",
-       dictOf({{"Banks", PlistValue(dictOf({{"One", PlistValue(dictOf({{"bank_path", PlistValue(1)}}))},
+       dict({{"Banks", PlistValue(dict({{"One", PlistValue(dict({{"bank_path", PlistValue(1)}}))},
                                              {"Two", PlistValue(first)}}))}}),
        false, false},
   };
@@ -172,11 +172,11 @@ TEST_F(KeyPathTest, FirstBankReads) {
 
 TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
   // P holds A, which holds B and C; B holds C.
-  PlistDict p = dictOf({{"A", PlistValue(dictOf({{"B", PlistValue(dictOf({{"C", "bc"}, {"keep", "k"}}))},
+  PlistDict p = dict({{"A", PlistValue(dict({{"B", PlistValue(dict({{"C", "bc"}, {"keep", "k"}}))},
                                                  {"C", "ac"},
                                                  {"S", "string"}}))},
                         {"other", PlistValue(1)}});
-  PlistDict domain = dictOf({{"P", PlistValue(p)}, {"N", PlistValue(2)}, {"Z", "z"}});
+  PlistDict domain = dict({{"P", PlistValue(p)}, {"N", PlistValue(2)}, {"Z", "z"}});
   struct Case {
     std::vector<std::string> names;
     bool result;
@@ -211,7 +211,7 @@ TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
 }
 
 TEST_F(KeyPathTest, RemovingTheOnlyEntryLeavesAnEmptyDictionary) {
-  writeUser(dictOf({{"Banks", PlistValue(dictOf({{"Only", PlistValue(dictOf({{"x", "1"}}))}}))}}));
+  writeUser(dict({{"Banks", PlistValue(dict({{"Only", PlistValue(dict({{"x", "1"}}))}}))}}));
   EXPECT_TRUE(deleteCurrentUserPrefKey(counting, "com.t", {"Banks", "Only"}));
   PlistFile after = readPlistFile(prefs.userFile("com.t"));
   const PlistValue* banks = after.dict.find("Banks");

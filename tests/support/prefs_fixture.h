@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/file_prefs_store.h"
+#include "platform/plist_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace tavo::testing {
@@ -34,10 +35,20 @@ class TempPrefs {
   PrefsRoots roots_{dir_ / "user", dir_ / "any", "HOSTID"};
 };
 
-inline PlistDict dictOf(std::initializer_list<std::pair<std::string, PlistValue>> entries) {
+inline PlistDict dict(std::vector<PlistDict::Entry> entries) {
   PlistDict d;
-  for (const auto& [k, v] : entries) d.set(k, v);
+  for (auto& [key, value] : entries) d.set(key, std::move(value));
   return d;
+}
+
+/// The names of the banks that the preferences at `path` hold, "|" between.
+inline std::string banksIn(const std::string& path) {
+  const PlistFile file = readPlistFile(path);
+  const PlistValue* banks = file.dict.find("Banks");
+  std::string names;
+  if (banks && banks->dict())
+    for (const auto& [name, value] : banks->dict()->entries()) names += (names.empty() ? "" : "|") + name;
+  return names;
 }
 
 /// `dict` without the entry at the end of the exact key path `names`.
@@ -51,13 +62,13 @@ inline PlistDict withoutEntry(PlistDict dict, const std::vector<std::string>& na
 /// A banks dictionary of the player's shape, with a mixture of kinds at every
 /// level so that a write-back that changes anything else is caught.
 inline PlistDict richDomain() {
-  return dictOf({
+  return dict({
       {"base_dir", "/Users/me/Documents/Player"},
-      {"Banks", PlistValue(dictOf({
-                    {"Strings", PlistValue(dictOf({{"bank_path", "/lib/Strings/Library"},
+      {"Banks", PlistValue(dict({
+                    {"Strings", PlistValue(dict({{"bank_path", "/lib/Strings/Library"},
                                                    {"sample_dir", "/samples/Strings"},
                                                    {"volume", PlistValue(-3)}}))},
-                    {"Brass", PlistValue(dictOf({{"bank_path", "/lib/Brass"},
+                    {"Brass", PlistValue(dict({{"bank_path", "/lib/Brass"},
                                                  {"enabled", PlistValue(true)},
                                                  {"gain", PlistValue(0.75)}}))},
                 }))},
