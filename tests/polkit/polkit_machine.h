@@ -6,25 +6,19 @@
 // and dies with the throwaway root.
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "base/child.h"
-#include "base/home.h"
-#include "tests/polkit/tty_agent.h"
-#include "tests/support/tool_run.h"
+#include "tests/support/test_user.h"
 
 namespace tavo::testing {
-
-inline const std::string kRootPath = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
 
 /// Runs a set-up command as root; "" when it exited 0, else what it said.
 inline std::string must(const std::string& program, std::vector<std::string> args) {
@@ -90,7 +84,7 @@ class PolkitMachine {
     return startBus();
   }
 
-  const Account& admin() const { return admin_; }
+  const TestUser& admin() const { return admin_; }
   /// The bundle at the install prefix, whose helpers the policy names.
   const std::string& installedBundle() const { return installedBundle_; }
   /// A copy of the build's bundle: helpers no installed action names.
@@ -104,19 +98,11 @@ class PolkitMachine {
       "Ugkfnns5T85W5jGhLVqzh0lei1lWCu2nObsciVLIVZ0sdcEo5zyUrH4Sxo1Xp6IqGwrl3RQAFVWLwulrjbbCJ1";
 
   std::string addAdmin() {
-    admin_.name = "tavo-admin";
+    auto admin = makeUser("tavo-admin", "/home/tavo-admin",
+                          {"--groups", "sudo", "--password", kPasswordHash, "--shell", "/bin/sh"});
+    if (!admin) return "useradd failed";
+    admin_ = *admin;
     admin_.password = "correct horse";
-    if (std::string why =
-            must("/usr/sbin/useradd", {"--create-home", "--groups", "sudo", "--password",
-                                       kPasswordHash, "--shell", "/bin/sh", admin_.name});
-        !why.empty())
-      return why;
-    struct stat st;
-    auto home = homeFolderOf(admin_.name);
-    if (!home || ::stat(home->c_str(), &st) != 0) return "useradd made no home folder";
-    admin_.home = *home;
-    admin_.uid = st.st_uid;
-    admin_.gid = st.st_gid;
     return "";
   }
 
@@ -155,7 +141,7 @@ class PolkitMachine {
   }
 
   Child bus_, polkitd_;
-  Account admin_;
+  TestUser admin_;
   std::string installedBundle_, builtBundle_, driver_;
 };
 

@@ -11,10 +11,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "platform/plist_file.h"
 #include "tests/polkit/polkit_machine.h"
-#include "tests/polkit/tty_agent.h"
-#include "tests/support/temp_dir.h"
+#include "tests/polkit/user_terminal.h"
+#include "tests/support/prefs_fixture.h"
 #include "tests/support/throwaway_root.h"
 
 namespace tavo::testing {
@@ -39,19 +38,14 @@ struct Outcome {
 /// The driver, run as the administrator, with pkttyagent for it.
 class Session {
  public:
-  Session(const PolkitMachine& machine, const std::string& bundle) : account_(machine.admin()) {
+  Session(const PolkitMachine& machine, const std::string& bundle) {
     static int sessions = 0;
     logPath_ = "/tmp/removal-driver-" + std::to_string(++sessions) + ".log";
     log_.reset(::open(logPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    std::vector<std::string> env{"HOME=" + account_.home, "USER=" + account_.name,
-                                 "LOGNAME=" + account_.name, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-    for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"})
-      if (const char* value = std::getenv(name)) env.push_back(std::string(name) + "=" + value);
+    const TestUser& admin = machine.admin();
     std::string error;
-    driver_ = Child::start({.argv = {"/usr/bin/setpriv", "--reuid=" + std::to_string(account_.uid),
-                                     "--regid=" + std::to_string(account_.gid), "--init-groups",
-                                     "--", machine.driver(), bundle},
-                            .environment = env,
+    driver_ = Child::start({.argv = asUser(admin, {machine.driver(), bundle}),
+                            .environment = userEnvironment(admin),
                             .socket = true,
                             .err = log_.get()},
                            &error);
@@ -62,7 +56,10 @@ class Session {
     // setpriv runs the driver in its own place: the agent serves that process.
     if (!readLine(listed_)) return;
     listed_.erase(0, std::strlen("listed: "));
-    why_ = agent_.start(driver_.pid(), account_);
+    std::vector<std::string> env = userEnvironment(admin);
+    env.push_back("TERM=dumb");
+    why_ = agent_.start(admin, {"/usr/bin/pkttyagent", "--process", std::to_string(driver_.pid()),
+                                "--notify-fd", "3"}, env, true);
   }
   ~Session() { driver_.terminate(); }
 
@@ -88,7 +85,6 @@ class Session {
 
   /// The driver's log so far.
   std::string log() const { return readFile(logPath_); }
-  const TtyAgent& agent() const { return agent_; }
   pid_t pid() const { return driver_.pid(); }
 
  private:
@@ -124,19 +120,12 @@ class Session {
     }
   }
 
-  Account account_;
   std::string logPath_;
   UniqueFd log_;
   Child driver_;
-  TtyAgent agent_;
+  UserTerminal agent_;
   std::string why_, pending_, listed_;
 };
-
-PlistDict dictOf(std::vector<PlistDict::Entry> members) {
-  PlistDict d;
-  for (auto& [key, value] : members) d.set(key, std::move(value));
-  return d;
-}
 
 class PolkitRemovalTest : public ::testing::Test {
  protected:
@@ -165,7 +154,7 @@ class PolkitRemovalTest : public ::testing::Test {
     layMachine();
   }
 
-  const Account& admin() const { return machine_->admin(); }
+  const TestUser& admin() const { return machine_->admin(); }
   std::string home(const std::string& rel) const { return admin().home + "/" + rel; }
   std::string docs(const std::string& rel) const { return home("Documents/Korvelin/" + rel); }
   std::string trash(const std::string& rel) const {
@@ -187,7 +176,7 @@ class PolkitRemovalTest : public ::testing::Test {
       writeFile(docs(lib + "/Samples/" + lib + " 01.ncw"), "demo data\n");
       writeFile(content + "/Presets/com.Stavek.Tavo/" + lib + "/Soft.preset", "demo data\n");
       if (lib == "Iron Drums") continue;
-      banks.set(lib, dictOf({{"bank_path", docs(lib + "/Library")},
+      banks.set(lib, dict({{"bank_path", docs(lib + "/Library")},
                              {"sample_dir", docs(lib + "/Samples")}}));
       std::string id =
           "com.Korvelin.pkg." + lib.substr(0, lib.find(' ')) + lib.substr(lib.find(' ') + 1);
@@ -198,22 +187,11 @@ class PolkitRemovalTest : public ::testing::Test {
     fs::create_directories(home("Library/Preferences"));
     fs::create_directories("/Library/Preferences");
     writePlistFile(home("Library/Preferences/" + kPlayerPrefs),
-                   dictOf({{"base_dir", content}, {"Banks", banks}}), PlistFormat::Xml);
+                   dict({{"base_dir", content}, {"Banks", banks}}), PlistFormat::Xml);
     writePlistFile(home("Library/Preferences/com.Korvelin.GlassHarp.plist"),
-                   dictOf({{"Registered", true}}), PlistFormat::Xml);
-    writePlistFile(kAnyUserPrefs, dictOf({{"Banks", banks}}), PlistFormat::Xml);
+                   dict({{"Registered", true}}), PlistFormat::Xml);
+    writePlistFile(kAnyUserPrefs, dict({{"Banks", banks}}), PlistFormat::Xml);
     ASSERT_EQ(must("/bin/chown", {"-R", admin().name + ":", admin().home}), "");
-  }
-
-  /// The banks the preferences at `path` still hold, "|" between.
-  static std::string banksIn(const std::string& path) {
-    PlistFile file = readPlistFile(path);
-    const PlistValue* banks = file.dict.find("Banks");
-    std::string names;
-    if (banks && banks->dict())
-      for (const auto& [name, value] : banks->dict()->entries())
-        names += (names.empty() ? "" : "|") + name;
-    return names;
   }
 
   // Glass Harp as laid out: nothing moved, forgotten or deleted.
@@ -348,48 +326,20 @@ TEST_F(PolkitRemovalTest, FromTheBuildFolderOnlyPkexecAsksOncePerRun) {
 // with no desktop agent it starts polkit's text agent on its terminal, which
 // asks once for the whole removal.
 TEST_F(PolkitRemovalTest, TavoUninstallOnATerminalAsksOnceForTheWholeRemoval) {
-  const std::string command = "'" + machine_->installedBundle() +
-                              "/Contents/MacOS/tavo-uninstall' 'Glass Harp' --yes";
-  std::vector<std::string> env{"HOME=" + admin().home, "USER=" + admin().name,
-                               "LOGNAME=" + admin().name, "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-  // script(1) gives it a terminal of its own, which the test types into.
-  Child run = Child::start({.argv = {"/usr/bin/setpriv", "--reuid=" + std::to_string(admin().uid),
-                                     "--regid=" + std::to_string(admin().gid), "--init-groups",
-                                     "--", "/usr/bin/script", "-qefc", command, "/dev/null"},
-                            .environment = env,
-                            .socket = true});
-  ASSERT_TRUE(run.started());
-  std::string said;
-  std::size_t answered = 0;
-  auto lastAnswer = std::chrono::steady_clock::now();
-  auto end = lastAnswer + std::chrono::minutes(1);
-  for (bool open = true; open && std::chrono::steady_clock::now() < end;) {
-    pollfd ready{run.stream(), POLLIN, 0};
-    if (::poll(&ready, 1, 200) > 0) {
-      char buf[4096];
-      ssize_t n = ::read(run.stream(), buf, sizeof buf);
-      open = n > 0;
-      if (open) said.append(buf, static_cast<std::size_t>(n));
-    }
-    std::size_t prompts = 0;
-    for (std::size_t at = 0; (at = said.find("Password:", at)) != std::string::npos; ++at) ++prompts;
-    // Typed once echo is off; a reply typed too early is dropped, so type again.
-    bool due = prompts > answered ||
-               (prompts == answered && prompts > 0 &&
-                std::chrono::steady_clock::now() - lastAnswer > std::chrono::seconds(5) &&
-                said.rfind("Password:") + 12 >= said.size());
-    if (due && std::chrono::steady_clock::now() - lastAnswer > std::chrono::milliseconds(500)) {
-      writeAll(run.stream(), admin().password + "\n");
-      answered = std::max(answered, prompts);
-      lastAnswer = std::chrono::steady_clock::now();
-    }
-  }
-  EXPECT_EQ(run.wait(), 0) << said;
-  std::size_t asked = 0;
-  for (std::size_t at = 0; (at = said.find("AUTHENTICATING FOR", at)) != std::string::npos; ++at)
-    ++asked;
-  EXPECT_EQ(asked, 1u) << said;
-  EXPECT_NE(said.find("AUTHENTICATING FOR org.tavo.uninstaller.remove"), std::string::npos) << said;
+  UserTerminal terminal;
+  ASSERT_EQ(terminal.start(admin(),
+                           {machine_->installedBundle() + "/Contents/MacOS/tavo-uninstall",
+                            "Glass Harp", "--yes"},
+                           userEnvironment(admin())),
+            "");
+  std::optional<int> status;
+  EXPECT_TRUE(waitUntil([&] {
+    terminal.serve(Reply::Password);
+    return (status = terminal.exited()).has_value();
+  }, 60));
+  terminal.serve(Reply::Password);  // what it wrote last
+  EXPECT_EQ(status, 0) << terminal.transcript();
+  EXPECT_EQ(terminal.requests(), Lines{kRemoveAction}) << terminal.transcript();
   EXPECT_FALSE(exists(docs("Glass Harp")));
   EXPECT_TRUE(exists(trash("Glass Harp")));
   EXPECT_FALSE(exists(kReceipts + "com.Korvelin.pkg.GlassHarp.plist"));

@@ -1,8 +1,8 @@
 #pragma once
-// polkit's terminal authentication agent (pkttyagent) for one process, run as
-// a given user on a pseudo-terminal that the test holds: it counts the
-// authentication requests polkit makes and answers each password prompt as
-// told, like a user at that terminal.
+// A program run as a given user on a pseudo-terminal that the test holds, as
+// at a login: the test reads what it writes, counts the authentication
+// requests polkit's terminal agent shows there, and answers each password
+// prompt as told, like the user at that terminal.
 
 #include <fcntl.h>
 #include <poll.h>
@@ -13,88 +13,71 @@
 #include <unistd.h>
 #include <utmp.h>
 
-#include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/io.h"
 #include "base/unique_fd.h"
+#include "tests/support/test_user.h"
 
 namespace tavo::testing {
 
-/// What the user at the agent's terminal does when asked for a password.
+/// What the user at the terminal does when asked for a password.
 enum class Reply { Password, WrongPassword, Dismiss };
 
-/// A plain user account, as the tests need it.
-struct Account {
-  std::string name;
-  uid_t uid = 0;
-  gid_t gid = 0;
-  std::string home;
-  std::string password;
-};
-
-class TtyAgent {
+class UserTerminal {
  public:
-  TtyAgent() = default;
-  TtyAgent(const TtyAgent&) = delete;
-  TtyAgent& operator=(const TtyAgent&) = delete;
-  ~TtyAgent() { stop(); }
+  UserTerminal() = default;
+  UserTerminal(const UserTerminal&) = delete;
+  UserTerminal& operator=(const UserTerminal&) = delete;
+  ~UserTerminal() { stop(); }
 
-  /// Starts pkttyagent for process `subject` as `account` on a new
-  /// pseudo-terminal and waits until polkit has registered it; "" when it
-  /// runs, else why not.
-  std::string start(pid_t subject, const Account& account) {
-    password_ = account.password;
+  /// Starts `argv` as `user` with `env`, in a session of its own whose
+  /// controlling terminal is a new pseudo-terminal. With `notifyFd`, its
+  /// descriptor 3 is a pipe, and start waits until the program closes it (as
+  /// pkttyagent --notify-fd 3 does once registered). "" when it runs, else why not.
+  std::string start(const TestUser& user, const std::vector<std::string>& argv,
+                    std::vector<std::string> env, bool notifyFd = false) {
+    password_ = user.password;
     int master = -1, terminal = -1;
     if (::openpty(&master, &terminal, nullptr, nullptr, nullptr) != 0) return "openpty failed";
     master_.reset(master);
     UniqueFd slave(terminal);
     // The terminal is the user's, as a login would make it.
-    if (::fchown(slave.get(), account.uid, account.gid) != 0)
-      return "cannot give the terminal away";
+    if (::fchown(slave.get(), user.uid, user.gid) != 0) return "cannot give the terminal away";
     int notify[2];
     if (::pipe2(notify, O_CLOEXEC) != 0) return "pipe failed";
     UniqueFd registered(notify[0]), notifyEnd(notify[1]);
-    std::vector<std::string> args{"/usr/bin/setpriv",
-                                  "--reuid=" + std::to_string(account.uid),
-                                  "--regid=" + std::to_string(account.gid),
-                                  "--init-groups",
-                                  "--",
-                                  "/usr/bin/pkttyagent",
-                                  "--process",
-                                  std::to_string(subject),
-                                  "--notify-fd",
-                                  "3"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    std::string home = "HOME=" + account.home, path = "PATH=/usr/bin:/bin";
-    char* envp[] = {home.data(), path.data(), const_cast<char*>("TERM=dumb"), nullptr};
+    std::vector<std::string> command = asUser(user, argv);
+    std::vector<char*> args, envp;
+    for (auto& a : command) args.push_back(a.data());
+    for (auto& e : env) envp.push_back(e.data());
+    args.push_back(nullptr);
+    envp.push_back(nullptr);
     pid_ = ::fork();
     if (pid_ < 0) return "fork failed";
     if (pid_ == 0) {
-      // A new session whose controlling terminal is ours: pkttyagent asks
-      // there. Descriptor 3 is closed by it once polkit has registered it.
       ::close(master);
-      if (::login_tty(slave.get()) != 0 || ::dup2(notifyEnd.get(), 3) != 3) ::_exit(127);
-      ::execve(argv[0], argv.data(), envp);
+      if (::login_tty(slave.get()) != 0 || (notifyFd && ::dup2(notifyEnd.get(), 3) != 3)) ::_exit(127);
+      ::execve(args[0], args.data(), envp.data());
       ::_exit(127);
     }
     slave.reset();
     notifyEnd.reset();
+    if (!notifyFd) return "";
     pollfd fd{registered.get(), POLLIN, 0};
     char byte;
     bool closed = ::poll(&fd, 1, 10000) == 1 && ::read(registered.get(), &byte, 1) == 0;
-    // An agent that failed closes it too, by ending.
+    // A program that failed closes it too, by ending.
     if (!closed || ::waitpid(pid_, nullptr, WNOHANG) != 0) {
       serve(Reply::Dismiss);
-      return "pkttyagent did not register with polkit: " + transcript();
+      return argv[0] + " did not register: " + transcript();
     }
     return "";
   }
 
-  /// Ends the agent, if still running.
+  /// Ends the program, if still running.
   void stop() {
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
@@ -102,12 +85,18 @@ class TtyAgent {
     pid_ = -1;
   }
 
-  /// The terminal's side the test reads, for poll(); -1 once the agent has
-  /// gone.
+  /// The program's exit status once it has ended (-1 for a signal), else nullopt.
+  std::optional<int> exited() {
+    int raw = 0;
+    if (pid_ <= 0 || ::waitpid(pid_, &raw, WNOHANG) != pid_) return std::nullopt;
+    pid_ = -1;
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  }
+
+  /// The terminal's side the test reads, for poll(); -1 once the program has gone.
   int terminal() const { return master_.get(); }
 
-  /// Reads what the agent has written so far and answers each new password
-  /// prompt with `reply`.
+  /// Reads what was written so far and answers each new password prompt with `reply`.
   void serve(Reply reply) {
     if (!master_.valid()) return;
     char buf[4096];
@@ -115,7 +104,7 @@ class TtyAgent {
       pollfd fd{master_.get(), POLLIN, 0};
       if (::poll(&fd, 1, 0) != 1 || !(fd.revents & POLLIN)) break;
       ssize_t n = ::read(master_.get(), buf, sizeof buf);
-      if (n <= 0) {  // the agent has gone (a dismissal ends it)
+      if (n <= 0) {  // the program has gone (a dismissal ends the agent)
         master_.reset();
         return;
       }
@@ -152,7 +141,7 @@ class TtyAgent {
     return actions;
   }
 
-  /// Everything the agent has written.
+  /// Everything written on the terminal.
   const std::string& transcript() const { return seen_; }
 
  private:
