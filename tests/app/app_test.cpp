@@ -22,11 +22,10 @@
 #include <thread>
 
 #include "app/application.h"
-#include "platform/plist_file.h"
 #include "tests/support/capturing_log.h"
 #include "tests/support/fake_alert.h"
 #include "tests/support/fake_authorization.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/prefs_fixture.h"
 #include "tests/support/throwaway_root.h"
 #include "ui_main_window.h"
 
@@ -190,8 +189,7 @@ TEST_F(AppTest, TheBundleNameTitlesTheWindowAndTheMenuItems) {
   waitForScan(*app);
 
   EXPECT_EQ(app->window().windowTitle(), "R&D Remover");
-  const auto& lines = log.lines();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "Test R&D Remover"), lines.end());
+  EXPECT_EQ(log.count("Test R&D Remover"), 1u);
   // "&&" is how a menu shows one "&" rather than underlining the next letter.
   EXPECT_EQ(app->window().ui().actionAbout->text(), "About R&&D Remover");
   EXPECT_EQ(app->window().ui().actionQuit->text(), "Quit R&&D Remover");
@@ -225,27 +223,30 @@ TEST_F(AppTest, ClosingTheDialogDuringTheScanQuitsAtOnce) {
 TEST_F(AppTest, RemovingThePlayerToldWhatGoesWithItThenARescanRebuildsTheList) {
   tree.write("home/Content/Presets/Harp/soft.preset", "p");
   tree.write("home/Documents/readme.txt", "r");
-  PlistDict player;
-  player.set("base_dir", PlistValue(home() + "/Content"));
-  ASSERT_TRUE(writePlistFile(home() + "/Library/Preferences/com.k.P.plist", player, PlistFormat::Xml));
+  ASSERT_TRUE(writePlistFile(home() + "/Library/Preferences/com.k.P.plist",
+                            dict({{"base_dir", home() + "/Content"}}), PlistFormat::Xml));
   makeBundle("Player\nK\n-\n~/Library/Preferences/com.k.P.plist$_path(base_dir)$\n-\n"
              "Harp\nK\n-\n~/Content/Presets/Harp\n-\nDocs\nK\n-\n~/Documents\n-\n");
   auto app = start(std::make_unique<FakeAuthorization>());
   app->finishLaunching();
   waitForScan(*app);
   Ui::MainWindow& ui = app->window().ui();
+  auto removeProduct = [&](const char* name) {
+    ui.listButton->setCurrentIndex(ui.listButton->findText(name));
+    app->delegate().unins()->listButtonValueChanged();
+    ui.removeButton->click();
+  };
   ASSERT_EQ(ui.listButton->count(), 3);
-  ui.removeButton->click();
-  ASSERT_EQ(alert.shown.size(), 1u);
-  EXPECT_EQ(alert.shown[0][1], "Player\n\nMoving \"" + home() +
+  removeProduct("Docs");  // only a protected folder: kept, and the product goes
+  EXPECT_EQ(alert.informed.size(), 1u);
+  EXPECT_FALSE(ui.rescanLine->isVisibleTo(&app->window()));  // nothing else went with it
+  removeProduct("Player");
+  ASSERT_EQ(alert.shown.size(), 2u);
+  EXPECT_EQ(alert.shown[1][1], "Player\n\nMoving \"" + home() +
                                    "/Content\" also moves paths listed for other products:\n"
                                    "  Harp: 2 paths\n");
   EXPECT_TRUE(ui.rescanLine->isVisibleTo(&app->window()));
   EXPECT_NE(ui.rescanLine->text().indexOf("Rescan"), -1);
-
-  ui.listButton->setCurrentIndex(ui.listButton->findText("Docs"));
-  app->delegate().unins()->listButtonValueChanged();
-  ui.removeButton->click();  // only a protected folder: kept, and the product goes
   EXPECT_EQ(alert.informed.size(), 1u);
   ASSERT_EQ(ui.listButton->count(), 1);
 
@@ -302,15 +303,10 @@ TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {
   tree.write("home/Library/Preferences/com.k.Harp.plist", "");
   tree.write("receipts/com.k.pkg.Harp.plist", "<plist/>");
   tree.write("receipts/com.k.pkg.Harp.bom", "");
-  PlistDict bank;
-  bank.set("bank_path", PlistValue("/x"));
-  PlistDict banks;
-  banks.set("Harp", PlistValue(bank));
-  banks.set("Drums", PlistValue(bank));
-  PlistDict domain;
-  domain.set("Banks", PlistValue(banks));
-  ASSERT_TRUE(writePlistFile(home() + "/Library/Preferences/com.k.P.plist", domain, PlistFormat::Binary));
-  ASSERT_TRUE(writePlistFile(tree / "any/com.k.P.plist", domain, PlistFormat::Xml));
+  const PlistDict bank = dict({{"bank_path", "/x"}});
+  const PlistDict banks = dict({{"Banks", dict({{"Harp", bank}, {"Drums", bank}})}});
+  ASSERT_TRUE(writePlistFile(home() + "/Library/Preferences/com.k.P.plist", banks, PlistFormat::Binary));
+  ASSERT_TRUE(writePlistFile(tree / "any/com.k.P.plist", banks, PlistFormat::Xml));
   makeBundle("Harp\nK\n-\n~/Documents/Harp\n~/Documents/Harp Read Me.rtf\n"
              "~/Library/Preferences/com.k.P.plist$_var(Banks/Harp)$\n"
              "$_plist(~/Library/Preferences/com.k.Harp.plist)$\n$_pkg(com.k.pkg.Harp)$\n-\n"
@@ -338,12 +334,8 @@ TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {
   }
   EXPECT_FALSE(fs::exists(home() + "/Documents/Harp"));
   EXPECT_FALSE(fs::exists(tree / "receipts/com.k.pkg.Harp.plist"));
-  for (const std::string& file : {home() + "/Library/Preferences/com.k.P.plist", tree / "any/com.k.P.plist"}) {
-    PlistFile after = readPlistFile(file);
-    const PlistDict* left = after.dict.find("Banks")->dict();
-    EXPECT_FALSE(left->find("Harp")) << file;
-    EXPECT_TRUE(left->find("Drums")) << file;
-  }
+  EXPECT_EQ(banksIn(home() + "/Library/Preferences/com.k.P.plist"), "Drums");
+  EXPECT_EQ(banksIn(tree / "any/com.k.P.plist"), "Drums");
   ASSERT_EQ(ui.listButton->count(), 1);
   EXPECT_EQ(ui.listButton->itemText(0), "Other");
   EXPECT_EQ(ui.listButton->itemData(0).toLongLong(), 1);

@@ -176,32 +176,6 @@ TEST_F(RemovalTest, AProductWhoseOnlyLeftoverIsProtectedLeavesAfterOneRemoval) {
   EXPECT_EQ(rescanLine.text, "");
 }
 
-// Removing what holds another product's paths says so first and offers a
-// rescan afterwards; the other product is not counted once it is gone.
-TEST_F(RemovalTest, WhatGoesWithItIsToldBeforeAndARescanOfferedAfter) {
-  const std::string content = tree.mkdirs("Content");
-  tree.write("Content/Presets/Harp/p1");
-  prefs("com.t", dict({{"base_dir", content}}));
-  description("p.txt", "Player\nV\n-\ncom.t.plist$_path(base_dir)$\n-\n"
-                       "Harp\nV\n-\n" + content + "/Presets/Harp\n-\nSolo\nV\n-\n" +
-                           tree.write("solo") + "\n-\n");
-  scan();
-  select(2);
-  controller().removeClicked();  // Solo: nothing shared, no offer
-  EXPECT_EQ(alert.shown.back().at(1), "Solo");
-  EXPECT_EQ(rescanLine.text, "");
-  select(0);
-  controller().removeClicked();
-  EXPECT_EQ(alert.shown.back().at(1), "Player\n\nMoving \"" + content +
-                                          "\" also moves paths listed for other products:\n"
-                                          "  Harp: 2 paths\n");
-  EXPECT_EQ(rescanLine.text, Uninstaller::kRescanOffer);
-  EXPECT_TRUE(alert.informed.empty());
-  scan();  // a rescan takes the offer away and lists what is left
-  EXPECT_EQ(rescanLine.text, "");
-  EXPECT_EQ(ui.tags, (std::vector<long>{0, 1, 2}));  // the fake moved nothing
-}
-
 // The size follows the selection off the main thread; a count overtaken by
 // a newer selection never shows.
 TEST_F(RemovalTest, TheSizeLineFollowsTheSelection) {
