@@ -25,6 +25,12 @@ class RemovalTest : public CoreFixture {
   std::string sweeper = resources + "/sweeper", keyscrub = resources + "/keyscrub";
   std::string listFile = resources + "/listPath.txt", pkgutil = root + "/pkgutil";
 
+  /// The programs started so far, without their arguments.
+  Lines programs() const {
+    Lines out;
+    for (const Lines& run : authorization.started) out.push_back(run.front());
+    return out;
+  }
 };
 
 TEST_F(RemovalTest, SummaryShowsEachNonEmptyListUnderItsHeadingInAFixedOrder) {
@@ -85,9 +91,7 @@ TEST_F(RemovalTest, SweeperRunsOncePerNonEmptyListAroundTheReceipts) {
     p.addRecp("com.ok.r");
     authorization.started.clear();
     EXPECT_TRUE(controller().removeProduct(p)) << dirs << prefFiles;
-    Lines programs;  // without their arguments
-    for (const Lines& run : authorization.started) programs.push_back(run.front());
-    EXPECT_EQ(programs, expected) << dirs << prefFiles;
+    EXPECT_EQ(programs(), expected) << dirs << prefFiles;
     // An empty list is never written; the second write replaces the first.
     EXPECT_EQ(readFile(listFile), prefFiles ? prefFile + "\n" : dirs ? dir + "\n" : "old\n");
   }
@@ -107,20 +111,28 @@ TEST_F(RemovalTest, PreferenceValuesSplitAtTheFirstDoubleColonThenAtEverySlash) 
   EXPECT_EQ(readPlistFile(home + "/Library/Preferences/dom.plist").dict, top);
 }
 
-TEST_F(RemovalTest, ARefusedCredentialStopsTheRemovalAndKeepsTheProduct) {
+// One password per removal: the request asks for the removal action, whose
+// kept grant covers every helper run. A refused password runs nothing and
+// keeps the product; then files, a receipt, a preference file and a value for
+// the current user and for all users ask once, the next removal asks nothing
+// while the grant is kept, and once more after.
+TEST_F(RemovalTest, ARefusalRunsNothingAndARemovalAsksOnceAndNothingMoreWhileKept) {
   firstBank("Harp", dict({{"k", "v"}}));
-  std::string pf = tree.write("p.plist");
+  const std::string pf = tree.write("p.plist");
   description("p.txt", "P\nV\n-\n" + tree.write("a") + "\n$_pkg(com.ok.a)$\n$_plist(" + pf +
-                           ")$\ncom.t.plist$_var(Banks/Harp)$\n-\n");
+                           ")$\ncom.t.plist$_var(Banks/Harp)$\n-\n"
+                           "Q\nV\n-\n" + tree.write("q") + "\n$_pkg(com.ok.q)$\n-\n"
+                           "R\nV\n-\n" + tree.write("r") + "\n-\n");
   scan();
+  const ProductList& products = *controller().products();
+  ASSERT_EQ(products.size(), 3u);
   authorization.polkit.answers = {false, false};
-  EXPECT_FALSE(controller().removeProduct(*controller().products()->front()));
+  EXPECT_FALSE(controller().removeProduct(*products[0]));
   EXPECT_EQ(authorization.calls, (Lines{"test " + sweeper, "create", "request " + sweeper}));
-
   controller().removeClicked();
   EXPECT_TRUE(authorization.started.empty());
   EXPECT_TRUE(controller().prefExists("com.t", "Banks/Harp"));
-  EXPECT_EQ(ui.tags, (std::vector<long>{0}));
+  EXPECT_EQ(ui.tags, (std::vector<long>{0, 1, 2}));
   EXPECT_TRUE(ui.enabled);
   Product receipts;  // refused at the receipts: the preference files stay
   receipts.addRecp("com.ok.a");
@@ -128,28 +140,12 @@ TEST_F(RemovalTest, ARefusedCredentialStopsTheRemovalAndKeepsTheProduct) {
   authorization.polkit.answers = {false};
   EXPECT_FALSE(controller().removeProduct(receipts));
   EXPECT_TRUE(authorization.started.empty());
-}
 
-// One password per removal: the request asks for the removal action, whose
-// kept grant covers every helper run. Files, a receipt, a preference file
-// and a value for the current user and for all users ask once; the next
-// removal asks nothing while the grant is kept, and once more after.
-TEST_F(RemovalTest, ARemovalAsksOnceAndNothingMoreWhileTheGrantIsKept) {
-  firstBank("Harp", dict({{"k", "v"}}));
-  description("p.txt", "P\nV\n-\n" + tree.write("a") + "\n$_pkg(com.ok.a)$\n$_plist(" +
-                           tree.write("p.plist") + ")$\ncom.t.plist$_var(Banks/Harp)$\n-\n"
-                           "Q\nV\n-\n" + tree.write("q") + "\n$_pkg(com.ok.q)$\n-\n"
-                           "R\nV\n-\n" + tree.write("r") + "\n-\n");
-  scan();
-  const ProductList& products = *controller().products();
-  ASSERT_EQ(products.size(), 3u);
+  authorization.polkit.prompts.clear();
   EXPECT_TRUE(controller().removeProduct(*products[0]));
-  Lines programs;
-  for (const Lines& run : authorization.started) programs.push_back(run.front());
-  EXPECT_EQ(programs, (Lines{sweeper, pkgutil, sweeper, keyscrub}));
+  EXPECT_EQ(programs(), (Lines{sweeper, pkgutil, sweeper, keyscrub}));
   EXPECT_EQ(authorization.polkit.prompts, Lines{FakePolkit::kRemoveAction});
   EXPECT_FALSE(controller().prefExists("com.t", "Banks/Harp"));
-
   EXPECT_TRUE(controller().removeProduct(*products[1]));
   EXPECT_EQ(authorization.polkit.prompts.size(), 1u);
   authorization.polkit.expireKeep();

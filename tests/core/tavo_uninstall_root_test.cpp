@@ -6,8 +6,7 @@
 
 #include <filesystem>
 
-#include "platform/plist_file.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/prefs_fixture.h"
 #include "tests/support/throwaway_root.h"
 #include "tests/support/tool_run.h"
 
@@ -35,15 +34,12 @@ TEST(TavoUninstallAsRoot, RemovesAProductEverywhereAndReportsIt) {
   tree.write("home/Harp Library/Samples/a.wav", "a");
   tree.write("home/Drums/d.wav", "d");
   writeFile("/var/db/receipts/com.t.pkg.Harp.plist", "<plist/>");
-  PlistDict bank, banks, domain;
-  bank.set("bank_path", PlistValue(home + "/Harp Library"));
-  banks.set("Glass Harp", PlistValue(bank));
-  banks.set("Iron Drums", PlistValue(bank));
-  domain.set("Banks", PlistValue(banks));
+  const PlistDict bank = dict({{"bank_path", home + "/Harp Library"}});
+  const PlistDict banks = dict({{"Banks", dict({{"Glass Harp", bank}, {"Iron Drums", bank}})}});
   fs::create_directories(home + "/Library/Preferences");
   fs::create_directories("/Library/Preferences");
-  ASSERT_TRUE(writePlistFile(home + "/Library/Preferences/com.t.P.plist", domain, PlistFormat::Binary));
-  ASSERT_TRUE(writePlistFile("/Library/Preferences/com.t.P.plist", domain, PlistFormat::Xml));
+  ASSERT_TRUE(writePlistFile(home + "/Library/Preferences/com.t.P.plist", banks, PlistFormat::Binary));
+  ASSERT_TRUE(writePlistFile("/Library/Preferences/com.t.P.plist", banks, PlistFormat::Xml));
 
   ToolRun run = runTool(bundle + "/Contents/MacOS/tavo-uninstall", {"Glass Harp", "--yes", "--json"},
                         {"HOME=" + home, "PATH=/usr/bin:/bin"});
@@ -59,13 +55,8 @@ TEST(TavoUninstallAsRoot, RemovesAProductEverywhereAndReportsIt) {
   EXPECT_EQ(readFile(trash + "/files/Harp Library/Samples/a.wav"), "a");
   EXPECT_FALSE(exists(home + "/Harp Library"));
   EXPECT_FALSE(exists("/var/db/receipts/com.t.pkg.Harp.plist"));
-  for (const std::string& file : {home + "/Library/Preferences/com.t.P.plist",
-                                  std::string("/Library/Preferences/com.t.P.plist")}) {
-    PlistFile after = readPlistFile(file);
-    const PlistDict* left = after.dict.find("Banks")->dict();
-    EXPECT_FALSE(left->find("Glass Harp")) << file;
-    EXPECT_TRUE(left->find("Iron Drums")) << file;
-  }
+  EXPECT_EQ(banksIn(home + "/Library/Preferences/com.t.P.plist"), "Iron Drums");
+  EXPECT_EQ(banksIn("/Library/Preferences/com.t.P.plist"), "Iron Drums");
   EXPECT_TRUE(exists(home + "/Drums/d.wav"));
 }
 
