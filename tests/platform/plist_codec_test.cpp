@@ -14,29 +14,23 @@
 namespace tavo::testing {
 namespace {
 
-// Runs plist_oracle.py; a missing interpreter skips the tests that need it.
-class Oracle {
- public:
-  static bool available() { return std::string(TAVO_PYTHON3)[0] == '/'; }
+// plist_oracle.py: one JSON line per top-level entry of `path`, as plistlib reads it.
+std::vector<std::string> oracleDump(const std::string& path) {
+  ToolRun r = runTool(TAVO_PYTHON3, {PLIST_ORACLE, "dump", path});
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> lines;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
 
-  /// One JSON line per top-level entry, as plistlib reads `path`.
-  static std::vector<std::string> dump(const std::string& path) {
-    ToolRun r = runTool(TAVO_PYTHON3, {PLIST_ORACLE, "dump", path});
-    EXPECT_EQ(r.status, 0) << r.err;
-    std::vector<std::string> lines;
-    std::istringstream in(r.out);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-
-  /// Writes the dictionary that the JSON `spec` describes with plistlib.
-  static void write(PlistFormat format, const std::string& spec, const std::string& path) {
-    writeFile(path + ".json", spec);
-    ToolRun r = runTool(
-        TAVO_PYTHON3, {PLIST_ORACLE, "write", format == PlistFormat::Xml ? "xml" : "binary", path + ".json", path});
-    ASSERT_EQ(r.status, 0) << r.err;
-  }
-};
+// Writes with plistlib the dictionary that the JSON `description` describes.
+void oracleWrite(PlistFormat format, const std::string& description, const std::string& path) {
+  writeFile(path + ".json", description);
+  ToolRun r = runTool(TAVO_PYTHON3, {PLIST_ORACLE, "write", format == PlistFormat::Xml ? "xml" : "binary",
+                                     path + ".json", path});
+  ASSERT_EQ(r.status, 0) << r.err;
+}
 
 struct Sample {
   const char* key;    // JSON string text
@@ -86,23 +80,18 @@ const Sample kSamples[] = {
 };
 
 // A dictionary of the samples the format holds, plus `extra` entries.
-std::string sampleSpec(PlistFormat format, const std::string& extra = "") {
-  std::string spec = R"({"dict": [)";
+std::string sampleJson(PlistFormat format, const std::string& extra = "") {
+  std::string json = R"({"dict": [)";
   for (const Sample& s : kSamples)
-    if (s.xml || format == PlistFormat::Binary) spec += std::string("[\"") + s.key + "\", " + s.value + "], ";
-  spec += extra.empty() ? R"(["last", {"int": "1"}])" : extra;
-  return spec + "]}";
-}
-
-void expectSameLines(const std::vector<std::string>& actual, const std::vector<std::string>& expected) {
-  ASSERT_EQ(actual.size(), expected.size());
-  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(actual[i], expected[i]);
+    if (s.xml || format == PlistFormat::Binary) json += std::string("[\"") + s.key + "\", " + s.value + "], ";
+  json += extra.empty() ? R"(["last", {"int": "1"}])" : extra;
+  return json + "]}";
 }
 
 class PlistCodecTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!Oracle::available()) GTEST_SKIP() << "python3 was not found at configure time";
+    if (std::string(TAVO_PYTHON3)[0] != '/') GTEST_SKIP() << "python3 was not found at configure time";
   }
   TempDir dir;
 };
@@ -110,13 +99,13 @@ class PlistCodecTest : public ::testing::Test {
 TEST_F(PlistCodecTest, EveryValueReadsAndWritesBackExactly) {
   for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
     SCOPED_TRACE(format == PlistFormat::Xml ? "XML" : "binary");
-    Oracle::write(format, sampleSpec(format), dir / "theirs.plist");
+    oracleWrite(format, sampleJson(format), dir / "theirs.plist");
     PlistFile file = readPlistFile(dir / "theirs.plist");
     ASSERT_EQ(file.state, PlistFile::State::Ok) << file.problem;
     EXPECT_EQ(file.format, format);
     std::string problem;
     ASSERT_TRUE(writePlistFile(dir / "ours.plist", file.dict, format, &problem)) << problem;
-    expectSameLines(Oracle::dump(dir / "ours.plist"), Oracle::dump(dir / "theirs.plist"));
+    EXPECT_EQ(oracleDump(dir / "ours.plist"), oracleDump(dir / "theirs.plist"));
     // The independent writer lays binary files out as the platform's does.
     if (format == PlistFormat::Binary) {
       EXPECT_EQ(readFile(dir / "ours.plist"), readFile(dir / "theirs.plist"));
@@ -129,14 +118,14 @@ TEST_F(PlistCodecTest, DeletingOneEntryLeavesEveryOtherValueAsItWas) {
     SCOPED_TRACE(format == PlistFormat::Xml ? "XML" : "binary");
     TempPrefs prefs;
     const std::string file = prefs.anyUserFile("com.t");
-    Oracle::write(format, sampleSpec(format, R"(["P", {"dict": [["gone", {"int": "1"}], ["stay", {"int": "2"}]]}])"),
+    oracleWrite(format, sampleJson(format, R"(["P", {"dict": [["gone", {"int": "1"}], ["stay", {"int": "2"}]]}])"),
                   file);
-    Oracle::write(format, sampleSpec(format, R"(["P", {"dict": [["stay", {"int": "2"}]]}])"), dir / "expected.plist");
+    oracleWrite(format, sampleJson(format, R"(["P", {"dict": [["stay", {"int": "2"}]]}])"), dir / "expected.plist");
     CapturingLog log;
     FilePrefsStore store(prefs.roots(), log);
     ASSERT_TRUE(keyscrub::deleteConfigKeyAnyUser(store, "com.t", {"P", "gone"}));
     EXPECT_EQ(log.lines(), std::vector<std::string>{});
-    expectSameLines(Oracle::dump(file), Oracle::dump(dir / "expected.plist"));
+    EXPECT_EQ(oracleDump(file), oracleDump(dir / "expected.plist"));
     if (format == PlistFormat::Binary) {
       EXPECT_EQ(readFile(file), readFile(dir / "expected.plist"));
     }
@@ -145,12 +134,12 @@ TEST_F(PlistCodecTest, DeletingOneEntryLeavesEveryOtherValueAsItWas) {
 
 TEST_F(PlistCodecTest, XmlLayoutIsThePlatformWriters) {
   // No reals: the independent writer spells them its own way ("100.0", "inf").
-  const std::string spec = R"({"dict": [
+  const std::string json = R"({"dict": [
       ["text", {"string": "a & b < c > d"}], ["n", {"int": "-5"}], ["yes", {"bool": true}],
       ["when", {"date": 699364800}], ["empty", {"dict": []}], ["none", {"array": []}], ["blank", {"string": ""}],
       ["blob", {"data": "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f202122232425262728292a2b2c2d2e2f303132333435363738393a3b3c3d3e3f"}],
       ["deep", {"array": [{"dict": [["inner", {"data": "ffeeddccbbaa99887766554433221100ffeeddccbbaa99887766554433221100ffeeddccbbaa99887766554433221100"}]]}]}]]})";
-  Oracle::write(PlistFormat::Xml, spec, dir / "theirs.plist");
+  oracleWrite(PlistFormat::Xml, json, dir / "theirs.plist");
   PlistFile file = readPlistFile(dir / "theirs.plist");
   ASSERT_EQ(file.state, PlistFile::State::Ok) << file.problem;
   std::string ours;

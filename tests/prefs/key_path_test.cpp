@@ -70,29 +70,30 @@ TEST_F(KeyPathTest, SplitKeepsEmptyNames) {
 TEST_F(KeyPathTest, StrictAndLenientWalks) {
   struct Case {
     std::string path;
-    bool exists;     // lenient walk, current user only
-    bool readsText;  // strict walk to a string
+    bool exists;       // lenient walk, current user only
+    std::string text;  // what the strict walk to a string reads; "" when it fails
   };
   const Case cases[] = {
-      {"A/B", true, false},    // present, but not a string
-      {"A/X/C", true, false},  // absent middle name passed over / ends the strict walk
-      {"A/B/C", false, false},
-      {"A", false, false},  // one name: never exists
-      {"A/S", true, true},
-      {"A/X/S", true, false},
-      {"A/S/C", false, false},  // a string in the middle
-      {"A/", true, true},       // the empty name after a trailing "/"
-      {"top/x", false, false},  // top-level value not a dictionary
-      {"missing/x", false, false},
+      {"A/B", true, ""},    // present, but not a string
+      {"A/X/C", true, ""},  // absent middle name passed over / ends the strict walk
+      {"A/B/C", false, ""},
+      {"A", false, ""},  // one name: never exists
+      {"A/S", true, "text"},
+      {"A/X/S", true, ""},
+      {"A/S/C", false, ""},          // a string in the middle
+      {"A/", true, "empty name"},    // the empty name after a trailing "/"
+      {"top/x", false, ""},          // top-level value not a dictionary
+      {"missing/x", false, ""},
+      {"top", false, "value"},       // one name: the top-level string itself
   };
   for (const Case& c : cases) {
     EXPECT_EQ(prefExists(counting, "com.t", c.path), c.exists) << c.path;
     std::string out = "untouched";
-    EXPECT_EQ(read(splitKeyPath(c.path), out), c.readsText) << c.path;
-    if (!c.readsText) {
-      EXPECT_EQ(out, "untouched") << c.path;
-    }
+    EXPECT_EQ(read(splitKeyPath(c.path), out), !c.text.empty()) << c.path;
+    EXPECT_EQ(out, c.text.empty() ? "untouched" : c.text) << c.path;
   }
+  std::string out = "untouched";
+  EXPECT_FALSE(read({}, out));  // no name at all
 }
 
 TEST_F(KeyPathTest, ExistenceTestSynchronisesAndSeesOnlyTheCurrentUsersHostIndependentValues) {
@@ -115,13 +116,6 @@ TEST_F(KeyPathTest, StringReadsFollowTheSearchListWithoutFallingBackOnAWrongKind
   EXPECT_TRUE(readConfigStringValue(counting, "com.t", "host", out));
   EXPECT_EQ(out, "h");
   EXPECT_FALSE(prefExists(counting, "com.t", "host/x"));
-}
-
-TEST_F(KeyPathTest, NameListsOfZeroAndOneName) {
-  std::string out = "untouched";
-  EXPECT_FALSE(read({}, out));
-  EXPECT_TRUE(read({"top"}, out));
-  EXPECT_EQ(out, "value");
 }
 
 TEST_F(KeyPathTest, StringsUpTo2047BytesAreRead) {
@@ -176,7 +170,8 @@ TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
                                                  {"C", "ac"},
                                                  {"S", "string"}}))},
                         {"other", PlistValue(1)}});
-  PlistDict domain = dict({{"P", PlistValue(p)}, {"N", PlistValue(2)}, {"Z", "z"}});
+  PlistDict domain = dict({{"P", PlistValue(p)}, {"N", PlistValue(2)}, {"Z", "z"},
+                          {"O", dict({{"Only", dict({{"x", "1"}})}})}});
   struct Case {
     std::vector<std::string> names;
     bool result;
@@ -192,6 +187,7 @@ TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
       {{"P", "A", "B", "C"}, true, 2, {"P", "A", "B", "C"}},
       {{"P", "A", "X", "C"}, true, 2, {"P", "A", "C"}},  // absent B: A's own C goes
       {{"P", "A", "B", "X"}, false, 1, {}},
+      {{"O", "Only"}, true, 2, {"O", "Only"}},  // leaves O, empty
   };
   for (const Case& c : cases) {
     writeUser(domain);
@@ -208,15 +204,6 @@ TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
     // Exactly the one entry is gone; everything else at every level stays.
     EXPECT_EQ(file.dict, withoutEntry(domain, c.removedPath));
   }
-}
-
-TEST_F(KeyPathTest, RemovingTheOnlyEntryLeavesAnEmptyDictionary) {
-  writeUser(dict({{"Banks", PlistValue(dict({{"Only", PlistValue(dict({{"x", "1"}}))}}))}}));
-  EXPECT_TRUE(deleteCurrentUserPrefKey(counting, "com.t", {"Banks", "Only"}));
-  PlistFile after = readPlistFile(prefs.userFile("com.t"));
-  const PlistValue* banks = after.dict.find("Banks");
-  ASSERT_TRUE(banks && banks->dict());
-  EXPECT_TRUE(banks->dict()->empty());
 }
 
 }  // namespace
