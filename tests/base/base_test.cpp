@@ -135,12 +135,7 @@ TEST(HomeTest, HomeIsAnAbsoluteHomeVariableElseThePasswordDatabase) {
   EXPECT_EQ(homeFolderOf("no-such-user-here"), std::nullopt);
 }
 
-class ChildTest : public ::testing::Test {
- protected:
-  TempDir dir;
-};
-
-TEST_F(ChildTest, RunsAnArgumentVectorWithTheEnvironmentAndStreamsItIsGiven) {
+TEST(ChildTest, RunsAnArgumentVectorWithTheEnvironmentAndStreamsItIsGiven) {
   UniqueFd out(::memfd_create("out", MFD_CLOEXEC));
   Child child = Child::start({.argv = {"/bin/sh", "-c", "printf '%s|%s' \"$1\" \"$V\"; exit 3",
                                        "sh", "a b;$(x)"},
@@ -162,7 +157,8 @@ TEST_F(ChildTest, RunsAnArgumentVectorWithTheEnvironmentAndStreamsItIsGiven) {
   EXPECT_GT(usage.ru_maxrss, 0);  // what the benchmark reads a scan's memory from
 }
 
-TEST_F(ChildTest, AProgramThatCannotStartSaysWhyAndASignalIsNoStatus) {
+TEST(ChildTest, AProgramThatCannotStartSaysWhyAndASignalIsNoStatus) {
+  TempDir dir;
   std::string error;
   Child missing = Child::start({.argv = {dir / "none"}}, &error);
   EXPECT_FALSE(missing.started());
@@ -172,7 +168,7 @@ TEST_F(ChildTest, AProgramThatCannotStartSaysWhyAndASignalIsNoStatus) {
   EXPECT_EQ(killed.wait(), -1);
 }
 
-TEST_F(ChildTest, CancellingEndsTheChildEvenWhenItIgnoresTheRequest) {
+TEST(ChildTest, CancellingEndsTheChildEvenWhenItIgnoresTheRequest) {
   std::atomic<bool> cancel{false};
   // Ignores SIGTERM, so that only the kill after the grace ends it.
   Child stubborn = Child::start({.argv = {"/bin/sh", "-c", "trap '' TERM; exec sleep 60"}});

@@ -63,8 +63,11 @@ TEST_F(PrivilegedRunsTest, AnExpiredGrantIsRequestedAgainOnANewReference) {
                                                   "run /opt/pkgutil --forget b"}));
 }
 
-TEST_F(PrivilegedRunsTest, EmptyKeyNamesRunNothingAndAskNobody) {
+TEST_F(PrivilegedRunsTest, NoKeyNamesOrAMissingToolRunNothingAndAskNobody) {
   EXPECT_EQ(runs->deleteAnyUserPrefKey("com.k.P", {}), kNotRun);
+  Runs noTools(auth, log, PrivilegedTools{"/opt/pkgutil", "", "", "/t"});
+  EXPECT_EQ(noTools.rmAdmin("/tmp/list"), kNotRun);
+  EXPECT_EQ(noTools.deleteAnyUserPrefKey("d", {"a", "b"}), kNotRun);
   EXPECT_TRUE(auth.calls.empty());
   EXPECT_FALSE(runs->freeAuth());
 }
@@ -110,13 +113,6 @@ TEST_F(PrivilegedRunsTest, SweeperLogsPassesOnlyForARunThatHappened) {
   EXPECT_EQ(auth.polkit.prompts, Lines(3, FakePolkit::kExecAction));
   std::string unnamed = "Authorization: /build/sweeper" + std::string(loglines::kPkexecAsksAlone);
   EXPECT_EQ(auth.log.count(unnamed), 3u);
-}
-
-TEST_F(PrivilegedRunsTest, AMissingToolRunsNothing) {
-  Runs noTools(auth, log, PrivilegedTools{"/opt/pkgutil", "", "", "/t"});
-  EXPECT_EQ(noTools.rmAdmin("/tmp/list"), kNotRun);
-  EXPECT_EQ(noTools.deleteAnyUserPrefKey("d", {"a", "b"}), kNotRun);
-  EXPECT_TRUE(auth.calls.empty());
 }
 
 TEST_F(PrivilegedRunsTest, TheEndReleasesTheReferenceOnlyWhenOneWasMade) {
