@@ -89,35 +89,28 @@ class Session {
 
  private:
   // One line from the driver, serving the agent meanwhile; false (the test
-  // failed) when none came within a minute.
+  // failed) when none came within a minute or the driver ended.
   bool readLine(std::string& line, Reply reply = Reply::Password) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::minutes(1);
-    for (;;) {
-      if (auto nl = pending_.find('\n'); nl != std::string::npos) {
-        line = pending_.substr(0, nl);
-        pending_.erase(0, nl + 1);
-        return true;
-      }
-      if (std::chrono::steady_clock::now() > end) {
-        ADD_FAILURE() << "the driver did not answer; agent's terminal:\n"
-                      << agent_.transcript() << "\ndriver's log:\n"
-                      << log();
-        why_ = "the driver did not answer";
-        return false;
-      }
-      pollfd fds[2] = {{driver_.stream(), POLLIN, 0}, {agent_.terminal(), POLLIN, 0}};
-      ::poll(fds, agent_.terminal() >= 0 ? 2 : 1, 100);
-      if (agent_.terminal() >= 0) agent_.serve(reply);
-      if (!(fds[0].revents & (POLLIN | POLLHUP))) continue;
+    bool open = true;
+    bool ready = waitUntil([&] {
+      agent_.serve(reply);
+      pollfd fd{driver_.stream(), POLLIN, 0};
       char buf[4096];
-      ssize_t n = ::read(driver_.stream(), buf, sizeof buf);
-      if (n <= 0) {
-        ADD_FAILURE() << "the driver ended; its log:\n" << log();
-        why_ = "the driver ended";
-        return false;
-      }
-      pending_.append(buf, static_cast<std::size_t>(n));
+      ssize_t n = ::poll(&fd, 1, 0) == 1 ? ::read(driver_.stream(), buf, sizeof buf) : -1;
+      if (n > 0) pending_.append(buf, static_cast<std::size_t>(n));
+      open = n != 0;
+      return !open || pending_.find('\n') != std::string::npos;
+    }, 60);
+    if (!ready || !open) {
+      ADD_FAILURE() << "the driver did not answer; agent's terminal:\n"
+                    << agent_.transcript() << "\ndriver's log:\n" << log();
+      why_ = "the driver did not answer";
+      return false;
     }
+    std::size_t nl = pending_.find('\n');
+    line = pending_.substr(0, nl);
+    pending_.erase(0, nl + 1);
+    return true;
   }
 
   std::string logPath_;
