@@ -10,6 +10,12 @@ namespace {
 
 constexpr uid_t kNobody = 65534;
 
+// A folder at `path`, with `mode`.
+bool folder(const std::string& path, mode_t mode) {
+  fs::create_directories(path);
+  return chmod(path.c_str(), mode) == 0;
+}
+
 std::string replaceAll(std::string text, const std::string& key, const std::string& value) {
   for (std::size_t at = 0; (at = text.find(key, at)) != std::string::npos; at += value.size()) {
     text.replace(at, key.size(), value);
@@ -148,55 +154,52 @@ TEST_F(Sweeper, WhatItCreatesAndMovesBelongsToTheUserWhoseTrashItIs) {
 // a file from it; they go by one rename to the trash the freedesktop.org rules
 // pick, or are copied into the home Trash when no trash there can be used.
 TEST_F(Sweeper, ItemsOfAnotherFilesystemGoToItsOwnTrashByOneRename) {
-  struct Case { const char* layout; std::string trash; };  // "" for the home Trash
+  // How the top folder is laid out, and the trash its items go to ("": the home Trash).
+  struct Case { const char* what; bool (*layOut)(const Volume&); std::string trash; };
   const Case cases[] = {
-      {"", ".Trash-0"},
-      {"sticky", ".Trash/0"},
-      {"plain", ".Trash-0"},      // .Trash without the sticky bit is not used
-      {"linked", ".Trash-0"},     // nor a link to a sticky folder
-      {"own-link", ""},           // .Trash-0 a link: the home Trash, by a copy
-      {"own-theirs", ""},         // .Trash-0 someone else's: the same
+      {"no trash yet", [](const Volume&) { return true; }, ".Trash-0"},
+      {"a sticky .Trash", [](const Volume& v) { return folder(v / ".Trash", 01777); }, ".Trash/0"},
+      {"a .Trash not sticky", [](const Volume& v) { return folder(v / ".Trash", 0777); }, ".Trash-0"},
+      {"a .Trash linked to a sticky folder", [](const Volume& v) {
+         return folder(v / "shared", 01777) && symlink("shared", (v / ".Trash").c_str()) == 0;
+       }, ".Trash-0"},
+      {"a .Trash-0 that is a link", [](const Volume& v) {
+         return symlink("/tmp", (v / ".Trash-0").c_str()) == 0;
+       }, ""},  // copied into the home Trash
+      {"a .Trash-0 of someone else's", [](const Volume& v) {
+         return folder(v / ".Trash-0", 0700) && chown((v / ".Trash-0").c_str(), kNobody, kNobody) == 0;
+       }, ""},
   };
   for (const Case& c : cases) {
     TempDir dir;
     Volume vol(dir / "vol");
     if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-    const std::string layout = c.layout;
-    if (layout == "sticky" || layout == "linked") fs::create_directories(vol / "shared");
-    if (layout == "plain" || layout == "own-theirs") {
-      fs::create_directories(vol / (layout == "plain" ? ".Trash" : ".Trash-0"));
-    }
-    chmod((vol / "shared").c_str(), 01777);
-    chmod((vol / ".Trash").c_str(), 0777);
-    // Each layout uses only some of these; the others fail harmlessly.
-    (void)!chown((vol / ".Trash-0").c_str(), kNobody, kNobody);
-    if (layout == "sticky") (void)!rename((vol / "shared").c_str(), (vol / ".Trash").c_str());
-    if (layout == "linked") (void)!symlink("shared", (vol / ".Trash").c_str());
-    if (layout == "own-link") (void)!symlink("/tmp", (vol / ".Trash-0").c_str());
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(c.layOut(vol));
     writeFile(vol / "lib/Library X/a.wav", "a");
     writeFile(vol / "top.txt", "t");
     const ino_t inode = statOf(vol / "lib/Library X").st_ino;
 
     writeFile(dir / "list.txt", vol / "lib/Library X\n" + vol / "top.txt\n", 0600);
     ToolRun run = runTool(TAVO_SWEEPER, {dir / "Trash", dir / "list.txt"});
-    EXPECT_EQ(run.status, 0) << layout << run.out;
+    EXPECT_EQ(run.status, 0) << run.out;
     const std::string where = c.trash.empty() ? dir / "Trash" : vol / c.trash;
-    EXPECT_EQ(readFile(where + "/files/Library X/a.wav"), "a") << layout;
-    EXPECT_EQ(readFile(where + "/files/top.txt"), "t") << layout;
-    EXPECT_FALSE(exists(vol / "lib/Library X") || exists(vol / "top.txt")) << layout;
+    EXPECT_EQ(readFile(where + "/files/Library X/a.wav"), "a");
+    EXPECT_EQ(readFile(where + "/files/top.txt"), "t");
+    EXPECT_FALSE(exists(vol / "lib/Library X") || exists(vol / "top.txt"));
     std::map<std::string, std::string> info = infoFiles(where);
     // Relative to the top folder in its trash, absolute in the home Trash.
     const std::string prefix = c.trash.empty() ? vol.path() + "/" : "";
-    EXPECT_EQ(infoPath(info["Library X"]), prefix + "lib/Library%20X") << layout;
-    EXPECT_EQ(infoPath(info["top.txt"]), prefix + "top.txt") << layout;
+    EXPECT_EQ(infoPath(info["Library X"]), prefix + "lib/Library%20X");
+    EXPECT_EQ(infoPath(info["top.txt"]), prefix + "top.txt");
     if (c.trash.empty()) {
       EXPECT_EQ(run.out.rfind("moved: " + vol / "lib/Library X -> " + where + "/files/Library X (copied: ", 0), 0u)
           << run.out;
     } else {
-      EXPECT_EQ(statOf(where + "/files/Library X").st_ino, inode) << layout;  // renamed, not copied
+      EXPECT_EQ(statOf(where + "/files/Library X").st_ino, inode);  // renamed, not copied
       EXPECT_EQ(run.out, "moved: " + vol / "lib/Library X -> " + where + "/files/Library X\n" +
                              "moved: " + vol / "top.txt -> " + where + "/files/top.txt\n");
-      EXPECT_EQ(statOf(where).st_mode & 07777, 0700u) << layout;
+      EXPECT_EQ(statOf(where).st_mode & 07777, 0700u);
     }
   }
 }
