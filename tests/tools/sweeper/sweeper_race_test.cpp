@@ -189,7 +189,7 @@ TEST_F(SweeperRace, KilledAtRandomMomentsThenRunAgainLeavesOneWholeCopy) {
       EXPECT_TRUE(holdsAll(trash() + "/files/" + name, library)) << name << " partial, run " << run;
     }
     ToolRun second = sweep({vol / "lib"});
-    EXPECT_EQ(second.status, 0) << second.out;
+    EXPECT_EQ(second.status, 0) << second.out << second.err;
     EXPECT_FALSE(exists(vol / "lib")) << "run " << run << ": " << second.out;
     EXPECT_EQ(namesIn(trash() + "/files"), Strings{"lib"}) << "run " << run << ": " << second.out;
     EXPECT_EQ(namesIn(trash() + "/info"), Strings{"lib.trashinfo"}) << "run " << run;
