@@ -2,7 +2,7 @@
 """An independent reader and writer of property lists for the codec tests.
 
   plist_oracle.py dump FILE             one line per top-level entry: [key, value] as JSON
-  plist_oracle.py write binary|xml SPEC OUT  writes the dictionary described in SPEC
+  plist_oracle.py write binary|xml JSON OUT  writes the dictionary that the file JSON describes
 
 Values are described as {"kind": value}: string, int (decimal text), real and
 date (numbers; dumped as exact hex), bool, data and ascii (hex bytes), uid,
@@ -80,8 +80,8 @@ def encode(v):
     raise TypeError(type(v))
 
 
-def decode(spec, xml):
-    (kind, v), = spec.items()
+def decode(described, xml):
+    (kind, v), = described.items()
     if kind == 'date':
         return EPOCH + datetime.timedelta(seconds=v) if xml else Date(v)
     if kind == 'array':
