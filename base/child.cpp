@@ -78,27 +78,27 @@ int openPidFd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid
 // Spawned, not forked: a fork would copy the page tables of a process that
 // may hold a whole scan and make each of its pages copy-on-write until the
 // program has started. A program that cannot be started is reported here.
-Child Child::start(const ChildSpec& spec, std::string* error) {
+Child Child::start(const ChildSpec& request, std::string* error) {
   Child child;
   auto fail = [&](const std::string& what, int err) {
     if (error) *error = what + ": " + std::strerror(err);
     return std::move(child);
   };
-  if (spec.argv.empty() || spec.argv[0].empty()) return fail("no program", EINVAL);
-  const std::string& program = spec.argv[0];
+  if (request.argv.empty() || request.argv[0].empty()) return fail("no program", EINVAL);
+  const std::string& program = request.argv[0];
   int pair[2] = {-1, -1};
-  if (spec.socket && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+  if (request.socket && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
     return fail("cannot make a stream for " + program, errno);
   UniqueFd ours(pair[0]), theirs(pair[1]);
-  const int streams[3] = {spec.socket ? theirs.get() : spec.in,
-                          spec.socket ? theirs.get() : spec.out, spec.err};
+  const int streams[3] = {request.socket ? theirs.get() : request.in,
+                          request.socket ? theirs.get() : request.out, request.err};
   SpawnSettings settings;
   if (!prepare(settings, streams)) return fail("cannot start " + program, ENOMEM);
-  auto argv = cStrings(spec.argv);
-  std::vector<char*> envp = spec.environment ? cStrings(*spec.environment) : std::vector<char*>();
+  auto argv = cStrings(request.argv);
+  std::vector<char*> envp = request.environment ? cStrings(*request.environment) : std::vector<char*>();
   pid_t pid = -1;
   int rc = ::posix_spawn(&pid, program.c_str(), &settings.actions, &settings.attributes,
-                         argv.data(), spec.environment ? envp.data() : environ);
+                         argv.data(), request.environment ? envp.data() : environ);
   if (rc != 0) return fail("cannot start " + program, rc);
   child.pid_ = pid;
   child.stream_ = ours.release();

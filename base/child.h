@@ -29,11 +29,12 @@ struct ChildSpec {
 /// A started child; it is reaped at the latest when the object goes.
 class Child {
  public:
-  /// Starts `spec`. The child runs with no descriptor of ours but its three
-  /// standard streams, an empty signal mask and SIGPIPE at its default. When
+  /// Starts what `request` describes. The child runs with no descriptor of
+  /// ours but its three standard streams, an empty signal mask and SIGPIPE at
+  /// its default. When
   /// it cannot be started (not spawned, or its program not run) started() is
   /// false and `error`, when given, says why.
-  static Child start(const ChildSpec& spec, std::string* error = nullptr);
+  static Child start(const ChildSpec& request, std::string* error = nullptr);
 
   Child() = default;
   Child(Child&& other) noexcept;

@@ -122,11 +122,11 @@ struct Run {
   int status = -1;
 };
 
-Run timed(const tavo::ChildSpec& spec) {
+Run timed(const tavo::ChildSpec& request) {
   Run run;
   rusage usage{};
   auto start = Clock::now();
-  tavo::Child child = tavo::Child::start(spec);
+  tavo::Child child = tavo::Child::start(request);
   run.status = child.wait(&usage);
   run.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
   run.maxRssKb = usage.ru_maxrss;

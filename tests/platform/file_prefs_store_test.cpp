@@ -68,7 +68,9 @@ TEST_F(FilePrefsStoreTest, SynchroniseKeepsOtherWritersKeysAndTheFileFormat) {
     std::string path = prefs.userFile("com.t");
     ASSERT_TRUE(writePlistFile(path, richDomain(), format));
     ::chmod(path.c_str(), 0640);
-    if (root) ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0);
+    if (root) {
+      ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0);
+    }
     store.setValue("mine", PlistValue("x"), "com.t", PrefUser::Current, PrefHost::Any);
     // Another process writes after our set but before our synchronisation.
     PlistDict other = richDomain();
@@ -83,8 +85,10 @@ TEST_F(FilePrefsStoreTest, SynchroniseKeepsOtherWritersKeysAndTheFileFormat) {
     struct stat st {};
     ::stat(path.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
-    if (root) EXPECT_EQ(st.st_uid, 4321u);
-    if (root) EXPECT_EQ(st.st_gid, 4322u);
+    if (root) {  // the owner is kept too
+      EXPECT_EQ(st.st_uid, 4321u);
+      EXPECT_EQ(st.st_gid, 4322u);
+    }
   }
 }
 

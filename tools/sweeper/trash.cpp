@@ -369,8 +369,8 @@ MoveResult Trash::renameLocked(const Item& item, const struct stat& st) {
 
 // A copy of an earlier run reached files/ before that run was killed: what of
 // its source is still there and the same is removed now.
-MoveResult Trash::resume(const Item& item, const std::string& name) {
-  unfinished_.erase(item.path);
+MoveResult Trash::resume(const Item& item, std::string name) {
+  unfinished_.erase(item.path);  // `name` is a copy: the entry it came from is gone now
   MoveResult result = moved(name);
   if (!removeMatching(item.parent, item.name, files_.get(), name)) {
     result.outcome = MoveResult::Outcome::Partial;

@@ -78,7 +78,7 @@ class Trash {
   UniqueFd makeCopyFolder(std::string& name, std::string& error);
   std::string infoText(const std::string& path, const struct stat& st) const;
   MoveResult moved(const std::string& name);
-  MoveResult resume(const Item& item, const std::string& name);
+  MoveResult resume(const Item& item, std::string name);
 
   UniqueFd root_, files_, info_, staging_;
   std::string path_;    // where it is, for the output
