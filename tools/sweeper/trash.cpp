@@ -13,6 +13,7 @@
 #include "base/io.h"
 #include "base/path.h"
 #include "base/utf8.h"
+#include "tools/sweeper/trash_info.h"
 #include "tools/sweeper/tree.h"
 
 namespace tavo {
@@ -97,23 +98,6 @@ int renameNoReplace(const std::string& from, int toDir, const std::string& to) {
 }
 
 }  // namespace
-
-std::string percentEncode(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : path) {
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                 std::strchr("-._~/", c) != nullptr;
-    if (plain && c != '\0') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    }
-  }
-  return out;
-}
 
 std::optional<Trash> Trash::open(const std::string& path, TrashOwner owner, std::string& error) {
   std::vector<std::string> parts;

@@ -51,8 +51,4 @@ class Trash {
   TrashOwner owner_;
 };
 
-/// `path` encoded like a URL path: every byte but letters, digits, "-._~" and
-/// "/" as "%XX", as trash info files hold it.
-std::string percentEncode(const std::string& path);
-
 }  // namespace tavo
