@@ -82,7 +82,7 @@ class Machine {
 
  private:
   void writePrefs(const std::string& domain, const PlistDict& dict) {
-    writeFile(home_ + "/Library/Preferences/" + domain + ".plist", "");
+    std::filesystem::create_directories(home_ + "/Library/Preferences");
     tavo::writePlistFile(home_ + "/Library/Preferences/" + domain + ".plist", dict,
                          tavo::PlistFormat::Binary);
   }
