@@ -38,7 +38,7 @@ bool readWhole(const std::string& path, std::string& text, std::string& why) {
 }
 
 // The offset of the first byte above 0x7F, or npos for 7-bit ASCII.
-std::size_t firstNonAscii(const std::string& text) {
+std::size_t firstNonAscii(std::string_view text) {
   for (std::size_t i = 0; i < text.size(); ++i)
     if (static_cast<unsigned char>(text[i]) > 0x7F) return i;
   return std::string::npos;
@@ -75,19 +75,24 @@ bool readDescriptionLines(const std::string& path, std::vector<std::string>& lin
                           std::string& why) {
   std::string text;
   if (!readWhole(path, text, why)) return false;
-  if (std::size_t at = firstNonAscii(text); at != std::string::npos) {
+  return decodeDescriptionText(text, lines, why);
+}
+
+bool decodeDescriptionText(std::string_view bytes, std::vector<std::string>& lines,
+                           std::string& why) {
+  if (std::size_t at = firstNonAscii(bytes); at != std::string_view::npos) {
     why = "it is not 7-bit ASCII (a byte above 0x7F at offset " + std::to_string(at) + ")";
     return false;
   }
   lines.clear();
   std::size_t start = 0;
   for (;;) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) break;
-    lines.push_back(text.substr(start, end - start));
+    std::size_t end = bytes.find('\n', start);
+    if (end == std::string_view::npos) break;
+    lines.emplace_back(bytes.substr(start, end - start));
     start = end + 1;
   }
-  lines.push_back(text.substr(start));
+  lines.emplace_back(bytes.substr(start));
   return true;
 }
 

@@ -2,6 +2,7 @@
 // The text of product description files and the kinds of their body lines.
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tavo {
@@ -13,6 +14,12 @@ namespace tavo {
 /// 0x7F makes the whole file undecodable, as the platform's ASCII decoding does.
 bool readDescriptionLines(const std::string& path, std::vector<std::string>& lines,
                           std::string& why);
+
+/// The lines of a description file's `bytes`, split as readDescriptionLines
+/// does. False, with `lines` untouched and `why` saying why, when the bytes
+/// are not 7-bit ASCII.
+bool decodeDescriptionText(std::string_view bytes, std::vector<std::string>& lines,
+                           std::string& why);
 
 struct BodyLine {
   enum class Kind {

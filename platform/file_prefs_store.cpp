@@ -191,11 +191,20 @@ std::optional<PlistValue> FilePrefsStore::copyValue(const std::string& key,
                                                     PrefHost host) {
   auto path = pathFor(domain, user, host);
   if (!path) return std::nullopt;
-  PlistFile file = readPlistFile(*path);
-  if (auto it = pending_.find(*path); it != pending_.end()) applyPending(file.dict, it->second);
-  const PlistValue* value = file.dict.find(key);
+  PlistDict dict = readScope(*path);
+  const PlistValue* value = dict.find(key);
   if (!value) return std::nullopt;
   return *value;
+}
+
+PlistDict FilePrefsStore::readScope(const std::string& path) {
+  PlistFile file = readPlistFile(path);
+  // A scan reads each file many times; one line says it is passed over.
+  if (file.state == PlistFile::State::Unreadable && reportedUnreadable_.insert(path).second)
+    log_.line(std::string(loglines::kPreferences) + "skipping " + path +
+              ": the file could not be read as a dictionary (" + file.problem + ")");
+  if (auto it = pending_.find(path); it != pending_.end()) applyPending(file.dict, it->second);
+  return std::move(file.dict);
 }
 
 std::optional<PlistValue> FilePrefsStore::copyAppValue(const std::string& key,

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,6 +52,9 @@ class FilePrefsStore final : public PrefsStore {
   class FolderLock;
   using Pending = std::vector<std::pair<std::string, std::optional<PlistValue>>>;
 
+  /// The file with this store's pending keys applied; an unreadable file
+  /// holds no key, and says so in the log once.
+  PlistDict readScope(const std::string& path);
   bool writeLocked(const std::string& path, const Pending& pending);
   /// Locks the folder of the domain file `path` and clears what killed
   /// writes of that file left there; a lock that holds nothing when the
@@ -61,6 +65,7 @@ class FilePrefsStore final : public PrefsStore {
   SystemLog& log_;
   std::map<std::string, Pending> pending_;  // by file path
   std::map<std::string, int> heldLocks_;    // locked folder -> its descriptor
+  std::set<std::string> reportedUnreadable_;  // files already logged as unreadable
 };
 
 }  // namespace tavo

@@ -72,9 +72,9 @@ class PlistDict {
   /// The members in file order.
   const std::vector<Entry>& entries() const { return entries_; }
   /// The number of members.
-  std::size_t size() const { return entries_.size(); }
+  std::size_t size() const;
   /// True when there is no member.
-  bool empty() const { return entries_.empty(); }
+  bool empty() const;
   /// Same keys in the same order (and of the same binary form), same values.
   bool operator==(const PlistDict& other) const;
 
@@ -177,6 +177,11 @@ class PlistValue {
                PlistInteger, double, bool, PlistDate, PlistData, PlistUid, RawAscii>
       v_;
 };
+
+// Defined once PlistValue is complete: the members' size is needed (clang
+// instantiates the vector's size() where it is written).
+inline std::size_t PlistDict::size() const { return entries_.size(); }
+inline bool PlistDict::empty() const { return entries_.empty(); }
 
 /// True when `a` and `b` have the same bits (NaN equals itself, -0 is not 0).
 bool sameDouble(double a, double b);

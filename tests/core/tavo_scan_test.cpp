@@ -1,6 +1,10 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <filesystem>
+
+#include "core/description_file.h"
 #include "core/tavo_scan/scan_report.h"
 #include "tests/core/core_fixture.h"
 #include "tests/support/tool_run.h"
@@ -120,6 +124,75 @@ TEST_F(TavoScanTest, JsonOverTheWorkedExampleAndArguments) {
   EXPECT_EQ(run({"--json", "--frobnicate"}).status, 2);
   EXPECT_EQ(run({"a", "b"}).status, 2);
   EXPECT_EQ(run({tree / "no-bundle"}).status, 1);
+}
+
+// The files of tests/data/`folder`, the inputs that fuzzers and reports
+// found troublesome, in name order.
+Lines reproducers(const std::string& folder) {
+  Lines files;
+  std::error_code none;
+  for (const auto& entry : std::filesystem::directory_iterator(TAVO_TEST_DATA_DIR "/" + folder, none))
+    files.push_back(entry.path().string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Each bad preference file as the player's preferences, in a home that a
+// description file asks about them in every way: the scan ends normally, and
+// a file it cannot read is named once in the log with the reason.
+TEST_F(TavoScanTest, EveryReproducerAsPreferencesEndsTheScanWithALogLine) {
+  const std::string playerFile = home + "/Library/Preferences/com.Korvelin.TAVO Player.plist";
+  const std::string globalFile = home + "/Library/Preferences/.GlobalPreferences.plist";
+  description("player.txt",
+              "Player\nVendor\n-\n"
+              "~/Library/Preferences/com.Korvelin.TAVO Player.plist$_path(base_dir)$\n"
+              "~/Library/Preferences/com.Korvelin.TAVO Player.plist$_var(Banks/B)$\n"
+              "~/Library/Preferences/com.example.sampler.plist$_path(LibraryFolder)$\n"
+              "$_ens(Example)$\n$_plist(~/Library/Preferences/com.Korvelin.TAVO Player.plist)$\n-\n");
+  std::vector<std::pair<std::string, std::string>> cases;  // what, bytes
+  for (const std::string& file : reproducers("plist")) cases.emplace_back(file, readFile(file));
+  // Made here rather than kept: a nesting that once overflowed the stack, and
+  // a dictionary that once took seconds to load.
+  std::string deep, keys;
+  for (int i = 0; i < 100000; ++i) deep += "<array>";
+  for (int i = 0; i < 100000; ++i) deep += "</array>";
+  cases.emplace_back("100,000 nested arrays", "<plist><dict><key>base_dir</key>" + deep + "</dict></plist>");
+  for (int i = 0; i < 40000; ++i) keys += "<key>k" + std::to_string(i) + "</key><integer>1</integer>";
+  cases.emplace_back("40,000 keys", "<plist><dict>" + keys + "</dict></plist>");
+
+  for (const auto& [what, bytes] : cases) {
+    for (const std::string& path : {playerFile, globalFile}) {
+      writeFile(path, bytes);
+      ToolRun r = run({"--json", bundle.bundlePath()});
+      EXPECT_EQ(r.status, 0) << what << " as " << path << "\n" << r.err;
+      const bool unreadable = parsePlist(bytes).state == PlistFile::State::Unreadable;
+      const std::string line = "Preferences: skipping " + path + ": ";
+      std::size_t first = r.err.find(line);
+      EXPECT_EQ(first != std::string::npos, unreadable) << what << " as " << path << "\n" << r.err;
+      if (unreadable) {
+        EXPECT_EQ(r.err.find(line, first + 1), std::string::npos) << what << ": logged twice";
+      }
+      std::filesystem::remove(path);
+    }
+  }
+}
+
+// Each bad description file in the bundle: the scan ends normally, and a
+// file that cannot be decoded is named in the log.
+TEST_F(TavoScanTest, EveryReproducerAsADescriptionFileEndsTheScan) {
+  Lines files = reproducers("description_lines");
+  for (const std::string& file : reproducers("description_parse")) files.push_back(file);
+  for (const std::string& file : files) {
+    const std::string bytes = readFile(file);
+    description("reproducer.txt", bytes);
+    ToolRun r = run({"--json", bundle.bundlePath()});
+    EXPECT_EQ(r.status, 0) << file << "\n" << r.err;
+    std::vector<std::string> lines;
+    std::string why;
+    const bool decodable = decodeDescriptionText(bytes, lines, why);
+    EXPECT_EQ(r.err.find("Cannot read the description file ") == std::string::npos, decodable)
+        << file << "\n" << r.err;
+  }
 }
 
 }  // namespace

@@ -107,7 +107,10 @@ TEST_F(FilePrefsStoreTest, AFileThatIsNotADictionaryReadsEmptyAndIsNeverOverwrit
     EXPECT_FALSE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
     EXPECT_EQ(readFile(path), bytes);
   }
-  ASSERT_EQ(log.lines().size(), 4u);
+  // The reads are passed over with one line for the file, each refused write with its own.
+  ASSERT_EQ(log.lines().size(), 5u);
+  EXPECT_EQ(log.lines()[0].rfind("Preferences: skipping " + prefs.userFile("com.t") + ": ", 0), 0u)
+      << log.lines()[0];
   for (const std::string& line : log.lines()) EXPECT_EQ(line.back(), ')') << line;  // the reason
 }
 

@@ -46,6 +46,7 @@
 #include "base/unique_fd.h"
 #include "base/utf8.h"
 #include "privileged/path_safety.h"
+#include "tools/sweeper/list_text.h"
 #include "tools/sweeper/trash.h"
 #include "tools/sweeper/trashes.h"
 
@@ -254,15 +255,11 @@ int main(int argc, char** argv) {
   std::string list;
   if (!readList(listPath, user.uid, list, error)) return fail(error);
 
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  for (std::size_t end; (end = list.find('\n', start)) != std::string::npos; start = end + 1) {
-    lines.push_back(list.substr(start, end - start));
-  }
+  const tavo::ListText listText = tavo::splitListText(list);
+  const std::vector<std::string>& lines = listText.lines;
   bool allMoved = true;
-  if (start < list.size()) {
-    // Without its line feed the last line may have been cut: it could name another file.
-    say("refused: " + printable(list.substr(start)) + ": the line is not ended by a line feed");
+  if (listText.unterminated) {
+    say("refused: " + printable(*listText.unterminated) + ": the line is not ended by a line feed");
     allMoved = false;
   }
   if (lines.empty()) return allMoved ? 0 : 1;

@@ -1,4 +1,5 @@
 #include "tools/sweeper/trash.h"
+#include "tools/sweeper/trash_info.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -126,23 +127,6 @@ std::string readFileIn(int dir, const std::string& name) {
 }
 
 }  // namespace
-
-std::string percentEncode(const std::string& path) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : path) {
-    bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                 std::strchr("-._~/", c) != nullptr;
-    if (plain && c != '\0') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    }
-  }
-  return out;
-}
 
 Trash::Trash(UniqueFd root, UniqueFd files, UniqueFd info, UniqueFd staging, std::string path,
              std::string topdir, TreeOwner owner, dev_t device)

@@ -91,8 +91,4 @@ class Trash {
   std::map<std::string, std::string> unfinished_;
 };
 
-/// `path` encoded like a URL path: every byte but letters, digits, "-._~" and
-/// "/" as "%XX", as trash info files hold it.
-std::string percentEncode(const std::string& path);
-
 }  // namespace tavo

@@ -1,0 +1,152 @@
+// One description file parsed through the controller, over a small machine
+// made once per process in a scratch folder: a home (HOME points at it) with
+// the player's and a sampler's preferences, library, sample and preset
+// folders, and a bundle whose Products folder holds the file under test. No
+// package tool: receipts are never found, and nothing is started.
+//
+// Whatever the file holds, the parse ends, and what it keeps is what the
+// format allows: records of entries that found a trace, named by lines of the
+// file, with preference entries "DOMAIN::KEY/PATH", a folder to remove only
+// among the paths, and preference files that exist.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/description_file.h"
+#include "core/uninstaller.h"
+#include "platform/file_prefs_store.h"
+#include "platform/file_system.h"
+#include "platform/plist_file.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/listing_fence.h"
+#include "tests/fuzz/scratch_folder.h"
+
+namespace {
+
+using tavo::PlistDict;
+using tavo::PlistValue;
+
+PlistDict dictOf(std::vector<PlistDict::Entry> entries) {
+  PlistDict dict;
+  for (auto& [key, value] : entries) dict.set(key, std::move(value));
+  return dict;
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+class Machine {
+ public:
+  Machine() : root_(tavo::fuzzing::scratchFolder("parse")), home_(root_ + "/home") {
+    ::setenv("HOME", home_.c_str(), 1);
+    const std::string sounds = root_ + "/Volumes/Sounds/Example Strings";
+    const std::string samples = root_ + "/Volumes/Samples/Example Strings";
+    const std::string library = root_ + "/Library/Application Support/Example Audio/Example Strings";
+    for (const std::string& file :
+         {sounds + "/Library/Patch.nki", samples + "/a.ncw", library + "/Info.txt",
+          library + "/Samples/s1.wav", library + " Readme.rtf",
+          home_ + "/Documents/Player/Presets/com.Stavek.Tavo/Example Strings/p1.nksn",
+          home_ + "/Applications/Example Brass.app/Contents/Info.plist"})
+      writeFile(file, "x");
+    PlistDict banks = dictOf({{"Example Strings", dictOf({{"bank_path", sounds + "/Library"},
+                                                         {"sample_dir", samples}})},
+                              {"Other", dictOf({{"bank_path", "/nowhere"}})}});
+    writePrefs("com.Korvelin.TAVO Player",
+               dictOf({{"base_dir", "~/Documents/Player"}, {"Banks", banks}}));
+    writePrefs("com.example.sampler", dictOf({{"LibraryFolder", library}, {"Banks", banks},
+                                              {"Volume", PlistValue(3)}}));
+    writeFile(description_, "");
+    std::filesystem::create_directories(root_ + "/T.app/Contents/MacOS");
+    unins_ = std::make_unique<tavo::Uninstaller>(tavo::UninstallerCollaborators{
+        .store = store_, .log = log_, .bundle = bundle_, .processInfo = processInfo_,
+        .mainThread = mainThread_, .authorization = authorization_, .home = home_});
+  }
+
+  const std::string& root() const { return root_; }
+
+  const tavo::ProductList& parse(const std::string& text) {
+    writeFile(description_, text);
+    unins_->parse();
+    return *unins_->products();
+  }
+
+ private:
+  void writePrefs(const std::string& domain, const PlistDict& dict) {
+    std::filesystem::create_directories(home_ + "/Library/Preferences");
+    tavo::writePlistFile(home_ + "/Library/Preferences/" + domain + ".plist", dict,
+                         tavo::PlistFormat::Binary);
+  }
+
+  std::string root_, home_;
+  std::string description_ = root_ + "/T.app/Contents/Resources/Products/a.txt";
+  tavo::NullLog log_;
+  tavo::FilePrefsStore store_{{home_ + "/Library/Preferences", root_ + "/Library/Preferences", "host"}, log_};
+  tavo::Bundle bundle_{root_ + "/T.app"};
+  tavo::SystemProcessInfo processInfo_;
+  tavo::InlineMainThread mainThread_;
+  tavo::NoAuthorization authorization_;
+  std::unique_ptr<tavo::Uninstaller> unins_;
+};
+
+Machine* theMachine = nullptr;
+
+void checkProduct(const tavo::Product& product, const std::set<std::string>& lines) {
+  TAVO_FUZZ_CHECK(!product.paths().empty() || !product.prefFiles().empty() ||
+                      !product.prefVars().empty() || !product.recps().empty(),
+                  "a record without a trace was kept");
+  TAVO_FUZZ_CHECK(product.name() && lines.count(*product.name()) &&
+                      product.vendor() && lines.count(*product.vendor()),
+                  "a name or vendor that is no line of the file");
+  TAVO_FUZZ_CHECK(product.recps().empty(), "a receipt found without a package tool");
+  for (const std::string& prefVar : product.prefVars()) {
+    std::size_t colons = prefVar.find("::");
+    TAVO_FUZZ_CHECK(prefVar.rfind("com.", 0) == 0 && colons != std::string::npos &&
+                        prefVar.find('/', colons) != std::string::npos,
+                    "a preference entry not of the form DOMAIN::KEY/PATH");
+  }
+  const std::set<std::string> paths(product.paths().begin(), product.paths().end());
+  for (const std::string& dir : product.dirs())
+    TAVO_FUZZ_CHECK(paths.count(dir), "a folder to remove that is not among the paths");
+  for (const std::string& file : product.prefFiles())
+    TAVO_FUZZ_CHECK(tavo::fileExistsAtPath(file), "a preference file that does not exist");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  theMachine = new Machine;  // kept to the end: its scratch folder goes at exit
+  // The corpus folders libFuzzer reads are named on its command line.
+  std::vector<std::string> listable{theMachine->root(), "/proc/self/task"};
+  for (int i = 1; i < *argc; ++i)
+    if ((*argv)[i][0] != '-') listable.emplace_back((*argv)[i]);
+  if (!tavo::fuzzing::fenceFolderListing(listable))
+    std::fputs("description_parse_fuzzer: no Landlock here: a folder the input names outside "
+               "the scratch machine is walked for real\n",
+               stderr);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string text(reinterpret_cast<const char*>(data), size);
+  const tavo::ProductList& products = theMachine->parse(text);
+  std::vector<std::string> split;
+  std::string why;
+  if (!tavo::decodeDescriptionText(text, split, why)) {
+    TAVO_FUZZ_CHECK(products.empty(), "an undecodable file gave products");
+    return 0;
+  }
+  TAVO_FUZZ_CHECK(products.size() * 4 <= split.size(), "more records than entries the file can hold");
+  const std::set<std::string> lines(split.begin(), split.end());
+  for (const auto& product : products) checkProduct(*product, lines);
+  return 0;
+}

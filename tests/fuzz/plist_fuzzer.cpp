@@ -1,0 +1,184 @@
+// The property-list codec, the key-path walk and both deletions.
+//
+// Whatever a file holds, reading it gives a dictionary or a reason. What is
+// read writes back in its own format and reads back equal, and writing that
+// again gives the same bytes; the other format, when it takes the value,
+// reads back equal too. A key path drawn from the input (names that are
+// there, and some that are not) is then deleted through the real store, for
+// the current user and as keyscrub does for all users: each file reads back
+// equal to what it held, less exactly the entry that the lenient walk
+// reaches, and is left byte for byte as it was when the walk reaches none.
+
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "keyscrub/delete_key.h"
+#include "platform/file_prefs_store.h"
+#include "platform/key_path_walk.h"
+#include "platform/plist_file.h"
+#include "prefs/key_path.h"
+#include "tests/fuzz/fuzz_check.h"
+#include "tests/fuzz/scratch_folder.h"
+
+namespace {
+
+using tavo::PlistDict;
+using tavo::PlistFile;
+using tavo::PlistFormat;
+using tavo::PlistValue;
+
+constexpr const char* kDomain = "com.fuzz.domain";
+constexpr const char* kAbsentName = "\x01 absent";
+
+// A small deterministic generator seeded by the input, so that a reproducer
+// draws the same key path every time.
+class Draw {
+ public:
+  explicit Draw(std::string_view bytes) {
+    for (unsigned char c : bytes) state_ = (state_ ^ c) * 0x100000001b3ull;
+  }
+  std::uint64_t below(std::uint64_t n) {
+    state_ = state_ * 6364136223846793005ull + 1442695040888963407ull;
+    return n == 0 ? 0 : (state_ >> 33) % n;
+  }
+
+ private:
+  std::uint64_t state_ = 0xcbf29ce484222325ull;
+};
+
+// Names of members that are there, with now and then one that is not, so the
+// walk's rule for an absent name is taken too.
+std::vector<std::string> drawKeyPath(const PlistDict& top, Draw& draw) {
+  std::vector<std::string> names;
+  const PlistDict* node = &top;
+  const std::size_t count = 1 + draw.below(5);
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!node || node->empty() || draw.below(5) == 0) {
+      names.emplace_back(kAbsentName);
+      continue;
+    }
+    const auto& entry = node->entries()[draw.below(node->size())];
+    names.push_back(entry.first);
+    node = entry.second.dict();
+  }
+  return names;
+}
+
+// The lenient walk in the words of the deletion's description, on the
+// domain's dictionary: each name after the first is looked up in the
+// dictionary reached; a present name is followed, removed when it is the
+// last; an absent one leaves the walk where it was. True when removed.
+bool removeAsDescribed(PlistDict& domain, const std::vector<std::string>& names) {
+  PlistValue* node = domain.find(names[0]);
+  if (!node) return false;
+  for (std::size_t i = 1; i < names.size(); ++i) {
+    PlistDict* dict = node->dict();
+    if (!dict) return false;
+    PlistValue* member = dict->find(names[i]);
+    if (member && i + 1 == names.size()) return dict->remove(names[i]);
+    if (member) node = member;
+  }
+  return false;
+}
+
+std::string readBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+void checkRoundTrip(const PlistFile& file) {
+  std::string bytes, again, problem;
+  TAVO_FUZZ_CHECK(tavo::serializePlist(file.dict, file.format, bytes, &problem),
+                  "what was read cannot be written back in its format: " + problem);
+  const PlistFile reread = tavo::parsePlist(bytes);
+  TAVO_FUZZ_CHECK(reread.state == PlistFile::State::Ok && reread.format == file.format,
+                  "what was written cannot be read: " + reread.problem);
+  TAVO_FUZZ_CHECK(reread.dict == file.dict, "what was written reads back different");
+  TAVO_FUZZ_CHECK(tavo::serializePlist(reread.dict, reread.format, again) && again == bytes,
+                  "writing what was read back gives other bytes");
+
+  const PlistFormat other = file.format == PlistFormat::Binary ? PlistFormat::Xml : PlistFormat::Binary;
+  std::string converted;
+  if (!tavo::serializePlist(file.dict, other, converted)) return;
+  const PlistFile fromOther = tavo::parsePlist(converted);
+  TAVO_FUZZ_CHECK(fromOther.state == PlistFile::State::Ok && fromOther.dict == file.dict,
+                  "what the other format took reads back different");
+}
+
+// The store over preference folders made once for the whole run.
+struct Store {
+  Store() : prefs(tavo::fuzzing::scratchFolder("plist")) {
+    std::filesystem::create_directories(prefs + "/user");
+    std::filesystem::create_directories(prefs + "/any");
+  }
+  std::string userFile() const { return prefs + "/user/" + kDomain + ".plist"; }
+  std::string anyUserFile() const { return prefs + "/any/" + kDomain + ".plist"; }
+
+  std::string prefs;
+  tavo::NullLog log;
+  tavo::FilePrefsStore store{{prefs + "/user", prefs + "/any", "host"}, log};
+};
+
+Store& theStore() {
+  static Store* store = new Store;  // outlives every input; its folder goes at exit
+  return *store;
+}
+
+// One deletion through the store: the file reads back as `expected` after a
+// removal, and is untouched otherwise.
+void checkDeletion(const std::string& path, const std::string& bytes, const PlistFile& file,
+                   bool removed, const PlistDict& expected, bool answer, bool firstKeyThere) {
+  if (!removed) {
+    TAVO_FUZZ_CHECK(readBytes(path) == bytes, "a deletion that removed nothing changed the file");
+    TAVO_FUZZ_CHECK(answer == !firstKeyThere, "the deletion's answer without a removal");
+    return;
+  }
+  TAVO_FUZZ_CHECK(answer, "a removal was not reported");
+  const PlistFile after = tavo::readPlistFile(path);
+  TAVO_FUZZ_CHECK(after.state == PlistFile::State::Ok && after.format == file.format,
+                  "the written-back file cannot be read in its format: " + after.problem);
+  TAVO_FUZZ_CHECK(after.dict == expected, "the file reads back other than less the entry");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+  const PlistFile file = tavo::parsePlist(bytes);
+  TAVO_FUZZ_CHECK(file.state != PlistFile::State::Missing, "bytes read as a missing file");
+  TAVO_FUZZ_CHECK((file.state == PlistFile::State::Ok) == file.problem.empty(),
+                  "an unreadable file without a reason, or a readable one with one");
+  if (file.state == PlistFile::State::Ok) checkRoundTrip(file);
+
+  Draw draw(bytes);
+  const std::vector<std::string> names = drawKeyPath(file.dict, draw);
+  PlistDict expected = file.dict;
+  const bool removed = removeAsDescribed(expected, names);
+  const PlistValue* top = file.dict.find(names[0]);
+  if (top) {
+    TAVO_FUZZ_CHECK(tavo::lenientKeyPathExists(*top, names) == removed,
+                    "the existence test and the deletion disagree");
+  }
+  Store& s = theStore();
+  writeBytes(s.userFile(), bytes);
+  writeBytes(s.anyUserFile(), bytes);
+  const bool current = tavo::prefs::deleteCurrentUserPrefKey(s.store, kDomain, names);
+  checkDeletion(s.userFile(), bytes, file, removed, expected, current, top != nullptr);
+  bool writeFailed = false;
+  const bool anyUser = tavo::keyscrub::deleteConfigKeyAnyUser(s.store, kDomain, names, &writeFailed);
+  TAVO_FUZZ_CHECK(!writeFailed, "keyscrub's write-back failed");
+  checkDeletion(s.anyUserFile(), bytes, file, removed, expected, anyUser, top != nullptr);
+  return 0;
+}
