@@ -4,7 +4,7 @@
 #include <QMenuBar>
 
 #include "platform/bundle.h"
-#include "platform/log_lines.h"
+#include "core/log_lines.h"
 
 namespace tavo {
 

@@ -15,7 +15,7 @@
 #include "app/qt_main_thread.h"
 #include "core/scan_relay.h"
 #include "core/uninstaller.h"
-#include "platform/system_log.h"
+#include "base/system_log.h"
 
 namespace tavo {
 

@@ -14,9 +14,9 @@
 #include "core/uninstaller.h"
 #include "platform/authorization.h"
 #include "platform/bundle.h"
-#include "platform/file_prefs_store.h"
+#include "prefs/file_prefs_store.h"
 #include "platform/process_info.h"
-#include "platform/system_log.h"
+#include "base/system_log.h"
 
 namespace tavo {
 

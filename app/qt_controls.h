@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QWidget>
 
-#include "platform/alert.h"
-#include "platform/controls.h"
+#include "core/interfaces/alert.h"
+#include "core/interfaces/controls.h"
 
 namespace tavo {
 

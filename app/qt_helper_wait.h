@@ -8,7 +8,7 @@
 #include <QProgressDialog>
 #include <QWidget>
 
-#include "platform/helper_wait.h"
+#include "core/interfaces/helper_wait.h"
 
 namespace tavo {
 

@@ -6,7 +6,7 @@
 #include <atomic>
 #include <memory>
 
-#include "platform/main_thread.h"
+#include "core/interfaces/main_thread.h"
 
 namespace tavo {
 

@@ -38,9 +38,9 @@
 #include "base/child.h"
 #include "base/io.h"
 #include "base/unique_fd.h"
-#include "core/tavo_scan/scan_report.h"
+#include "cli/scan_report.h"
 #include "core/uninstaller.h"
-#include "platform/file_prefs_store.h"
+#include "prefs/file_prefs_store.h"
 
 namespace {
 

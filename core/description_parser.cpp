@@ -16,7 +16,7 @@
 
 #include "core/description_file.h"
 #include "platform/file_system.h"
-#include "platform/log_lines.h"
+#include "core/log_lines.h"
 #include "platform/tilde.h"
 #include "prefs/key_path.h"
 

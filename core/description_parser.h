@@ -11,8 +11,8 @@
 #include "core/product.h"
 #include "core/receipt_check.h"
 #include "core/scan_relay.h"
-#include "platform/prefs_store.h"
-#include "platform/system_log.h"
+#include "prefs/prefs_store.h"
+#include "base/system_log.h"
 
 namespace tavo {
 

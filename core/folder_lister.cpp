@@ -7,7 +7,7 @@
 #include "base/utf8.h"
 #include "platform/file_system.h"
 #include "platform/folder_walk.h"
-#include "platform/log_lines.h"
+#include "core/log_lines.h"
 
 namespace tavo {
 namespace {

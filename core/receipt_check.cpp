@@ -1,7 +1,7 @@
 #include "core/receipt_check.h"
 
 #include "base/child.h"
-#include "platform/log_lines.h"
+#include "core/log_lines.h"
 
 namespace tavo {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/product.h"
-#include "privileged/path_safety.h"
+#include "safety/path_safety.h"
 
 namespace tavo {
 

@@ -1,18 +1,19 @@
 #include "core/remover.h"
 
-#include "platform/log_lines.h"
+#include "core/log_lines.h"
+#include "safety/sweeper_lines.h"
 #include "prefs/key_path.h"
-#include "privileged/list_file.h"
+#include "core/list_file.h"
 
 namespace tavo {
 namespace {
 
-// True when sweeper reported `entry` moved: a line "moved: ENTRY -> WHERE".
-// Matched from the entry, since a name may itself hold " -> ".
+// True when sweeper reported `entry` moved whole.
 bool reportedMoved(const std::vector<std::string>& lines, const std::string& entry) {
-  const std::string start = "moved: " + entry + " -> ";
-  for (const std::string& line : lines)
-    if (line.compare(0, start.size(), start) == 0) return true;
+  for (const std::string& text : lines) {
+    std::optional<sweeperlines::Line> line = sweeperlines::decode(text);
+    if (line && line->kind == sweeperlines::Kind::Moved && line->path == entry) return true;
+  }
   return false;
 }
 

@@ -7,13 +7,13 @@
 
 #include "core/product.h"
 #include "core/removal_preview.h"
-#include "platform/alert.h"
+#include "core/interfaces/alert.h"
 #include "platform/authorization.h"
 #include "platform/bundle.h"
-#include "platform/helper_wait.h"
-#include "platform/prefs_store.h"
-#include "platform/system_log.h"
-#include "privileged/privileged_runs.h"
+#include "core/interfaces/helper_wait.h"
+#include "prefs/prefs_store.h"
+#include "base/system_log.h"
+#include "core/privileged_runs.h"
 
 namespace tavo {
 

@@ -5,7 +5,7 @@
 
 #include "core/disk_usage.h"
 #include "core/summary.h"
-#include "platform/log_lines.h"
+#include "core/log_lines.h"
 #include "prefs/key_path.h"
 
 namespace tavo {

@@ -21,14 +21,14 @@
 #include "core/receipt_check.h"
 #include "core/remover.h"
 #include "core/scan_relay.h"
-#include "platform/alert.h"
+#include "core/interfaces/alert.h"
 #include "platform/authorization.h"
 #include "platform/bundle.h"
-#include "platform/controls.h"
-#include "platform/main_thread.h"
-#include "platform/prefs_store.h"
+#include "core/interfaces/controls.h"
+#include "core/interfaces/main_thread.h"
+#include "prefs/prefs_store.h"
 #include "platform/process_info.h"
-#include "platform/system_log.h"
+#include "base/system_log.h"
 
 namespace tavo {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/polkit.h"
-#include "platform/system_log.h"
+#include "base/system_log.h"
 
 namespace tavo {
 

@@ -6,7 +6,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/system_log.h"
+#include "base/system_log.h"
 
 namespace tavo {
 

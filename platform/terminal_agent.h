@@ -3,7 +3,7 @@
 // (over SSH, say) with no desktop agent to ask for the password.
 
 #include "base/child.h"
-#include "platform/system_log.h"
+#include "base/system_log.h"
 
 namespace tavo {
 

@@ -1,6 +1,6 @@
 #include "prefs/key_path.h"
 
-#include "platform/key_path_walk.h"
+#include "prefs/key_path_walk.h"
 
 namespace tavo::prefs {
 namespace {
@@ -97,19 +97,27 @@ bool prefExists(PrefsStore& store, const std::string& domain, const std::string&
   return top && lenientKeyPathExists(*top, names);
 }
 
+KeyDeletion deletePrefKey(PrefsStore& store, const std::string& domain,
+                          const std::vector<std::string>& withKeyNames, PrefUser user,
+                          PrefHost host) {
+  if (withKeyNames.empty()) return KeyDeletion::NotReached;
+  const std::string& first = withKeyNames.front();
+  // Several deletions in one domain may run at once (keyscrub's runs for a
+  // product's entries, the application beside them): each holds the domain's
+  // file from its read to its write-back, so that none undoes another.
+  auto lock = store.lockDomain(domain, user, host);
+  auto copy = store.copyValue(first, domain, user, host);
+  if (!copy) return KeyDeletion::Absent;
+  if (!lenientKeyPathRemove(*copy, withKeyNames)) return KeyDeletion::NotReached;
+  store.setValue(first, std::move(*copy), domain, user, host);
+  // A write-back that failed removed nothing; the store has said why.
+  return store.synchronize(domain, user, host) ? KeyDeletion::Deleted : KeyDeletion::WriteFailed;
+}
+
 bool deleteCurrentUserPrefKey(PrefsStore& store, const std::string& domain,
                               const std::vector<std::string>& withKeyNames) {
-  if (withKeyNames.empty()) return false;
-  const std::string& first = withKeyNames.front();
-  // Another writer between our read and our write-back would lose its change.
-  auto lock = store.lockDomain(domain, PrefUser::Current, PrefHost::Any);
-  auto copy = store.copyValue(first, domain, PrefUser::Current, PrefHost::Any);
-  store.synchronize(domain, PrefUser::Current, PrefHost::Any);
-  if (!copy) return true;  // nothing to delete
-  if (!lenientKeyPathRemove(*copy, withKeyNames)) return false;
-  store.setValue(first, std::move(*copy), domain, PrefUser::Current, PrefHost::Any);
-  // A write-back that failed removed nothing; the store has said why.
-  return store.synchronize(domain, PrefUser::Current, PrefHost::Any);
+  KeyDeletion done = deletePrefKey(store, domain, withKeyNames, PrefUser::Current, PrefHost::Any);
+  return done == KeyDeletion::Deleted || done == KeyDeletion::Absent;
 }
 
 }  // namespace tavo::prefs

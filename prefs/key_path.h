@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/prefs_store.h"
+#include "prefs/prefs_store.h"
 
 namespace tavo::prefs {
 
@@ -40,9 +40,24 @@ bool read1stBankSamplePath(PrefsStore& store, const std::string& domain, std::st
 /// A path of one name is always false.
 bool prefExists(PrefsStore& store, const std::string& domain, const std::string& withKey);
 
-/// Removes the last named entry from the first key's value for the current
-/// user on any host and stores the value back. True when removed, or when the
-/// first key has no value; false for an empty list, a single name, a walk
+/// How a deletion at a key path ended.
+enum class KeyDeletion {
+  Deleted,      // the entry was removed and the value written back
+  Absent,       // the first key has no value: nothing to delete
+  NotReached,   // no names, a single name, or a walk that does not reach the entry
+  WriteFailed,  // the entry was removed from the value, but it could not be written back
+};
+
+/// Removes the last named entry from the first key's value in one scope of
+/// the domain (lenient walk) and stores the value back, holding the domain's
+/// lock from the read to the write-back. The top-level key itself is never
+/// removed.
+KeyDeletion deletePrefKey(PrefsStore& store, const std::string& domain,
+                          const std::vector<std::string>& withKeyNames, PrefUser user,
+                          PrefHost host);
+
+/// The deletion for the current user on any host. True when removed, or when
+/// the first key has no value; false for an empty list, a single name, a walk
 /// that does not reach the entry, or a write-back that failed.
 bool deleteCurrentUserPrefKey(PrefsStore& store, const std::string& domain,
                               const std::vector<std::string>& withKeyNames);

@@ -22,9 +22,9 @@
 
 #include "core/description_file.h"
 #include "core/uninstaller.h"
-#include "platform/file_prefs_store.h"
+#include "prefs/file_prefs_store.h"
 #include "platform/file_system.h"
-#include "platform/plist_file.h"
+#include "plist/plist_file.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/listing_fence.h"
 #include "tests/fuzz/scratch_folder.h"

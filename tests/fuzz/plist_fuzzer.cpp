@@ -20,10 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "keyscrub/delete_key.h"
-#include "platform/file_prefs_store.h"
-#include "platform/key_path_walk.h"
-#include "platform/plist_file.h"
+#include "prefs/file_prefs_store.h"
+#include "prefs/key_path_walk.h"
+#include "plist/plist_file.h"
 #include "prefs/key_path.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/scratch_folder.h"
@@ -176,9 +175,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   writeBytes(s.anyUserFile(), bytes);
   const bool current = tavo::prefs::deleteCurrentUserPrefKey(s.store, kDomain, names);
   checkDeletion(s.userFile(), bytes, file, removed, expected, current, top != nullptr);
-  bool writeFailed = false;
-  const bool anyUser = tavo::keyscrub::deleteConfigKeyAnyUser(s.store, kDomain, names, &writeFailed);
-  TAVO_FUZZ_CHECK(!writeFailed, "keyscrub's write-back failed");
+  const tavo::prefs::KeyDeletion done =
+      tavo::prefs::deletePrefKey(s.store, kDomain, names, tavo::PrefUser::Any, tavo::PrefHost::Current);
+  TAVO_FUZZ_CHECK(done != tavo::prefs::KeyDeletion::WriteFailed, "the any-user write-back failed");
+  const bool anyUser = done == tavo::prefs::KeyDeletion::Deleted || done == tavo::prefs::KeyDeletion::Absent;
   checkDeletion(s.anyUserFile(), bytes, file, removed, expected, anyUser, top != nullptr);
   return 0;
 }

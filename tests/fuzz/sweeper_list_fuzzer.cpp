@@ -14,7 +14,7 @@
 #include <string>
 
 #include "base/path.h"
-#include "privileged/path_safety.h"
+#include "safety/path_safety.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tools/sweeper/list_text.h"
 

@@ -15,7 +15,7 @@
 
 #include "base/home.h"
 #include "core/uninstaller.h"
-#include "platform/file_prefs_store.h"
+#include "prefs/file_prefs_store.h"
 #include "platform/syslog_system_log.h"
 #include "platform/user_folders.h"
 #include "tests/support/fake_alert.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/system_log.h"
+#include "base/system_log.h"
 
 namespace tavo::testing {
 

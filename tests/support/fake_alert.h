@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/alert.h"
+#include "core/interfaces/alert.h"
 
 namespace tavo::testing {
 

@@ -8,8 +8,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/controls.h"
-#include "platform/main_thread.h"
+#include "core/interfaces/controls.h"
+#include "core/interfaces/main_thread.h"
 #include "platform/process_info.h"
 
 namespace tavo::testing {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/file_prefs_store.h"
-#include "platform/plist_file.h"
+#include "prefs/file_prefs_store.h"
+#include "plist/plist_file.h"
 #include "tests/support/temp_dir.h"
 
 namespace tavo::testing {

@@ -14,16 +14,9 @@
 // its original owner, group and mode in its info file (X-TAVO-OriginalOwner=
 // UID:GID:MODE).
 //
-// One line per listed path on standard output, beginning with its outcome:
-//   moved: PATH -> WHERE               WHERE is the item's path in its trash
-//   moved: PATH -> WHERE (copied: WHY) the copy into the home Trash, and why
-//   partly moved: PATH -> WHERE: WHAT  a copy is in the trash, but what changed
-//                                      while it was copied stays at PATH
-//   skipped: PATH: does not exist
-//   refused: PATH: WHY                 the safety table, or a malformed line
-//   not moved: PATH: WHY               it stays where it was
-// and "sweeper: WHY" when the run cannot start. Exit status 0 when every
-// existing path was moved, 1 otherwise; never 126 or 127, which belong to pkexec.
+// One line per listed path on standard output, beginning with its outcome,
+// in the format of safety/sweeper_lines.h. Exit status 0 when every existing
+// path was moved, 1 otherwise; never 126 or 127, which belong to pkexec.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -45,7 +38,8 @@
 #include "base/path_walk.h"
 #include "base/unique_fd.h"
 #include "base/utf8.h"
-#include "privileged/path_safety.h"
+#include "safety/path_safety.h"
+#include "safety/sweeper_lines.h"
 #include "tools/sweeper/list_text.h"
 #include "tools/sweeper/trash.h"
 #include "tools/sweeper/trashes.h"
@@ -60,29 +54,21 @@ struct User {
   std::string home;
 };
 
-void say(const std::string& line) {
-  std::fputs((line + "\n").c_str(), stdout);
+namespace lines = tavo::sweeperlines;
+using Kind = lines::Kind;
+
+void say(const lines::Line& line) {
+  std::fputs((lines::encode(line) + "\n").c_str(), stdout);
   std::fflush(stdout);
 }
 
-int fail(const std::string& line) {
-  say("sweeper: " + line);
-  return 1;
+void say(Kind kind, const std::string& path, const std::string& detail) {
+  say(lines::Line{.kind = kind, .path = path, .detail = detail});
 }
 
-// Control bytes would break the one-line-per-path output.
-std::string printable(const std::string& text) {
-  std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      out += escaped;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+int fail(const std::string& why) {
+  say(Kind::Fatal, "", why);
+  return 1;
 }
 
 /// The uid pkexec names in PKEXEC_UID; nullopt when unset or not a plain number.
@@ -185,13 +171,12 @@ tavo::MoveResult moveItem(const tavo::Item& item, const std::vector<std::string>
 
 /// Handles one line; true when it was moved or is missing.
 bool sweep(const std::string& path, Run& run) {
-  const std::string shown = printable(path);
   if (!tavo::isValidUtf8(path)) {
-    say("refused: " + shown + ": is not valid UTF-8");
+    say(Kind::Refused, path, "is not valid UTF-8");
     return false;
   }
   if (std::optional<std::string> why = run.check.refusalAsWritten(path)) {
-    say("refused: " + shown + ": " + *why);
+    say(Kind::Refused, path, *why);
     return false;
   }
   // One resolution, held open: the table judges the folder the move acts in.
@@ -199,38 +184,38 @@ bool sweep(const std::string& path, Run& run) {
   tavo::ResolvedPath parent;
   std::string error;
   if (!tavo::resolvePath({parts.begin(), parts.end() - 1}, parent, error)) {
-    say("refused: " + shown + ": its parent folders cannot be resolved: " + printable(error));
+    say(Kind::Refused, path, "its parent folders cannot be resolved: " + error);
     return false;
   }
   std::vector<std::string> resolved = parent.parts;
   resolved.push_back(parts.back());
   if (std::optional<std::string> why = run.check.refusalResolved(resolved)) {
-    say("refused: " + shown + ": resolves to " + printable(tavo::joinParts(resolved)) + ", which " + *why);
+    say(Kind::Refused, path, "resolves to " + tavo::joinParts(resolved) + ", which " + *why);
     return false;
   }
   struct stat st;
   if (!parent.fd.valid() || fstat(parent.fd.get(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    say("skipped: " + shown + ": does not exist");
+    say(Kind::Skipped, path, "does not exist");
     return true;
   }
   const tavo::Item item{parent.fd.get(), parts.back(), tavo::joinParts(resolved)};
   std::string copiedWhy;
   tavo::MoveResult result = moveItem(item, parent.parts, run, copiedWhy);
-  const std::string note = copiedWhy.empty() ? "" : " (copied: " + printable(copiedWhy) + ")";
   switch (result.outcome) {
     case tavo::MoveResult::Outcome::Moved:
-      say("moved: " + shown + " -> " + printable(result.where) + note);
+      say({.kind = Kind::Moved, .path = path, .where = result.where, .copied = copiedWhy});
       return true;
     case tavo::MoveResult::Outcome::Missing:
-      say("skipped: " + shown + ": does not exist");
+      say(Kind::Skipped, path, "does not exist");
       return true;
     case tavo::MoveResult::Outcome::Partial:
-      say("partly moved: " + shown + " -> " + printable(result.where) + ": " + printable(result.detail) + note);
+      say({.kind = Kind::PartlyMoved, .path = path, .where = result.where, .detail = result.detail,
+           .copied = copiedWhy});
       return false;
     case tavo::MoveResult::Outcome::Failed:
       break;
   }
-  say("not moved: " + shown + ": " + printable(result.detail));
+  say(Kind::NotMoved, path, result.detail);
   return false;
 }
 
@@ -259,7 +244,7 @@ int main(int argc, char** argv) {
   const std::vector<std::string>& lines = listText.lines;
   bool allMoved = true;
   if (listText.unterminated) {
-    say("refused: " + printable(*listText.unterminated) + ": the line is not ended by a line feed");
+    say(Kind::Refused, *listText.unterminated, "the line is not ended by a line feed");
     allMoved = false;
   }
   if (lines.empty()) return allMoved ? 0 : 1;

@@ -1,0 +1,83 @@
+#pragma once
+// The runs made with administrator rights: the package tool, sweeper and
+// keyscrub, each after making sure that the held authorisation reference
+// carries the right to run that program.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/authorization.h"
+#include "core/interfaces/helper_wait.h"
+#include "base/system_log.h"
+
+namespace tavo {
+
+/// The programs the privileged runs start and the Trash that removed items go to.
+struct PrivilegedTools {
+  std::string packageTool;  // the package tool beside the application
+  std::string sweeper;      // the bundle's resource; empty when missing
+  std::string keyscrub;     // the bundle's resource; empty when missing
+  std::string trash;        // the current user's Trash folder
+};
+
+/// How a privileged run ended.
+enum class RunResult {
+  Succeeded,  // the program ran and exited with status 0
+  Failed,     // the program ran and reported a failure
+  NotRun,     // the right was refused, or the program could not be started or was killed
+};
+
+class PrivilegedRuns {
+ public:
+  /// `wait` follows sweeper's runs; without one they are waited for with poll(2).
+  PrivilegedRuns(Authorization& authorization, SystemLog& log, PrivilegedTools tools,
+                 HelperWait* wait = nullptr);
+  /// Frees the held reference when one was ever created.
+  ~PrivilegedRuns();
+  PrivilegedRuns(const PrivilegedRuns&) = delete;
+  PrivilegedRuns& operator=(const PrivilegedRuns&) = delete;
+
+  // Each run returns once its program has ended, so that the next run never
+  // overlaps it.
+
+  /// The package tool with "--forget" and the identifier.
+  RunResult forgetPkg(const std::string& identifier);
+  /// The package tool with "--unlink" and the identifier.
+  RunResult unlinkPkg(const std::string& identifier);
+  /// sweeper with the Trash folder and `listPath` (`entries` lines, when
+  /// known), read until it has ended; each line it reports is logged as
+  /// received and shown by the helper wait.
+  RunResult rmAdmin(const std::string& listPath, std::size_t entries = 0);
+  /// keyscrub with the domain and the key names; NotRun at once, asking
+  /// nobody, for an empty list of names.
+  RunResult deleteAnyUserPrefKey(const std::string& domain,
+                                 const std::vector<std::string>& withKeyNames);
+
+  /// The lines the last sweeper run reported, in order.
+  const std::vector<std::string>& sweeperLines() const { return sweeperLines_; }
+
+  /// Set from the first time a reference was created on; never cleared.
+  bool freeAuth() const { return _freeAuth; }
+  const PrivilegedTools& tools() const { return tools_; }
+
+ private:
+  enum class Right { AlreadyHeld, NewlyGranted, Refused };
+
+  Right obtainRight(const std::string& program);
+  RunResult runAndWait(const std::string& program, const std::vector<std::string>& args);
+  /// The pass lines not logged because sweeper never wrote.
+  std::vector<std::string> followSweeper(PrivilegedProcess& process, Right branch);
+  void takeLines(std::string& pending, bool atEnd);
+
+  Authorization& authorization_;
+  SystemLog& log_;
+  PrivilegedTools tools_;
+  PlainHelperWait plainWait_;
+  HelperWait& wait_;
+  std::unique_ptr<AuthorizationRef> _myAuthorizationRef;
+  bool _freeAuth = false;
+  std::vector<std::string> sweeperLines_;
+};
+
+}  // namespace tavo

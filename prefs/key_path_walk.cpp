@@ -1,0 +1,33 @@
+#include "prefs/key_path_walk.h"
+
+namespace tavo {
+namespace {
+
+// The dictionary in which the last name is looked up, or nullptr when a
+// value that is not a dictionary stops the walk first.
+PlistDict* lastDictionary(PlistValue& topValue, const std::vector<std::string>& names) {
+  PlistValue* node = &topValue;
+  for (std::size_t i = 1; i + 1 < names.size(); ++i) {
+    PlistDict* dict = node->dict();
+    if (!dict) return nullptr;
+    if (PlistValue* member = dict->find(names[i])) node = member;
+  }
+  return node->dict();
+}
+
+}  // namespace
+
+bool lenientKeyPathExists(const PlistValue& topValue, const std::vector<std::string>& names) {
+  if (names.size() < 2) return false;
+  // The walk never changes the value; the cast only lets both walks share one path.
+  PlistDict* dict = lastDictionary(const_cast<PlistValue&>(topValue), names);
+  return dict && dict->find(names.back());
+}
+
+bool lenientKeyPathRemove(PlistValue& topValue, const std::vector<std::string>& names) {
+  if (names.size() < 2) return false;
+  PlistDict* dict = lastDictionary(topValue, names);
+  return dict && dict->remove(names.back());
+}
+
+}  // namespace tavo

@@ -1,0 +1,23 @@
+#pragma once
+// The lenient walk along a preference key path, shared by every reader and
+// writer that follows key paths: each name after the first is looked up in
+// the dictionary reached so far, and an absent name is passed over (the next
+// name is looked up in the same dictionary).
+
+#include <string>
+#include <vector>
+
+#include "plist/plist_value.h"
+
+namespace tavo {
+
+/// True when the walk from `topValue` (the value of names[0]) finds the last
+/// name; always false for fewer than two names.
+bool lenientKeyPathExists(const PlistValue& topValue, const std::vector<std::string>& names);
+
+/// Removes the entry that the walk finds at the last name; false when the walk
+/// does not reach it (fewer than two names, a non-dictionary on the way, or
+/// the last name absent).
+bool lenientKeyPathRemove(PlistValue& topValue, const std::vector<std::string>& names);
+
+}  // namespace tavo

@@ -1,0 +1,171 @@
+#include "prefs/file_prefs_store.h"
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "tests/support/capturing_log.h"
+#include "tests/support/prefs_fixture.h"
+
+namespace tavo::testing {
+namespace {
+
+class FilePrefsStoreTest : public ::testing::Test {
+ protected:
+  TempPrefs prefs;
+  CapturingLog log;
+  FilePrefsStore store{prefs.roots(), log};
+};
+
+TEST_F(FilePrefsStoreTest, SearchListTakesTheFirstScopeThatHoldsTheKey) {
+  // Every place the search list looks, in its order.
+  const std::vector<std::string> files = {
+      prefs.roots().userPrefs + "/ByHost/com.t.HOSTID.plist",
+      prefs.roots().userPrefs + "/com.t.plist",
+      prefs.roots().userPrefs + "/ByHost/.GlobalPreferences.HOSTID.plist",
+      prefs.roots().userPrefs + "/.GlobalPreferences.plist",
+      prefs.roots().anyUserPrefs + "/com.t.plist",
+      prefs.roots().anyUserPrefs + "/Network/com.t.plist",
+      prefs.roots().anyUserPrefs + "/.GlobalPreferences.plist",
+      prefs.roots().anyUserPrefs + "/Network/.GlobalPreferences.plist",
+  };
+  for (std::size_t i = 0; i < files.size(); ++i)
+    ASSERT_TRUE(writePlistFile(files[i], dict({{"k", PlistValue(static_cast<int>(i))}}),
+                               PlistFormat::Xml));
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    auto value = store.copyAppValue("k", "com.t");
+    ASSERT_TRUE(value) << i;
+    EXPECT_EQ(value->integer()->asInt64(), static_cast<std::int64_t>(i));
+    std::filesystem::remove(files[i]);
+  }
+  EXPECT_FALSE(store.copyAppValue("k", "com.t"));
+}
+
+TEST_F(FilePrefsStoreTest, DomainsThatNameNoFileReadEmptyAndAreNeverWritten) {
+  for (const std::string& domain : std::vector<std::string>{"", ".", "..", "../escape", "a/b", std::string("a\0b", 3)}) {
+    EXPECT_FALSE(store.pathFor(domain, PrefUser::Current, PrefHost::Any)) << domain;
+    store.setValue("k", PlistValue("v"), domain, PrefUser::Current, PrefHost::Any);
+    EXPECT_FALSE(store.synchronize(domain, PrefUser::Current, PrefHost::Any));
+    EXPECT_FALSE(store.copyAppValue("k", domain));
+  }
+  EXPECT_FALSE(std::filesystem::exists(prefs.root() + "/escape.plist"));
+}
+
+TEST_F(FilePrefsStoreTest, SetIsPendingUntilSynchronised) {
+  store.setValue("k", PlistValue("v"), "com.t", PrefUser::Current, PrefHost::Any);
+  EXPECT_FALSE(std::filesystem::exists(prefs.userFile("com.t")));
+  ASSERT_TRUE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
+  EXPECT_EQ(*readPlistFile(prefs.userFile("com.t")).dict.find("k")->string(), "v");
+}
+
+// Every kind of value at every level is written back as read, in the file's
+// own format, mode and (where we may change it) owner.
+TEST_F(FilePrefsStoreTest, SynchroniseKeepsOtherWritersKeysAndTheFileFormat) {
+  const bool root = ::geteuid() == 0;
+  for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
+    std::string path = prefs.userFile("com.t");
+    ASSERT_TRUE(writePlistFile(path, richDomain(), format));
+    ::chmod(path.c_str(), 0640);
+    if (root) {
+      ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0);
+    }
+    store.setValue("mine", PlistValue("x"), "com.t", PrefUser::Current, PrefHost::Any);
+    // Another process writes after our set but before our synchronisation.
+    PlistDict other = richDomain();
+    other.set("theirs", PlistValue("y"));
+    ASSERT_TRUE(writePlistFile(path, other, format));
+    ASSERT_TRUE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
+
+    PlistFile file = readPlistFile(path);
+    EXPECT_EQ(file.format, format);
+    other.set("mine", PlistValue("x"));
+    EXPECT_EQ(file.dict, other);
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    if (root) {  // the owner is kept too
+      EXPECT_EQ(st.st_uid, 4321u);
+      EXPECT_EQ(st.st_gid, 4322u);
+    }
+  }
+}
+
+TEST_F(FilePrefsStoreTest, AFileThatIsNotADictionaryReadsEmptyAndIsNeverOverwritten) {
+  std::string binary;
+  ASSERT_TRUE(serializePlist(richDomain(), PlistFormat::Binary, binary));
+  std::string array =
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><array><string>a</string></array></plist>";
+  for (const std::string& bytes :
+       {binary.substr(0, binary.size() / 2), std::string("not a property list"), array,
+        std::string("bplist00\xff\xff", 10)}) {
+    std::string path = prefs.userFile("com.t");
+    writeFile(path, bytes);
+    EXPECT_FALSE(store.copyValue("base_dir", "com.t", PrefUser::Current, PrefHost::Any));
+    store.setValue("k", PlistValue("v"), "com.t", PrefUser::Current, PrefHost::Any);
+    EXPECT_FALSE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
+    EXPECT_EQ(readFile(path), bytes);
+  }
+  // The reads are passed over with one line for the file, each refused write with its own.
+  ASSERT_EQ(log.lines().size(), 5u);
+  EXPECT_EQ(log.lines()[0].rfind("Preferences: skipping " + prefs.userFile("com.t") + ": ", 0), 0u)
+      << log.lines()[0];
+  for (const std::string& line : log.lines()) EXPECT_EQ(line.back(), ')') << line;  // the reason
+}
+
+TEST_F(FilePrefsStoreTest, AValueTheFileFormatCannotHoldIsRefusedAndLogged) {
+  std::string path = prefs.userFile("com.t");
+  ASSERT_TRUE(writePlistFile(path, richDomain(), PlistFormat::Xml));
+  const std::string before = readFile(path);
+  store.setValue("k", PlistValue(std::string("a\0b", 3)), "com.t", PrefUser::Current, PrefHost::Any);
+  EXPECT_FALSE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
+  EXPECT_EQ(readFile(path), before);
+  ASSERT_EQ(log.lines().size(), 1u);
+  EXPECT_NE(log.lines()[0].find("not writing " + path + ": XML cannot hold a NUL"), std::string::npos)
+      << log.lines()[0];
+}
+
+// The lock is the folder's, so that a holder killed before it let go never
+// leaves a file behind; what a killed write-back of the same domain left is
+// cleared under it, and nothing of another domain.
+TEST_F(FilePrefsStoreTest, TheLockCreatesNothingAndClearsTheDomainsStaleTemporaries) {
+  const std::string file = prefs.anyUserFile("com.t");
+  for (const char* name : {".plist.Ab12Cd", ".plist.x", ".plist.Ab12Cd.more"})
+    writeFile(file.substr(0, file.size() - 6) + name, "partial");
+  writeFile(prefs.anyUserFile("com.other") + ".Zz99Yy", "theirs");
+  { auto lock = store.lockDomain("com.t", PrefUser::Any, PrefHost::Current); }
+  EXPECT_FALSE(exists(file));
+  EXPECT_FALSE(exists(file + ".Ab12Cd"));
+  EXPECT_TRUE(exists(file + ".x") && exists(file + ".Ab12Cd.more"));
+  EXPECT_TRUE(exists(prefs.anyUserFile("com.other") + ".Zz99Yy"));
+}
+
+// The write-back's failure is reported, never taken for success.
+TEST_F(FilePrefsStoreTest, AWriteThatFailsIsReportedAndLeavesNoPartialFile) {
+  const std::string path = prefs.userFile("com.t");
+  ASSERT_TRUE(writePlistFile(path, dict({{"a", "1"}}), PlistFormat::Binary));
+  const std::string before = readFile(path);
+  store.setValue("b", PlistValue(std::string(4096, 'x')), "com.t", PrefUser::Current,
+                 PrefHost::Any);
+  {
+    // A full disk, as far as this process can tell: files cannot grow.
+    auto* oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit tiny = old;
+    tiny.rlim_cur = 64;
+    ::setrlimit(RLIMIT_FSIZE, &tiny);
+    EXPECT_FALSE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, oldHandler);
+  }
+  EXPECT_EQ(readFile(path), before);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(prefs.roots().userPrefs),
+                          std::filesystem::directory_iterator()),
+            2);  // the file and ByHost: no temporary left
+  EXPECT_EQ(log.lines().back(), "Preferences: cannot write " + path + ": File too large");
+}
+
+}  // namespace
+}  // namespace tavo::testing
