@@ -14,7 +14,7 @@
 
 #include <algorithm>
 
-#include "core/description_file.h"
+#include "safety/description_file.h"
 #include "platform/file_system.h"
 #include "core/log_lines.h"
 #include "platform/tilde.h"

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "core/description_file.h"
+#include "safety/description_file.h"
 #include "cli/scan_report.h"
 #include "tests/core/core_fixture.h"
 #include "tests/support/tool_run.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/description_file.h"
+#include "safety/description_file.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "core/description_file.h"
+#include "safety/description_file.h"
 #include "core/uninstaller.h"
 #include "prefs/file_prefs_store.h"
 #include "platform/file_system.h"

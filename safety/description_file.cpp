@@ -1,4 +1,4 @@
-#include "core/description_file.h"
+#include "safety/description_file.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

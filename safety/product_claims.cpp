@@ -1,0 +1,163 @@
+#include "safety/product_claims.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include "base/io.h"
+#include "base/path.h"
+#include "base/unique_fd.h"
+#include "safety/description_file.h"
+
+namespace tavo {
+namespace {
+
+constexpr std::size_t kMaxDescriptionBytes = 4 << 20;
+
+// Written by root alone: root's, and writable by nobody else unless sticky,
+// where nobody else may rename what root owns inside.
+bool rootsAlone(const struct stat& st) {
+  if (st.st_uid != 0) return false;
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) == 0) return true;
+  return S_ISDIR(st.st_mode) && (st.st_mode & S_ISVTX) != 0;
+}
+
+// Opens `path` one folder at a time from "/", never following a link, and
+// checks that each folder on the way is root's alone.
+UniqueFd openTrusted(const std::string& path, std::string& error) {
+  UniqueFd folder(::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  std::string reached = "/";
+  for (const std::string& part : splitPath(path)) {
+    struct stat st;
+    if (!folder.valid() || ::fstat(folder.get(), &st) != 0 || !rootsAlone(st)) {
+      error = reached + " may be written by others than root";
+      return UniqueFd();
+    }
+    folder.reset(::openat(folder.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    reached = joinPath(reached, part);
+    if (!folder.valid()) {
+      error = "cannot open " + reached + ": " + std::strerror(errno);
+      return UniqueFd();
+    }
+  }
+  struct stat st;
+  if (::fstat(folder.get(), &st) != 0 || !rootsAlone(st)) {
+    error = reached + " may be written by others than root";
+    return UniqueFd();
+  }
+  return folder;
+}
+
+bool readTrustedFile(int folder, const std::string& name, std::string& text, std::string& error) {
+  UniqueFd fd(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
+    error = "cannot open " + name + ": " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(st.st_mode) || !rootsAlone(st)) {
+    error = name + " is not a file that only root may write";
+    return false;
+  }
+  if (!readAll(fd.get(), text, kMaxDescriptionBytes)) {
+    error = "cannot read " + name + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+void claimPath(const std::string& path, ProductClaims& claims) {
+  if (path.empty() || path[0] != '/') return;  // "~" forms lie in a home, the user's own
+  std::vector<std::string> parts = splitPath(path);
+  if (std::any_of(parts.begin(), parts.end(), [](const std::string& p) { return p == "." || p == ".."; }))
+    return;
+  claims.paths.push_back(std::move(parts));
+}
+
+// The body lines of each entry, as the scan reads them: a name, a vendor,
+// "-", the body, "-".
+void claimLines(const std::vector<std::string>& lines, ProductClaims& claims) {
+  for (std::size_t b = 0; b + 2 < lines.size() && lines[b + 2] == "-";) {
+    std::size_t i = b + 3;
+    for (; i < lines.size() && lines[i] != "-"; ++i) {
+      BodyLine line = classifyBodyLine(lines[i]);
+      switch (line.kind) {
+        case BodyLine::Kind::Pkg: claims.receipts.insert(line.argument); break;
+        case BodyLine::Kind::Var:
+        case BodyLine::Kind::Path: claims.domains.insert(line.domain); break;
+        case BodyLine::Kind::Plist: claimPath(line.argument, claims); break;
+        case BodyLine::Kind::PlainPath: claimPath(lines[i], claims); break;
+        default: break;
+      }
+    }
+    b = i + 1;
+  }
+}
+
+bool listTextFiles(int folder, std::vector<std::string>& names) {
+  int copy = ::dup(folder);
+  DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
+  if (!dir) {
+    if (copy >= 0) ::close(copy);
+    return false;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) names.push_back(name);
+  }
+  ::closedir(dir);
+  std::sort(names.begin(), names.end());
+  return true;
+}
+
+}  // namespace
+
+bool ProductClaims::covers(const std::vector<std::string>& parts) const {
+  return std::any_of(paths.begin(), paths.end(), [&](const std::vector<std::string>& named) {
+    return named.size() <= parts.size() && std::equal(named.begin(), named.end(), parts.begin());
+  });
+}
+
+std::optional<ProductClaims> readProductClaims(const std::string& resources, std::string& error) {
+  if (resources.empty() || resources[0] != '/') {
+    error = "the resources folder is not an absolute path";
+    return std::nullopt;
+  }
+  UniqueFd folder = openTrusted(joinPath(resources, "Products"), error);
+  std::vector<std::string> names;
+  if (!folder.valid()) return std::nullopt;
+  if (!listTextFiles(folder.get(), names)) {
+    error = "cannot list " + joinPath(resources, "Products") + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  ProductClaims claims;
+  for (const std::string& name : names) {
+    std::string text;
+    std::vector<std::string> lines;
+    if (!readTrustedFile(folder.get(), name, text, error)) return std::nullopt;
+    std::string why;
+    // A file the scan cannot decode names nothing, for the scan as for us.
+    if (decodeDescriptionText(text, lines, why)) claimLines(lines, claims);
+  }
+  return claims;
+}
+
+std::optional<std::string> ownBundleResources() {
+  char buffer[4096];
+  ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer);
+  if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buffer) return std::nullopt;
+  std::string folder = parentPath(std::string(buffer, static_cast<std::size_t>(n)));
+  std::string contents = parentPath(folder);
+  std::string last = baseName(folder);
+  if (baseName(contents) != "Contents" || (last != "MacOS" && last != "Resources"))
+    return std::nullopt;
+  return joinPath(contents, "Resources");
+}
+
+}  // namespace tavo
