@@ -2,10 +2,13 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <set>
 
+#include "prefs/key_path.h"
 #include "tests/support/capturing_log.h"
 #include "tests/support/prefs_fixture.h"
 
@@ -127,18 +130,40 @@ TEST_F(FilePrefsStoreTest, AValueTheFileFormatCannotHoldIsRefusedAndLogged) {
 }
 
 // The lock is the folder's, so that a holder killed before it let go never
-// leaves a file behind; what a killed write-back of the same domain left is
-// cleared under it, and nothing of another domain.
-TEST_F(FilePrefsStoreTest, TheLockCreatesNothingAndClearsTheDomainsStaleTemporaries) {
-  const std::string file = prefs.anyUserFile("com.t");
-  for (const char* name : {".plist.Ab12Cd", ".plist.x", ".plist.Ab12Cd.more"})
-    writeFile(file.substr(0, file.size() - 6) + name, "partial");
-  writeFile(prefs.anyUserFile("com.other") + ".Zz99Yy", "theirs");
+// leaves a file behind. What a write-back killed half-way left is cleared
+// under it, and nothing else: a user's copies beside the domain's file stay,
+// whatever their names.
+TEST_F(FilePrefsStoreTest, TheLockCreatesNothingAndClearsOnlyWhatAKilledWriteLeft) {
   { auto lock = store.lockDomain("com.t", PrefUser::Any, PrefHost::Current); }
-  EXPECT_FALSE(exists(file));
-  EXPECT_FALSE(exists(file + ".Ab12Cd"));
-  EXPECT_TRUE(exists(file + ".x") && exists(file + ".Ab12Cd.more"));
-  EXPECT_TRUE(exists(prefs.anyUserFile("com.other") + ".Zz99Yy"));
+  EXPECT_FALSE(exists(prefs.anyUserFile("com.t")));
+  const std::string file = prefs.userFile("com.t");
+  const PlistDict stored = dict({{"Banks", PlistValue(dict({{"Harp", "h"}, {"Drums", "d"}}))}});
+  ASSERT_TRUE(writePlistFile(file, stored, PlistFormat::Binary));
+  for (const char* copy : {".backup", ".Backup", ".2024ab"}) writeFile(file + copy, copy);
+  auto entries = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(prefs.roots().userPrefs))
+      names.insert(entry.path().filename());
+    return names;
+  };
+  const std::set<std::string> copies = entries();
+  pid_t writer = ::fork();
+  if (writer == 0) {  // killed at its first byte, as a full disk does to a careless writer
+    ::signal(SIGXFSZ, SIG_DFL);
+    rlimit none{0, 0};
+    ::setrlimit(RLIMIT_FSIZE, &none);
+    store.setValue("Banks", PlistValue("x"), "com.t", PrefUser::Current, PrefHost::Any);
+    store.synchronize("com.t", PrefUser::Current, PrefHost::Any);
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+  EXPECT_EQ(entries().size(), copies.size() + 1);  // its temporary file
+  EXPECT_TRUE(prefs::deleteCurrentUserPrefKey(store, "com.t", {"Banks", "Harp"}));
+  EXPECT_EQ(entries(), copies);
+  for (const char* copy : {".backup", ".Backup", ".2024ab"}) EXPECT_EQ(readFile(file + copy), copy);
+  EXPECT_EQ(readPlistFile(file).dict, withoutEntry(stored, {"Banks", "Harp"}));
 }
 
 // The write-back's failure is reported, never taken for success.

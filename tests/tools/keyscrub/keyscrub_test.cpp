@@ -2,6 +2,7 @@
 
 #include <sys/syscall.h>
 
+#include <set>
 #include <thread>
 
 #include "tests/support/capturing_log.h"
@@ -107,21 +108,37 @@ TEST_F(KeyscrubTest, WaitsForTheDomainsLockBeforeItReads) {
   EXPECT_EQ(readPlistFile(file()).dict, withoutEntry(stored, {"Banks", "Harp"}));
 }
 
-// A write-back that fails is reported by the exit status; the file stays
-// whole and no temporary file is left beside it.
-TEST_F(KeyscrubTest, AFailedWriteExitsWithOneAndLeavesTheFileWhole) {
+// A write-back that fails is reported by the exit status and leaves the file
+// whole; one killed half-way leaves its temporary file, which the next run
+// clears, and nothing else of the folder: an administrator's copies beside
+// the domain's file stay, whatever their names.
+TEST_F(KeyscrubTest, AFailedOrKilledWriteLeavesTheFileWholeAndOnlyItsTemporaryIsCleared) {
   PlistDict stored = dict({{"Banks", PlistValue(dict({{"Harp", "h"}, {"Drums", "d"}}))}});
   ASSERT_TRUE(writePlistFile(file(), stored, PlistFormat::Xml));
+  for (const char* copy : {".backup", ".Backup", ".2024ab"}) writeFile(file() + copy, copy);
   const std::string before = readFile(file());
-  // No file may grow: as on a full disk. SIGXFSZ stays ignored across exec.
-  ToolRun r = runTool("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"",
-                                  KEYSCRUB_PATH, domain, "Banks", "Harp"},
-                      {env()});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(readFile(file()), before);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(prefs.roots().anyUserPrefs),
-                          std::filesystem::directory_iterator()),
-            2);  // the file and Network
+  auto entries = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(prefs.roots().anyUserPrefs))
+      names.insert(entry.path().filename());
+    return names;
+  };
+  const std::set<std::string> copies = entries();
+  // No file may grow, as on a full disk: SIGXFSZ ignored across exec makes
+  // the write fail, left as it is it kills keyscrub at its first byte.
+  for (bool killed : {false, true}) {
+    ToolRun r = runTool("/bin/sh", {"-c", std::string(killed ? "" : "trap '' XFSZ; ") +
+                                              "ulimit -f 0; exec \"$0\" \"$@\"",
+                                    KEYSCRUB_PATH, domain, "Banks", "Harp"},
+                        {env()});
+    EXPECT_EQ(r.status, killed ? -1 : 1);
+    EXPECT_EQ(readFile(file()), before);
+    EXPECT_EQ(entries().size(), copies.size() + (killed ? 1 : 0)) << killed;
+  }
+  run({domain, "Banks", "Harp"});
+  EXPECT_EQ(entries(), copies);
+  for (const char* copy : {".backup", ".Backup", ".2024ab"}) EXPECT_EQ(readFile(file() + copy), copy);
+  EXPECT_EQ(readPlistFile(file()).dict, withoutEntry(stored, {"Banks", "Harp"}));
 }
 
 }  // namespace
