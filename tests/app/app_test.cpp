@@ -263,37 +263,81 @@ TEST_F(AppTest, RemovingThePlayerToldWhatGoesWithItThenARescanRebuildsTheList) {
   EXPECT_TRUE(ui.sizeLine->isVisibleTo(&app->window()));
 }
 
-// A long move keeps the window drawing, shows what sweeper reports after
-// half a second, and still waits for sweeper's end before going on.
+// A long move keeps the window drawing and waits for sweeper's end before
+// going on. From half a second until that end, and never outside it, a
+// dialog counts the items sweeper reported and moves within a long copy,
+// whose progress stays out of the log.
 TEST_F(AppTest, TheWindowStaysAliveAndShowsProgressWhileSweeperRuns) {
   tree.write("home/A/a", "a");
   tree.write("home/B/b", "b");
   makeBundle("P\nK\n-\n~/A\n~/B\n$_pkg(com.x)$\n-\n");
   tree.write("T.app/Contents/MacOS/pkgutil", "#!/bin/sh\nexit 0\n", 0755);
-  auto fake = std::make_unique<FakeAuthorization>();
-  FakeAuthorization& auth = *fake;
   using namespace std::chrono_literals;
-  auth.programScript = {{300ms, "moved: " + home() + "/A -> files/A\n"},
-                        {700ms, "moved: " + home() + "/B -> files/B\n"}};
-  auto app = start(std::move(fake));
-  app->finishLaunching();
-  waitForScan(*app);
-  int ticks = 0;
-  QTimer ticking;
-  QObject::connect(&ticking, &QTimer::timeout, [&] { ++ticks; });
-  ticking.start(50);
-  std::string shown;
-  QTimer::singleShot(800, [&] {
-    if (QProgressDialog* d = app->helperWait().dialog()) shown = d->labelText().toStdString();
-  });
-  app->window().ui().removeButton->click();
-  EXPECT_GE(ticks, 10);  // the event loop ran all along
-  EXPECT_EQ(shown, "Moving 2 of 2 to the Trash\nmoved: " + home() + "/A -> files/A");
-  EXPECT_EQ(app->helperWait().dialog(), nullptr);
-  // The receipt was forgotten only after sweeper had ended.
-  ASSERT_EQ(auth.started.size(), 2u);
-  EXPECT_EQ(auth.started[1][1], "--forget");
-  EXPECT_EQ(app->window().ui().listButton->count(), 0);
+  const std::string movedA = "moved: " + home() + "/A -> files/A";
+  const std::string movedB = "moved: " + home() + "/B -> files/B";
+  const std::string copyingB = "copying: " + home() + "/B: ";
+  const std::string counting = "Moving 2 of 2 to the Trash\n";
+  struct Seen {
+    int atMs;
+    double part;  // of the bar; -1: no dialog shown
+    std::string text = "";
+  };
+  const struct {
+    std::vector<std::pair<std::chrono::milliseconds, std::string>> script;
+    std::vector<Seen> seen;
+  } cases[] = {
+      // the last line long before the end
+      {{{300ms, movedA + "\n"}, {700ms, movedB + "\n"}, {600ms, ""}},
+       {{200, -1}, {750, 0.5, counting + movedA}, {1300, 1, counting + movedB}}},
+      // every line before half a second
+      {{{100ms, movedA + "\n"}, {100ms, movedB + "\n"}, {800ms, ""}}, {{750, 1, counting + movedB}}},
+      // the whole run before half a second
+      {{{100ms, movedA + "\n"}, {100ms, movedB + "\n"}}, {{400, -1}, {700, -1}}},
+      // a long copy of B
+      {{{100ms, movedA + "\n"}, {200ms, copyingB + "0 of 4000 bytes\n"},
+        {300ms, copyingB + "3000 of 4000 bytes\n"}, {500ms, movedB + " (copied: full)\n"},
+        {500ms, ""}},
+       {{850, 0.875, counting + "Copying " + home() + "/B: 75%"},
+        {1350, 1, counting + movedB + " (copied: full)"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.seen.front().atMs);
+    log.clear();
+    auto fake = std::make_unique<FakeAuthorization>();
+    FakeAuthorization& auth = *fake;
+    auth.programScript = c.script;
+    auto app = start(std::move(fake));
+    app->finishLaunching();
+    waitForScan(*app);
+    int ticks = 0;
+    QTimer ticking;
+    QObject::connect(&ticking, &QTimer::timeout, [&] { ++ticks; });
+    ticking.start(50);
+    std::vector<Seen> seen;
+    for (const Seen& at : c.seen)
+      QTimer::singleShot(at.atMs, [&, at] {
+        QProgressDialog* d = app->helperWait().dialog();
+        if (!d || !d->isVisible()) return seen.push_back({at.atMs, -1});
+        seen.push_back({at.atMs, double(d->value()) / d->maximum(), d->labelText().toStdString()});
+      });
+    app->window().ui().removeButton->click();
+    EXPECT_EQ(app->helperWait().dialog(), nullptr);
+    // Waiting for the later samples: a dialog after the end would be seen too.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == c.seen.size(); }));
+    for (std::size_t i = 0; i < seen.size(); ++i) {
+      EXPECT_DOUBLE_EQ(seen[i].part, c.seen[i].part) << seen[i].atMs;
+      EXPECT_EQ(seen[i].text, c.seen[i].text) << seen[i].atMs;
+    }
+    if (c.seen.back().part >= 0) {
+      EXPECT_GE(ticks, 10);  // the event loop ran all along
+    }
+    for (const std::string& line : log.lines())
+      EXPECT_EQ(line.find("copying"), std::string::npos) << line;
+    // The receipt was forgotten only after sweeper had ended.
+    ASSERT_EQ(auth.started.size(), 2u);
+    EXPECT_EQ(auth.started[1][1], "--forget");
+    EXPECT_EQ(app->window().ui().listButton->count(), 0);
+  }
 }
 
 TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {
