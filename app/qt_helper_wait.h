@@ -1,7 +1,8 @@
 #pragma once
 // Waiting for sweeper with the window alive: a local event loop that draws
-// but takes no input, and after half a second a progress dialog showing the
-// line sweeper reported last.
+// but takes no input, and from half a second on until the run ends a
+// progress dialog showing the line sweeper reported last, moving within an
+// item while sweeper reports a long copy.
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -36,7 +37,8 @@ class QtHelperWait final : public HelperWait {
   QElapsedTimer running_;
   QPointer<QProgressDialog> dialog_;
   std::size_t items_ = 0;
-  std::size_t done_ = 0;
+  std::size_t done_ = 0;     // items sweeper has reported on
+  double itemPart_ = 0;      // how much of the item under way is copied, 0 to 1
   QString lastLine_;
 };
 

@@ -8,17 +8,20 @@ foreach(command ${TAVO_PATH_COMMANDS})
   set(link ${CMAKE_BINARY_DIR}/path-commands/${command})
   file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/path-commands)
   file(CREATE_LINK ../${TAVO_INSTALL_BUNDLE_DIR}/Contents/MacOS/${command} ${link} SYMBOLIC)
-  install(FILES ${link} DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${link} DESTINATION ${CMAKE_INSTALL_BINDIR} PERMISSIONS ${TAVO_FILE_PERMISSIONS})
 endforeach()
 
 # Desktop integration.
 set(TAVO_DESKTOP_DIR ${PROJECT_SOURCE_DIR}/resources/desktop)
 install(FILES ${TAVO_DESKTOP_DIR}/org.tavo.Uninstaller.desktop
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
+  PERMISSIONS ${TAVO_FILE_PERMISSIONS})
 install(FILES ${TAVO_DESKTOP_DIR}/org.tavo.Uninstaller.svg
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+  PERMISSIONS ${TAVO_FILE_PERMISSIONS})
 install(FILES ${TAVO_DESKTOP_DIR}/org.tavo.Uninstaller.metainfo.xml
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo
+  PERMISSIONS ${TAVO_FILE_PERMISSIONS})
 
 # Manual pages, compressed as Debian ships them.
 set(TAVO_MAN_PAGES TAVO_Uninstaller.1 tavo-scan.1 tavo-uninstall.1 keyscrub.8 sweeper.8)
@@ -32,22 +35,26 @@ foreach(page ${TAVO_MAN_PAGES})
     VERBATIM)
   list(APPEND TAVO_MAN_OUTPUTS ${out})
   string(REGEX REPLACE ".*\\.([0-9])$" "\\1" section ${page})
-  install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section})
+  install(FILES ${out} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section}
+    PERMISSIONS ${TAVO_FILE_PERMISSIONS})
 endforeach()
 add_custom_target(tavo_man_pages ALL DEPENDS ${TAVO_MAN_OUTPUTS})
 
 # The package's own documentation: its copyright, and its changelog.
 set(TAVO_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/tavo-uninstaller)
-install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/copyright DESTINATION ${TAVO_DOC_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/copyright DESTINATION ${TAVO_DOC_DIR}
+  PERMISSIONS ${TAVO_FILE_PERMISSIONS})
 set(TAVO_CHANGELOG ${CMAKE_BINARY_DIR}/changelog.gz)
 add_custom_command(OUTPUT ${TAVO_CHANGELOG}
   COMMAND gzip -9nc ${PROJECT_SOURCE_DIR}/resources/desktop/changelog > ${TAVO_CHANGELOG}
   DEPENDS ${PROJECT_SOURCE_DIR}/resources/desktop/changelog
   VERBATIM)
 add_custom_target(tavo_changelog ALL DEPENDS ${TAVO_CHANGELOG})
-install(FILES ${TAVO_CHANGELOG} DESTINATION ${TAVO_DOC_DIR})
+install(FILES ${TAVO_CHANGELOG} DESTINATION ${TAVO_DOC_DIR}
+  PERMISSIONS ${TAVO_FILE_PERMISSIONS})
 install(FILES ${PROJECT_SOURCE_DIR}/resources/desktop/tavo-uninstaller.lintian-overrides
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME tavo-uninstaller)
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME tavo-uninstaller
+  PERMISSIONS ${TAVO_FILE_PERMISSIONS})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tavo-uninstaller)

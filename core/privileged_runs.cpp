@@ -7,6 +7,7 @@
 #include <chrono>
 
 #include "core/log_lines.h"
+#include "safety/sweeper_lines.h"
 
 namespace tavo {
 namespace {
@@ -19,13 +20,19 @@ RunResult resultOf(int status) {
 }  // namespace
 
 // Logs, shows and keeps each complete line of `pending`; the unfinished rest
-// stays there, or is taken too at the end of the stream.
+// stays there, or is taken too at the end of the stream. Progress within a
+// copy is only shown: it is no item's outcome, and a long copy writes many.
 void PrivilegedRuns::takeLines(std::string& pending, bool atEnd) {
   while (!pending.empty()) {
     std::size_t end = pending.find('\n');
     if (end == std::string::npos && !atEnd) return;
     std::string line = pending.substr(0, end);
     pending.erase(0, end == std::string::npos ? std::string::npos : end + 1);
+    auto decoded = sweeperlines::decode(line);
+    if (decoded && decoded->kind == sweeperlines::Kind::Copying) {
+      wait_.reported(line);
+      continue;
+    }
     log_.line(loglines::kFromSweeper + line);
     wait_.reported(line);
     sweeperLines_.push_back(std::move(line));

@@ -6,11 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <string_view>
 #include <utility>
 
 #include "base/io.h"
@@ -81,19 +83,25 @@ int openLockedFolder(const std::string& folder) {
   return -1;
 }
 
-// True for "FILE.XXXXXX", the temporary name replaceFile gives a new FILE.
-bool isTemporaryOf(const std::string& name, const std::string& file) {
-  if (name.size() != file.size() + 7 || name.compare(0, file.size(), file) != 0 ||
-      name[file.size()] != '.')
+// A write-back goes through a temporary file of this name in the domain's
+// folder: hidden, and a name no person or other program chooses, so that
+// clearing what a killed write left never takes anybody else's file. The six
+// characters are mkostemp's.
+constexpr std::string_view kTemporaryPrefix = ".tavo-prefs-writing.";
+constexpr std::size_t kTemporaryRandom = 6;
+
+bool isOwnTemporary(std::string_view name) {
+  if (name.size() != kTemporaryPrefix.size() + kTemporaryRandom ||
+      !name.starts_with(kTemporaryPrefix))
     return false;
-  for (std::size_t i = file.size() + 1; i < name.size(); ++i)
-    if (!std::isalnum(static_cast<unsigned char>(name[i]))) return false;
-  return true;
+  return std::all_of(name.begin() + kTemporaryPrefix.size(), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
-// Removes what a killed write-back of `file` left in the locked folder: with
-// the lock held, no write of ours is under way there.
-void removeStaleTemporaries(int folderFd, const std::string& file) {
+// Removes what killed write-backs left in the folder. Called with the
+// folder's lock held: every write of ours there holds it until its rename,
+// so a temporary file found now has no writer.
+void removeStaleTemporaries(int folderFd) {
   int copy = ::dup(folderFd);
   if (copy < 0) return;
   DIR* dir = ::fdopendir(copy);
@@ -102,8 +110,12 @@ void removeStaleTemporaries(int folderFd, const std::string& file) {
     return;
   }
   std::vector<std::string> stale;
-  while (const dirent* entry = ::readdir(dir))
-    if (isTemporaryOf(entry->d_name, file)) stale.emplace_back(entry->d_name);
+  while (const dirent* entry = ::readdir(dir)) {
+    struct stat st {};
+    if (isOwnTemporary(entry->d_name) &&
+        ::fstatat(folderFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+      stale.emplace_back(entry->d_name);
+  }
   ::closedir(dir);
   for (const std::string& name : stale) ::unlinkat(folderFd, name.c_str(), 0);
 }
@@ -111,7 +123,8 @@ void removeStaleTemporaries(int folderFd, const std::string& file) {
 // Replaces `path` with `bytes` through a temporary file in the same folder,
 // so that a reader sees either the old file or the new one, never a part.
 bool replaceFile(const std::string& path, const std::string& bytes, const struct stat* old) {
-  std::string tmpl = path + ".XXXXXX";
+  std::string tmpl = parentPath(path) + "/" + std::string(kTemporaryPrefix) +
+                     std::string(kTemporaryRandom, 'X');
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   UniqueFd fd(::mkostemp(name.data(), O_CLOEXEC));
@@ -276,7 +289,7 @@ std::unique_ptr<PrefsDomainLock> FilePrefsStore::lockFolder(const std::string& p
   std::string folder = parentPath(path);
   UniqueFd fd(openLockedFolder(folder));
   if (!fd.valid()) return std::make_unique<PrefsDomainLock>();
-  removeStaleTemporaries(fd.get(), baseName(path));
+  removeStaleTemporaries(fd.get());
   return std::make_unique<FolderLock>(*this, std::move(folder), std::move(fd));
 }
 

@@ -56,9 +56,9 @@ class FilePrefsStore final : public PrefsStore {
   /// holds no key, and says so in the log once.
   PlistDict readScope(const std::string& path);
   bool writeLocked(const std::string& path, const Pending& pending);
-  /// Locks the folder of the domain file `path` and clears what killed
-  /// writes of that file left there; a lock that holds nothing when the
-  /// folder cannot be locked.
+  /// Locks the folder of the domain file `path` and clears the temporary
+  /// files that killed write-backs left in it; a lock that holds nothing
+  /// when the folder cannot be locked.
   std::unique_ptr<PrefsDomainLock> lockFolder(const std::string& path);
 
   PrefsRoots roots_;

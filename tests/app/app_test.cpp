@@ -263,37 +263,53 @@ TEST_F(AppTest, RemovingThePlayerToldWhatGoesWithItThenARescanRebuildsTheList) {
   EXPECT_TRUE(ui.sizeLine->isVisibleTo(&app->window()));
 }
 
-// A long move keeps the window drawing, shows what sweeper reports after
-// half a second, and still waits for sweeper's end before going on.
+// A long move keeps the window drawing (the samples are taken while sweeper
+// runs) and waits for sweeper's end before going on. From half a second until
+// that end, and never outside it, a dialog counts the items sweeper reported
+// and moves within a long copy, whose progress stays out of the log.
 TEST_F(AppTest, TheWindowStaysAliveAndShowsProgressWhileSweeperRuns) {
   tree.write("home/A/a", "a");
   tree.write("home/B/b", "b");
   makeBundle("P\nK\n-\n~/A\n~/B\n$_pkg(com.x)$\n-\n");
   tree.write("T.app/Contents/MacOS/pkgutil", "#!/bin/sh\nexit 0\n", 0755);
-  auto fake = std::make_unique<FakeAuthorization>();
-  FakeAuthorization& auth = *fake;
   using namespace std::chrono_literals;
-  auth.programScript = {{300ms, "moved: " + home() + "/A -> files/A\n"},
-                        {700ms, "moved: " + home() + "/B -> files/B\n"}};
-  auto app = start(std::move(fake));
-  app->finishLaunching();
-  waitForScan(*app);
-  int ticks = 0;
-  QTimer ticking;
-  QObject::connect(&ticking, &QTimer::timeout, [&] { ++ticks; });
-  ticking.start(50);
-  std::string shown;
-  QTimer::singleShot(800, [&] {
-    if (QProgressDialog* d = app->helperWait().dialog()) shown = d->labelText().toStdString();
-  });
-  app->window().ui().removeButton->click();
-  EXPECT_GE(ticks, 10);  // the event loop ran all along
-  EXPECT_EQ(shown, "Moving 2 of 2 to the Trash\nmoved: " + home() + "/A -> files/A");
-  EXPECT_EQ(app->helperWait().dialog(), nullptr);
-  // The receipt was forgotten only after sweeper had ended.
-  ASSERT_EQ(auth.started.size(), 2u);
-  EXPECT_EQ(auth.started[1][1], "--forget");
-  EXPECT_EQ(app->window().ui().listButton->count(), 0);
+  const std::string a = "moved: " + home() + "/A -> files/A", b = "moved: " + home() + "/B -> files/B";
+  const std::string copying = "copying: " + home() + "/B: ", shown = "Moving 2 of 2 to the Trash\n";
+  using Seen = std::tuple<int, double, std::string>;  // when (ms); the bar's part (-1: no dialog); its text
+  const std::pair<decltype(FakeAuthorization::programScript), std::vector<Seen>> cases[] = {
+      // the last line long before the end; every line before half a second; the whole run by then
+      {{{300ms, a + "\n"}, {700ms, b + "\n"}, {600ms, ""}},
+       {{200, -1, ""}, {750, 0.5, shown + a}, {1300, 1, shown + b}}},
+      {{{100ms, a + "\n"}, {100ms, b + "\n"}, {800ms, ""}}, {{750, 1, shown + b}}},
+      {{{100ms, a + "\n"}, {100ms, b + "\n"}}, {{400, -1, ""}, {700, -1, ""}}},
+      {{{100ms, a + "\n"}, {200ms, copying + "0 of 4000 bytes\n"}, {300ms, copying + "3000 of 4000 bytes\n"},
+        {500ms, b + "\n"}, {500ms, ""}},  // a long copy of B
+       {{850, 0.875, shown + "Copying " + home() + "/B: 75%"}, {1350, 1, shown + b}}},
+  };
+  for (const auto& [script, expected] : cases) {
+    auto fake = std::make_unique<FakeAuthorization>();
+    FakeAuthorization& auth = *fake;
+    auth.programScript = script;
+    log.clear();
+    auto app = start(std::move(fake));
+    app->finishLaunching();
+    waitForScan(*app);
+    std::vector<Seen> seen;
+    for (const auto& [at, part, text] : expected)
+      QTimer::singleShot(at, [&, at] {
+        QProgressDialog* d = app->helperWait().dialog();
+        bool up = d && d->isVisible();
+        seen.emplace_back(at, up ? double(d->value()) / d->maximum() : -1,
+                          up ? d->labelText().toStdString() : "");
+      });
+    app->window().ui().removeButton->click();
+    EXPECT_EQ(app->helperWait().dialog(), nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return seen.size() == expected.size(); }));  // a dialog shown late too
+    EXPECT_EQ(seen, expected);
+    for (const std::string& line : log.lines()) EXPECT_EQ(line.find("copying"), line.npos) << line;
+    ASSERT_EQ(auth.started.size(), 2u);  // the receipt forgotten after sweeper's end
+    EXPECT_EQ(auth.started[1][1], "--forget");
+  }
 }
 
 TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {

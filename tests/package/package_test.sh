@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The package as a user gets it, inside the throwaway root only: installed with
-# apt-get on the machine as it is, the program that the desktop entry names
-# started by a plain user over a demo home, and the package removed again
-# without leaving any of its files.
+# The package as a user gets it, inside the throwaway root only: its modes,
+# whatever the umask; installed with apt-get on the machine as it is, the
+# program that the desktop entry names started by a plain user over a demo
+# home, and the package removed again without leaving any of its files.
 # Usage: package_test.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 build=$1 source=$2
@@ -18,6 +18,23 @@ failures=0
 debs=("$build"/tavo-uninstaller_*.deb)
 [ -f "${debs[0]}" ] || skip "no package in $build: run 'cpack -G DEB' there first"
 export DEBIAN_FRONTEND=noninteractive
+
+# Nothing it installs may be writable by anyone but its owner, whatever the
+# umask of whoever built, packaged or installed it: root runs its helpers.
+writable_in_deb() {  # the entries of package $1 that group or others may write
+  dpkg-deb --fsys-tarfile "$1" | tar -tvf - |
+    awk '$1 !~ /^l/ && (substr($1, 6, 1) == "w" || substr($1, 9, 1) == "w")'
+}
+bad=$(writable_in_deb "${debs[0]}")
+[ -z "$bad" ] || fail "the package holds entries others may write: $bad"
+(cd "$build" && umask 000 && cpack -G DEB -B /tmp/umask000-deb >/tmp/cpack.log 2>&1) ||
+  fail "cpack failed under umask 000: $(tail -3 /tmp/cpack.log)"
+bad=$(writable_in_deb /tmp/umask000-deb/tavo-uninstaller_*.deb)
+[ -z "$bad" ] || fail "made under umask 000, the package holds entries others may write: $bad"
+(umask 000 && DESTDIR=/tmp/umask000-install cmake --install "$build" >/tmp/cmake-install.log 2>&1) ||
+  fail "cmake --install failed under umask 000: $(tail -3 /tmp/cmake-install.log)"
+bad=$(find /tmp/umask000-install ! -type l -perm /022)
+[ -z "$bad" ] || fail "installed under umask 000, others may write: $bad"
 
 apt-get install -y "${debs[0]}" >/tmp/install.log 2>&1 ||
   { cat /tmp/install.log; echo "FAIL: apt-get could not install ${debs[0]}"; exit 1; }

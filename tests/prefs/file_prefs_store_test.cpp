@@ -2,10 +2,12 @@
 
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
 
+#include "prefs/key_path.h"
 #include "tests/support/capturing_log.h"
 #include "tests/support/prefs_fixture.h"
 
@@ -126,45 +128,41 @@ TEST_F(FilePrefsStoreTest, AValueTheFileFormatCannotHoldIsRefusedAndLogged) {
       << log.lines()[0];
 }
 
-// The lock is the folder's, so that a holder killed before it let go never
-// leaves a file behind; what a killed write-back of the same domain left is
-// cleared under it, and nothing of another domain.
-TEST_F(FilePrefsStoreTest, TheLockCreatesNothingAndClearsTheDomainsStaleTemporaries) {
-  const std::string file = prefs.anyUserFile("com.t");
-  for (const char* name : {".plist.Ab12Cd", ".plist.x", ".plist.Ab12Cd.more"})
-    writeFile(file.substr(0, file.size() - 6) + name, "partial");
-  writeFile(prefs.anyUserFile("com.other") + ".Zz99Yy", "theirs");
+// The lock is the folder's: a holder killed before it let go leaves no file. A
+// failed write-back is reported, never taken for success, the file left whole;
+// a killed one leaves its temporary file, which the next writer clears under
+// the lock, and only that: a user's copies beside the domain's file stay.
+TEST_F(FilePrefsStoreTest, AFailedOrKilledWriteLeavesTheFileWholeAndOnlyItsTemporaryIsCleared) {
   { auto lock = store.lockDomain("com.t", PrefUser::Any, PrefHost::Current); }
-  EXPECT_FALSE(exists(file));
-  EXPECT_FALSE(exists(file + ".Ab12Cd"));
-  EXPECT_TRUE(exists(file + ".x") && exists(file + ".Ab12Cd.more"));
-  EXPECT_TRUE(exists(prefs.anyUserFile("com.other") + ".Zz99Yy"));
-}
-
-// The write-back's failure is reported, never taken for success.
-TEST_F(FilePrefsStoreTest, AWriteThatFailsIsReportedAndLeavesNoPartialFile) {
+  EXPECT_FALSE(exists(prefs.anyUserFile("com.t")));
   const std::string path = prefs.userFile("com.t");
-  ASSERT_TRUE(writePlistFile(path, dict({{"a", "1"}}), PlistFormat::Binary));
+  const PlistDict stored = dict({{"Banks", PlistValue(dict({{"Harp", "h"}, {"Drums", "d"}}))}});
+  ASSERT_TRUE(writePlistFile(path, stored, PlistFormat::Binary));
+  for (const char* copy : {".backup", ".Backup", ".2024ab"}) writeFile(path + copy, copy);
   const std::string before = readFile(path);
-  store.setValue("b", PlistValue(std::string(4096, 'x')), "com.t", PrefUser::Current,
-                 PrefHost::Any);
-  {
-    // A full disk, as far as this process can tell: files cannot grow.
-    auto* oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit tiny = old;
-    tiny.rlim_cur = 64;
-    ::setrlimit(RLIMIT_FSIZE, &tiny);
-    EXPECT_FALSE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    ::signal(SIGXFSZ, oldHandler);
+  const std::set<std::string> copies = entriesOf(prefs.roots().userPrefs);
+  for (bool killed : {false, true}) {
+    pid_t writer = ::fork();
+    if (writer == 0) {  // no file may grow, as on a full disk
+      ::signal(SIGXFSZ, killed ? SIG_DFL : SIG_IGN);
+      rlimit none{0, 0};
+      ::setrlimit(RLIMIT_FSIZE, &none);
+      store.setValue("Banks", PlistValue("x"), "com.t", PrefUser::Current, PrefHost::Any);
+      ::_exit(!store.synchronize("com.t", PrefUser::Current, PrefHost::Any) &&
+              log.lines().back() == "Preferences: cannot write " + path + ": File too large");
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    EXPECT_TRUE(killed ? WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ
+                       : WIFEXITED(status) && WEXITSTATUS(status) == 1)  // reported and logged
+        << status;
+    EXPECT_EQ(readFile(path), before);
+    EXPECT_EQ(entriesOf(prefs.roots().userPrefs).size(), copies.size() + (killed ? 1 : 0));
   }
-  EXPECT_EQ(readFile(path), before);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(prefs.roots().userPrefs),
-                          std::filesystem::directory_iterator()),
-            2);  // the file and ByHost: no temporary left
-  EXPECT_EQ(log.lines().back(), "Preferences: cannot write " + path + ": File too large");
+  EXPECT_TRUE(prefs::deleteCurrentUserPrefKey(store, "com.t", {"Banks", "Harp"}));
+  EXPECT_EQ(entriesOf(prefs.roots().userPrefs), copies);
+  for (const char* copy : {".backup", ".Backup", ".2024ab"}) EXPECT_EQ(readFile(path + copy), copy);
+  EXPECT_EQ(readPlistFile(path).dict, withoutEntry(stored, {"Banks", "Harp"}));
 }
 
 }  // namespace

@@ -107,21 +107,26 @@ TEST_F(KeyscrubTest, WaitsForTheDomainsLockBeforeItReads) {
   EXPECT_EQ(readPlistFile(file()).dict, withoutEntry(stored, {"Banks", "Harp"}));
 }
 
-// A write-back that fails is reported by the exit status; the file stays
-// whole and no temporary file is left beside it.
-TEST_F(KeyscrubTest, AFailedWriteExitsWithOneAndLeavesTheFileWhole) {
+// A failed write-back is reported by the exit status, the file left whole; a
+// killed one leaves its temporary file, which the next run clears, and only
+// that: an administrator's copies beside the domain's file stay.
+TEST_F(KeyscrubTest, AFailedOrKilledWriteLeavesTheFileWholeAndOnlyItsTemporaryIsCleared) {
   PlistDict stored = dict({{"Banks", PlistValue(dict({{"Harp", "h"}, {"Drums", "d"}}))}});
   ASSERT_TRUE(writePlistFile(file(), stored, PlistFormat::Xml));
+  for (const char* copy : {".backup", ".Backup", ".2024ab"}) writeFile(file() + copy, copy);
   const std::string before = readFile(file());
-  // No file may grow: as on a full disk. SIGXFSZ stays ignored across exec.
-  ToolRun r = runTool("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"",
-                                  KEYSCRUB_PATH, domain, "Banks", "Harp"},
-                      {env()});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(readFile(file()), before);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(prefs.roots().anyUserPrefs),
-                          std::filesystem::directory_iterator()),
-            2);  // the file and Network
+  const std::set<std::string> copies = entriesOf(prefs.roots().anyUserPrefs);
+  for (bool killed : {false, true}) {  // a full disk: SIGXFSZ ignored fails the write, else kills
+    const std::string shell = std::string(killed ? "" : "trap '' XFSZ; ") + "ulimit -f 0; exec \"$0\" \"$@\"";
+    ToolRun r = runTool("/bin/sh", {"-c", shell, KEYSCRUB_PATH, domain, "Banks", "Harp"}, {env()});
+    EXPECT_EQ(r.status, killed ? -1 : 1);
+    EXPECT_EQ(readFile(file()), before);
+    EXPECT_EQ(entriesOf(prefs.roots().anyUserPrefs).size(), copies.size() + (killed ? 1 : 0));
+  }
+  run({domain, "Banks", "Harp"});
+  EXPECT_EQ(entriesOf(prefs.roots().anyUserPrefs), copies);
+  for (const char* copy : {".backup", ".Backup", ".2024ab"}) EXPECT_EQ(readFile(file() + copy), copy);
+  EXPECT_EQ(readPlistFile(file()).dict, withoutEntry(stored, {"Banks", "Harp"}));
 }
 
 }  // namespace
