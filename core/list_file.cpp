@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -46,12 +47,14 @@ std::optional<std::string> chooseListFile(const std::string& bundleListFile,
 }
 
 int writeListFile(const std::string& path, const std::vector<std::string>& entries,
-                  const SafetyContext& safety, SystemLog& log) {
+                  const std::vector<KeptEntry>& kept, SystemLog& log) {
   std::string text;
   int count = 0;
   for (const std::string& entry : entries) {
-    if (auto reason = refusalReason(entry, safety)) {
-      log.line(loglines::kNotRemoving + entry + ": " + *reason);
+    auto keptEntry = std::find_if(kept.begin(), kept.end(),
+                                  [&](const KeptEntry& k) { return k.path == entry; });
+    if (keptEntry != kept.end()) {
+      log.line(loglines::kNotRemoving + entry + ": " + keptEntry->reason);
       continue;
     }
     text += entry + "\n";

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/system_log.h"
-#include "safety/path_safety.h"
+#include "core/removal_preview.h"
 
 namespace tavo {
 
@@ -18,10 +18,10 @@ namespace tavo {
 std::optional<std::string> chooseListFile(const std::string& bundleListFile,
                                           const std::string& privateFolder, SystemLog& log);
 
-/// Writes the entries that may be removed to `path` (mode 0600, never
-/// through a link), logging each one refused. The number of entries
-/// written; 0 writes nothing, and -1 means the file could not be written.
+/// Writes the entries but those `kept` names to `path` (mode 0600, never
+/// through a link), logging each one kept. The number of entries written; 0
+/// writes nothing, and -1 means the file could not be written.
 int writeListFile(const std::string& path, const std::vector<std::string>& entries,
-                  const SafetyContext& safety, SystemLog& log);
+                  const std::vector<KeptEntry>& kept, SystemLog& log);
 
 }  // namespace tavo

@@ -1,5 +1,6 @@
-// The summary, the remove button and the removal sequence, with the fake
-// authorisation: nothing is ever started, every start is only recorded.
+// The summary, the remove button and the removal session's sequence, with
+// the fake authorisation: nothing is ever started, every start is only
+// recorded.
 
 #include "tests/core/core_fixture.h"
 
@@ -103,9 +104,15 @@ TEST_F(RemovalTest, PreferenceValuesSplitAtTheFirstDoubleColonThenAtEverySlash) 
   Product p;
   p.addPrefVar("dom::Banks/Glass Harp");
   p.addPrefVar("dom::Banks::Old/Glass Harp");
-  EXPECT_TRUE(controller().removeProduct(p));
+  RemovalOutcome outcome = controller().session().remove(p);
+  EXPECT_TRUE(outcome.removed);
   EXPECT_EQ(authorization.started, (Runs{{keyscrub, "dom", "Banks", "Glass Harp"},
                                          {keyscrub, "dom", "Banks::Old", "Glass Harp"}}));
+  // The user's value is kept for the record; the second entry named nothing there.
+  ASSERT_EQ(outcome.deleted.size(), 4u);
+  EXPECT_EQ(outcome.deleted[0].keyPath, "Banks/Glass Harp");
+  EXPECT_EQ(outcome.deleted[0].removed, PlistValue("/lib/Glass Harp"));
+  EXPECT_EQ(outcome.deleted[2].removed, std::nullopt);
   // The current user's value got the same two names.
   top.find("Banks")->dict()->remove("Glass Harp");
   EXPECT_EQ(readPlistFile(home + "/Library/Preferences/dom.plist").dict, top);
