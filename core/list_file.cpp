@@ -22,6 +22,8 @@ bool ownedPrivately(const struct stat& st) {
 }
 
 bool usableBundleFile(const std::string& file) {
+  // What root owns in a bundle, the package manager installed: never ours to change.
+  if (::geteuid() == 0) return false;
   struct stat st {}, dir {};
   if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !ownedPrivately(st)) return false;
   return ::lstat(parentPath(file).c_str(), &dir) == 0 && S_ISDIR(dir.st_mode) && ownedPrivately(dir);

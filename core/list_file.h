@@ -11,10 +11,11 @@
 
 namespace tavo {
 
-/// Where the list file may be written: `bundleListFile` when it and its
-/// folder belong to this user and nobody else can write either; otherwise
-/// listPath.txt in a folder private to the user (`privateFolder`, made with
-/// mode 0700 when missing). nullopt when neither can be had safely.
+/// Where the list file may be written: `bundleListFile` when this user is
+/// not root and it and its folder belong to them and nobody else can write
+/// either; otherwise listPath.txt in a folder private to the user
+/// (`privateFolder`, made with mode 0700 when missing). nullopt when neither
+/// can be had safely.
 std::optional<std::string> chooseListFile(const std::string& bundleListFile,
                                           const std::string& privateFolder, SystemLog& log);
 

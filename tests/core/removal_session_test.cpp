@@ -16,15 +16,19 @@ class RemovalTest : public CoreFixture {
     tree.write("T.app/Contents/Resources/sweeper");
     tree.write("T.app/Contents/Resources/keyscrub");
     tree.write("T.app/Contents/Resources/listPath.txt", "old\n");
-    // The bundle's own list file, used only while it and its folder are ours alone.
+    // The bundle's own list file, used only while it and its folder are ours
+    // alone, and never by root, whose own it is the package's.
     ::chmod(resources.c_str(), 0755);
+    writeFile(listFile, "old\n");
     ::chmod(listFile.c_str(), 0600);
     authorization.polkit.installPolicy({sweeper, keyscrub, pkgutil});
   }
 
   std::string resources = bundle.resourcePath();
   std::string sweeper = resources + "/sweeper", keyscrub = resources + "/keyscrub";
-  std::string listFile = resources + "/listPath.txt", pkgutil = root + "/pkgutil";
+  std::string listFile = ::geteuid() == 0 ? tree.mkdirs("run/TAVO_Uninstaller") + "/listPath.txt"
+                                          : resources + "/listPath.txt";
+  std::string pkgutil = root + "/pkgutil";
 
   /// The programs started so far, without their arguments.
   Lines programs() const {
