@@ -155,7 +155,8 @@ void RemovalSession::takeSweeperLines(const std::vector<std::string>& lines,
         out.moved.push_back(
             {line->path, line->where, baseName(line->where) + ".trashinfo", line->copied});
         break;
-      case Kind::Skipped:  // already gone
+      case Kind::Skipped:
+        setup_.log.line(loglines::kAlreadyGone + line->path);
         break;
       case Kind::PartlyMoved:
         out.failed.push_back(
@@ -195,15 +196,23 @@ void RemovalSession::deleteUserValue(const UserSpace& user, const ValueEntry& va
     out.failed.push_back({"preferences of " + value.entry, "could not be written back"});
     return;
   }
+  // A single name names a top-level value, which is never deleted.
+  if (value.names.size() > 1)
+    setup_.log.line(loglines::kAlreadyGone + value.entry + " for the current user");
   out.deleted.push_back({value.domain, value.keyPath, PrefUser::Current, std::nullopt});
 }
 
+// A receipt that is already gone (forgotten by an earlier removal that failed
+// at a later step, or by another product that lists it) is what forgetting
+// aims at.
 bool RemovalSession::forgetReceipt(const std::string& identifier, RemovalOutcome& out) {
   const std::string step = "pkgutil --forget " + identifier;
   RunResult result = runs_.forgetPkg(identifier);
   if (result == RunResult::NotRun) return notMade(out, step, kNotRun);
   if (result == RunResult::Succeeded)
     out.forgotten.push_back(identifier);
+  else if (receipts_.receiptGone(identifier))
+    setup_.log.line(std::string(loglines::kAlreadyGone) + "receipt " + identifier);
   else
     reportedFailure(out, step);
   return true;
@@ -220,6 +229,8 @@ bool RemovalSession::deleteAnyUserValue(const ValueEntry& value, RemovalOutcome&
     reportedFailure(out, step);
     return true;
   }
+  if (!before && value.names.size() > 1)
+    setup_.log.line(loglines::kAlreadyGone + value.entry + " for all users");
   out.deleted.push_back({value.domain, value.keyPath, PrefUser::Any, std::move(before)});
   return true;
 }

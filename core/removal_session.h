@@ -9,7 +9,8 @@
 // that user's Trash, the preference files, the values in that user's own
 // preferences) and machine-wide steps (receipts forgotten, values deleted
 // for all users). Each step is a function of its own, so that a removal can
-// act for several users and make the machine-wide steps once.
+// act for several users and make the machine-wide steps once; the goal of
+// each is a state, so a trace already gone counts as removed.
 
 #include <atomic>
 #include <memory>
@@ -112,8 +113,8 @@ class RemovalSession {
   /// keeps; then moves the product's top-level files and folders to the
   /// Trash, forgets its receipts, moves its preference files to the Trash,
   /// deletes each preference value for the user and then for all users, and
-  /// shows the kept entries once more. An entry kept is a decision, not a
-  /// failure. The removal stops
+  /// shows the kept entries once more. A trace already gone counts as
+  /// removed; an entry kept is a decision, not a failure. The removal stops
   /// at a privileged run that was refused or could not be made. When every
   /// step has reached its goal the outcome says removed, and the product is
   /// no longer listed.
