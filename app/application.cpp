@@ -20,19 +20,18 @@ Application::Application(ApplicationSetup setup)
       qtAlert_(&window_),
       helperWait_(window_),
       mainThread_(window_) {
-  auto unins = std::make_unique<Uninstaller>(UninstallerCollaborators{
-      .store = store_,
-      .log = log_,
-      .bundle = bundle_,
-      .processInfo = processInfo_,
-      .mainThread = mainThread_,
-      .authorization = *authorization_,
-      .packageTool = bundle_.pathForAuxiliaryExecutable("pkgutil").value_or(""),
-      .alert = setup.alert ? setup.alert : &qtAlert_,
-      .home = setup.home,
-      .trash = setup.trash,
-      .privateFolder = setup.privateFolder,
-      .helperWait = &helperWait_});
+  auto unins = std::make_unique<Uninstaller>(
+      openRemovalSession({.store = store_,
+                          .authorization = *authorization_,
+                          .tools = bundleTools(bundle_),
+                          .log = log_,
+                          .bundle = bundle_,
+                          .trash = setup.trash,
+                          .privateFolder = setup.privateFolder,
+                          .home = setup.home,
+                          .alert = setup.alert ? setup.alert : &qtAlert_,
+                          .helperWait = &helperWait_}),
+      processInfo_, mainThread_);
   unins->setListButton(&listButton_);
   unins->setTextView(&textView_);
   unins->setRemoveButton(&removeButton_);

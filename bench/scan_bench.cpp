@@ -39,7 +39,7 @@
 #include "base/io.h"
 #include "base/unique_fd.h"
 #include "cli/scan_report.h"
-#include "core/uninstaller.h"
+#include "core/removal_session.h"
 #include "prefs/file_prefs_store.h"
 
 namespace {
@@ -215,22 +215,19 @@ std::size_t textBytes(const tavo::Product::List& list) {
   return bytes;
 }
 
-// The controller with the same collaborators as tavo-scan's, in this process.
+// The session tavo-scan opens, in this process.
 struct Scanner {
   Scanner(const std::string& bundlePath, const std::string& home, tavo::PrefsRoots roots)
       : store(std::move(roots), log),
         bundle(bundlePath),
-        unins({.store = store, .log = log, .bundle = bundle, .processInfo = info,
-               .mainThread = mainThread, .authorization = noAuthorization,
-               .packageTool = bundle.pathForAuxiliaryExecutable("pkgutil").value_or(""),
-               .home = home}) {}
+        session(tavo::openRemovalSession({.store = store, .authorization = noAuthorization,
+                                          .tools = tavo::bundleTools(bundle), .log = log,
+                                          .bundle = bundle, .home = home})) {}
   tavo::NullLog log;
   tavo::FilePrefsStore store;
   tavo::Bundle bundle;
-  tavo::SystemProcessInfo info;
-  tavo::InlineMainThread mainThread;
   tavo::NoAuthorization noAuthorization;  // the scan runs nothing privileged
-  tavo::Uninstaller unins;
+  std::unique_ptr<tavo::RemovalSession> session;
 };
 
 int removeOne(const char* p, const struct stat*, int, FTW*) {
@@ -283,9 +280,9 @@ Recorded recordedByScan(const std::string& root) {
   std::string home = root + "/home";
   ::setenv("HOME", home.c_str(), 1);  // the description files' "~"
   Scanner scanner(TAVO_BUNDLE, home, tavo::PrefsRoots::forUser(home));
-  scanner.unins.parse();
+  scanner.session->scan();
   Recorded r;
-  for (const auto& product : *scanner.unins.products()) {
+  for (const auto& product : *scanner.session->products()) {
     for (const auto* list : {&product->paths(), &product->dirs(), &product->prefFiles()}) {
       r.bytes += textBytes(*list);
       r.entries += list->size();
@@ -294,7 +291,7 @@ Recorded recordedByScan(const std::string& root) {
   std::string printed;
   tavo::UniqueFd report(::open((root + "/report.json").c_str(), O_RDONLY | O_CLOEXEC));
   r.sameReport = report.valid() && tavo::readAll(report.get(), printed) &&
-                 printed == tavo::productsJson(*scanner.unins.products());
+                 printed == tavo::productsJson(*scanner.session->products());
   return r;
 }
 
@@ -309,8 +306,7 @@ void printParseAgainstStatWalk(const std::string& root, const Options& o) {
   long walked = statWalk(AT_FDCWD, tree.c_str());  // warms the cache
   std::size_t found = 0;
   double parseMs = bestMs(3, [&] {
-    scanner.unins.parse();
-    const tavo::ProductList& products = *scanner.unins.products();
+    const tavo::ProductList& products = scanner.session->scan();
     found = products.empty() ? 0 : products.front()->paths().size();
   });
   double walkMs = bestMs(3, [&] { walked = statWalk(AT_FDCWD, tree.c_str()); });

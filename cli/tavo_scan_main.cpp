@@ -1,8 +1,8 @@
 // tavo-scan [--json] [BUNDLE]
 //
-// Prints what the application would offer to remove: the same creation and
-// parse over the bundle this program lives in, or over BUNDLE. Changes
-// nothing on the machine. Log lines go to standard error; standard output
+// Prints what the application would offer to remove: the same removal
+// session and scan over the bundle this program lives in, or over BUNDLE.
+// Changes nothing on the machine. Log lines go to standard error; standard output
 // carries only the report.
 
 #include <unistd.h>
@@ -13,7 +13,7 @@
 
 #include "base/home.h"
 #include "cli/scan_report.h"
-#include "core/uninstaller.h"
+#include "core/removal_session.h"
 #include "prefs/file_prefs_store.h"
 #include "platform/file_system.h"
 #include "platform/syslog_system_log.h"
@@ -70,19 +70,14 @@ int main(int argc, char** argv) {
   tavo::SyslogSystemLog log(name.empty() ? "tavo-scan" : name);
   std::string home = tavo::homeFolder().value_or("");
   tavo::FilePrefsStore store(tavo::PrefsRoots::forUser(home), log);
-  tavo::SystemProcessInfo processInfo;
-  tavo::InlineMainThread mainThread;
   tavo::NoAuthorization noAuthorization;  // the scan runs nothing privileged
-  tavo::Uninstaller unins({.store = store,
-                           .log = log,
-                           .bundle = *bundle,
-                           .processInfo = processInfo,
-                           .mainThread = mainThread,
-                           .authorization = noAuthorization,
-                           .packageTool = bundle->pathForAuxiliaryExecutable("pkgutil").value_or(""),
-                           .home = home});
-  unins.parse();
-  const tavo::ProductList& products = *unins.products();
+  auto session = tavo::openRemovalSession({.store = store,
+                                           .authorization = noAuthorization,
+                                           .tools = tavo::bundleTools(*bundle),
+                                           .log = log,
+                                           .bundle = *bundle,
+                                           .home = home});
+  const tavo::ProductList& products = session->scan();
   bool written = options.json ? tavo::writeProductsJson(STDOUT_FILENO, products)
                               : tavo::writeProductsText(STDOUT_FILENO, products);
   return written ? 0 : 1;

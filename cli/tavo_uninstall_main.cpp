@@ -1,8 +1,8 @@
 // tavo-uninstall --list [--json] | NAME [--yes] [--all] [--json]
 //
 // Removes a product without the window, for administrators' scripts: the
-// same scan over the bundle this program lives in, the same removal, safety
-// table, privileged runs and log lines as the application. Without --yes it
+// same removal session over the bundle this program lives in as the
+// application's, with its scan, safety table, privileged runs and log lines. Without --yes it
 // shows the summary and asks on the terminal. Exit status: 0 when every
 // removal asked for answered yes, 1 when one answered no, 2 for a usage
 // error or an unknown or ambiguous product name. Log lines go to the system
@@ -39,23 +39,19 @@ int main(int argc, char** argv) {
   tavo::SyslogSystemLog log(bundle->applicationName());
   std::string home = tavo::homeFolder().value_or("");
   tavo::FilePrefsStore store(tavo::PrefsRoots::forUser(home), log);
-  tavo::SystemProcessInfo processInfo;
-  tavo::InlineMainThread mainThread;
   std::unique_ptr<tavo::Authorization> authorization = tavo::makeSystemAuthorization(log);
   // Over SSH no desktop agent asks for the password: one on this terminal does.
   std::optional<tavo::TerminalAuthenticationAgent> agent;
   if (!options.list) agent.emplace(log);
   tavo::TerminalAlert alert(std::cin, options.json ? std::cerr : std::cout, options.yes);
-  tavo::Uninstaller unins({.store = store,
-                           .log = log,
-                           .bundle = *bundle,
-                           .processInfo = processInfo,
-                           .mainThread = mainThread,
-                           .authorization = *authorization,
-                           .packageTool = bundle->pathForAuxiliaryExecutable("pkgutil").value_or(""),
-                           .alert = &alert,
-                           .home = home,
-                           .trash = tavo::homeTrashFolder(home),
-                           .privateFolder = tavo::privateFolder(home)});
-  return tavo::runUninstall(options, unins, std::cout, std::cerr);
+  auto session = tavo::openRemovalSession({.store = store,
+                                           .authorization = *authorization,
+                                           .tools = tavo::bundleTools(*bundle),
+                                           .log = log,
+                                           .bundle = *bundle,
+                                           .trash = tavo::homeTrashFolder(home),
+                                           .privateFolder = tavo::privateFolder(home),
+                                           .home = home,
+                                           .alert = &alert});
+  return tavo::runUninstall(options, *session, std::cout, std::cerr);
 }

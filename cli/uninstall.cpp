@@ -30,15 +30,30 @@ std::string keptJson(const std::vector<KeptEntry>& kept) {
   return out + "]";
 }
 
-std::string removalJson(const Product& product, bool confirmed, bool removed,
-                        const RemovalReport& report) {
+// The preference values gone for the user and for all users.
+std::vector<std::string> valuesGone(const std::vector<DeletedValue>& deleted) {
+  std::vector<std::string> gone;
+  for (const DeletedValue& value : deleted) {
+    if (value.scope != PrefUser::Any) continue;
+    bool forUser = std::any_of(deleted.begin(), deleted.end(), [&](const DeletedValue& v) {
+      return v.scope == PrefUser::Current && v.domain == value.domain && v.keyPath == value.keyPath;
+    });
+    if (forUser) gone.push_back(value.domain + "::" + value.keyPath);
+  }
+  return gone;
+}
+
+std::string removalJson(const Product& product, const RemovalOutcome& outcome) {
   std::string out = "{\"name\": " + jsonString(product.name().value_or("")) +
                     ", \"vendor\": " + jsonString(product.vendor().value_or("")) +
-                    ", \"removed\": " + (removed ? "true" : "false");
-  if (!confirmed) return out + ", \"skipped\": true}";
-  return out + ", \"moved\": " + jsonArray(report.moved) +
-         ", \"forgotten\": " + jsonArray(report.forgotten) +
-         ", \"deleted\": " + jsonArray(report.deleted) + ", \"kept\": " + keptJson(report.kept) + "}";
+                    ", \"removed\": " + (outcome.removed ? "true" : "false");
+  if (!outcome.confirmed) return out + ", \"skipped\": true}";
+  std::vector<std::string> moved;
+  for (const MovedItem& item : outcome.moved) moved.push_back(item.path);
+  return out + ", \"moved\": " + jsonArray(moved) +
+         ", \"forgotten\": " + jsonArray(outcome.forgotten) +
+         ", \"deleted\": " + jsonArray(valuesGone(outcome.deleted)) +
+         ", \"kept\": " + keptJson(outcome.kept) + "}";
 }
 
 }  // namespace
@@ -87,10 +102,9 @@ void TerminalAlert::showInformation(const std::string& messageText,
   out_ << messageText << "\n" << informativeText << std::flush;
 }
 
-int runUninstall(const UninstallOptions& options, Uninstaller& unins, std::ostream& out,
+int runUninstall(const UninstallOptions& options, RemovalSession& session, std::ostream& out,
                  std::ostream& err) {
-  unins.parse();
-  const ProductList& products = *unins.products();
+  const ProductList& products = session.scan();
   if (options.list) {
     out << (options.json ? productsJson(products) : productsText(products));
     return kUninstallRemoved;
@@ -117,11 +131,10 @@ int runUninstall(const UninstallOptions& options, Uninstaller& unins, std::ostre
   for (std::size_t i : chosen) {
     const Product& product = *products[i];
     talk << summaryText(product) << "\n";
-    bool removed = unins.removeProduct(product);
-    bool confirmed = unins.removalConfirmed();
-    if (!removed) status = kUninstallNotRemoved;
+    RemovalOutcome outcome = session.remove(product);
+    if (!outcome.removed) status = kUninstallNotRemoved;
     if (!documents.empty()) documents += ", ";
-    documents += removalJson(product, confirmed, removed, unins.lastReport());
+    documents += removalJson(product, outcome);
   }
   if (options.json) out << "{\"removals\": [" << documents << "]}\n";
   return status;

@@ -1,14 +1,14 @@
 #pragma once
 // tavo-uninstall: the removal without the window, for administrators'
-// scripts. The same controller, safety table, privileged runs and log lines
-// as the application; a terminal instead of the alert.
+// scripts. The same removal session, safety table, privileged runs and log
+// lines as the application; a terminal instead of the alert.
 
 #include <istream>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "core/uninstaller.h"
+#include "core/removal_session.h"
 #include "core/interfaces/alert.h"
 
 namespace tavo {
@@ -52,9 +52,9 @@ class TerminalAlert final : public Alert {
   bool yes_;
 };
 
-/// Scans with `unins`, then lists or removes as `options` say. Reports go to
-/// `out`, refusals to `err`; the exit status.
-int runUninstall(const UninstallOptions& options, Uninstaller& unins, std::ostream& out,
+/// Scans with `session`, then lists or removes as `options` say. Reports go
+/// to `out`, refusals to `err`; the exit status.
+int runUninstall(const UninstallOptions& options, RemovalSession& session, std::ostream& out,
                  std::ostream& err);
 
 }  // namespace tavo

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -21,6 +22,8 @@ bool ownedPrivately(const struct stat& st) {
 }
 
 bool usableBundleFile(const std::string& file) {
+  // What root owns in a bundle, the package manager installed: never ours to change.
+  if (::geteuid() == 0) return false;
   struct stat st {}, dir {};
   if (::lstat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !ownedPrivately(st)) return false;
   return ::lstat(parentPath(file).c_str(), &dir) == 0 && S_ISDIR(dir.st_mode) && ownedPrivately(dir);
@@ -46,12 +49,14 @@ std::optional<std::string> chooseListFile(const std::string& bundleListFile,
 }
 
 int writeListFile(const std::string& path, const std::vector<std::string>& entries,
-                  const SafetyContext& safety, SystemLog& log) {
+                  const std::vector<KeptEntry>& kept, SystemLog& log) {
   std::string text;
   int count = 0;
   for (const std::string& entry : entries) {
-    if (auto reason = refusalReason(entry, safety)) {
-      log.line(loglines::kNotRemoving + entry + ": " + *reason);
+    auto keptEntry = std::find_if(kept.begin(), kept.end(),
+                                  [&](const KeptEntry& k) { return k.path == entry; });
+    if (keptEntry != kept.end()) {
+      log.line(loglines::kNotRemoving + entry + ": " + keptEntry->reason);
       continue;
     }
     text += entry + "\n";

@@ -50,8 +50,15 @@ inline constexpr const char* kRmAdminTellHeld = "rmAdmin: Tell ";
 inline constexpr const char* kRmAdminTellGranted = "rmAdmin:Tell ";
 inline constexpr const char* kFromSweeper = "From sweeper: ";
 
-// The removal.
+// The removal: an entry the safety table keeps, a step whose program
+// reported a failure ("Removal: WHAT reported a failure"), and a trace that
+// was gone before the removal reached it, which counts as removed: a path, a
+// receipt ("receipt ID") or a preference value ("ENTRY for the current user",
+// "ENTRY for all users").
 inline constexpr const char* kNotRemoving = "Not removing ";
+inline constexpr const char* kStepFailedBefore = "Removal: ";
+inline constexpr const char* kStepFailedAfter = " reported a failure";
+inline constexpr const char* kAlreadyGone = "Already gone: ";
 inline constexpr const char* kNotAPreferenceValue = "Not a preference value: ";
 inline constexpr const char* kListFile = "List file: ";
 

@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 #include "core/log_lines.h"
 #include "safety/sweeper_lines.h"
@@ -85,17 +86,18 @@ RunResult PrivilegedRuns::deleteAnyUserPrefKey(const std::string& domain,
   return runAndWait(tools_.keyscrub, args);
 }
 
-RunResult PrivilegedRuns::rmAdmin(const std::string& listPath, std::size_t entries) {
-  if (tools_.sweeper.empty()) return RunResult::NotRun;
+SweeperRun PrivilegedRuns::rmAdmin(const std::string& trash, const std::string& listPath,
+                                   std::size_t entries) {
+  if (tools_.sweeper.empty()) return {};
   Right branch = obtainRight(tools_.sweeper);
-  if (branch == Right::Refused) return RunResult::NotRun;
+  if (branch == Right::Refused) return {};
   auto process =
-      authorization_.execute(*_myAuthorizationRef, tools_.sweeper, {tools_.trash, listPath}, true);
+      authorization_.execute(*_myAuthorizationRef, tools_.sweeper, {trash, listPath}, true);
   if (!process) {
     log_.line(std::string(branch == Right::AlreadyHeld ? loglines::kRmAdminErrorHeld
                                                        : loglines::kRmAdminErrorGranted) +
               "-1");
-    return RunResult::NotRun;
+    return {};
   }
   wait_.begin(entries);
   sweeperLines_.clear();
@@ -106,7 +108,7 @@ RunResult PrivilegedRuns::rmAdmin(const std::string& listPath, std::size_t entri
   // happened logs nothing.
   if (result != RunResult::NotRun)
     for (const std::string& line : quietPasses) log_.line(line);
-  return result;
+  return {result, std::exchange(sweeperLines_, {})};
 }
 
 // Reads sweeper's stream until it closes, so that the list file is never

@@ -13,12 +13,11 @@
 
 namespace tavo {
 
-/// The programs the privileged runs start and the Trash that removed items go to.
+/// The programs the privileged runs start.
 struct PrivilegedTools {
   std::string packageTool;  // the package tool beside the application
   std::string sweeper;      // the bundle's resource; empty when missing
   std::string keyscrub;     // the bundle's resource; empty when missing
-  std::string trash;        // the current user's Trash folder
 };
 
 /// How a privileged run ended.
@@ -26,6 +25,13 @@ enum class RunResult {
   Succeeded,  // the program ran and exited with status 0
   Failed,     // the program ran and reported a failure
   NotRun,     // the right was refused, or the program could not be started or was killed
+};
+
+/// How a sweeper run ended, and the lines it reported, in order, without
+/// their line feeds.
+struct SweeperRun {
+  RunResult result = RunResult::NotRun;
+  std::vector<std::string> lines = {};
 };
 
 class PrivilegedRuns {
@@ -45,17 +51,15 @@ class PrivilegedRuns {
   RunResult forgetPkg(const std::string& identifier);
   /// The package tool with "--unlink" and the identifier.
   RunResult unlinkPkg(const std::string& identifier);
-  /// sweeper with the Trash folder and `listPath` (`entries` lines, when
-  /// known), read until it has ended; each line it reports is logged as
-  /// received and shown by the helper wait.
-  RunResult rmAdmin(const std::string& listPath, std::size_t entries = 0);
+  /// sweeper with the Trash folder `trash` and `listPath` (`entries` lines,
+  /// when known), read until it has ended; each line it reports is logged as
+  /// received, shown by the helper wait and returned.
+  SweeperRun rmAdmin(const std::string& trash, const std::string& listPath,
+                     std::size_t entries = 0);
   /// keyscrub with the domain and the key names; NotRun at once, asking
   /// nobody, for an empty list of names.
   RunResult deleteAnyUserPrefKey(const std::string& domain,
                                  const std::vector<std::string>& withKeyNames);
-
-  /// The lines the last sweeper run reported, in order.
-  const std::vector<std::string>& sweeperLines() const { return sweeperLines_; }
 
   /// Set from the first time a reference was created on; never cleared.
   bool freeAuth() const { return _freeAuth; }
@@ -77,7 +81,7 @@ class PrivilegedRuns {
   HelperWait& wait_;
   std::unique_ptr<AuthorizationRef> _myAuthorizationRef;
   bool _freeAuth = false;
-  std::vector<std::string> sweeperLines_;
+  std::vector<std::string> sweeperLines_;  // of the run under way
 };
 
 }  // namespace tavo

@@ -3,6 +3,7 @@
 // asked of the package tool in an ordinary, awaited run.
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 #include "base/system_log.h"
@@ -21,7 +22,15 @@ class ReceiptCheck {
   /// logged: that is no answer about the receipt.
   bool recpExists(const std::string& identifier);
 
+  /// True only when the package tool answered that there is no such receipt:
+  /// its "--files" run exited with status 1.
+  bool receiptGone(const std::string& identifier);
+
  private:
+  /// The exit status of the tool's "--files" run; nullopt when it was not
+  /// started or did not end by itself.
+  std::optional<int> filesStatus(const std::string& identifier);
+
   std::string packageTool_;
   SystemLog& log_;
   const std::atomic<bool>& cancelled_;

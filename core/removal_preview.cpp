@@ -2,10 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <map>
-
-#include "platform/folder_walk.h"
-
 namespace tavo {
 namespace {
 
@@ -16,14 +12,14 @@ bool inside(const std::string& path, const std::string& folder) {
 }
 
 // The spellings under which the paths of other products may name what lies
-// in `entry`: as written, and resolved when it is a folder of its own. The
-// lister records paths under a folder's resolved location.
-std::vector<std::string> spellingsOf(const std::string& entry) {
+// in `entry`: as written, and at `location` (where the check found it) when
+// it is a folder of its own, not a link. The lister records paths under a
+// folder's resolved location.
+std::vector<std::string> spellingsOf(const std::string& entry, const std::string& location) {
   struct stat st;
-  if (::lstat(entry.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
+  if (::lstat(location.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return {};
   std::vector<std::string> out{entry};
-  if (auto resolved = resolveFolderPath(entry); resolved && *resolved != entry)
-    out.push_back(*resolved);
+  if (location != entry) out.push_back(location);
   return out;
 }
 
@@ -49,15 +45,17 @@ std::string plural(std::size_t n, const char* one) {
 }  // namespace
 
 RemovalPreview previewRemoval(const Product& product, const std::vector<const Product*>& others,
-                              const SafetyContext& safety) {
+                              const SafetyCheck& check) {
   RemovalPreview preview;
   for (const Product::List* list : {&product.dirs(), &product.prefFiles()}) {
     for (const std::string& entry : *list) {
-      if (auto reason = refusalReason(entry, safety)) {
-        preview.kept.push_back({entry, *reason});
+      Judgement judged = check.judge(entry);
+      if (judged.refusal) {
+        preview.kept.push_back({entry, *judged.refusal});
         continue;
       }
-      std::vector<std::string> spellings = spellingsOf(entry);
+      preview.moves.push_back(entry);
+      std::vector<std::string> spellings = spellingsOf(entry, *judged.location);
       if (spellings.empty()) continue;
       for (const Product* other : others) {
         if (std::size_t n = countInside(*other, spellings))

@@ -25,16 +25,18 @@ struct SharedPaths {
 };
 
 struct RemovalPreview {
-  std::vector<KeptEntry> kept;
+  std::vector<std::string> moves;   // what goes to the Trash: dirs, then preference files
+  std::vector<KeptEntry> kept;      // what the safety table keeps, in the same order
   std::vector<SharedPaths> shared;  // in the order of the moved entries, then of the products
 };
 
-/// What removing `product` keeps and takes from `others` (the products still
-/// listed besides it), judged by the same safety table and the same lists as
-/// the removal: its `dirs` and `prefFiles`, and the others' `paths` and
-/// `prefFiles`. A moved entry that is a symbolic link takes nothing with it.
+/// What removing `product` moves, keeps and takes from `others` (the
+/// products still listed besides it), each of its `dirs` and `prefFiles`
+/// judged once by `check`, whose resolution also tells where a folder's
+/// contents are listed; the others' `paths` and `prefFiles` are counted. A
+/// moved entry that is a symbolic link takes nothing with it.
 RemovalPreview previewRemoval(const Product& product, const std::vector<const Product*>& others,
-                              const SafetyContext& safety);
+                              const SafetyCheck& check);
 
 /// The lines the confirmation adds under the product's name: which other
 /// products' paths go too and which entries are kept; "" when there are none.

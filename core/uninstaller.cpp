@@ -1,5 +1,5 @@
 // The controller's creation, scan, summary and remove button; the rest is
-// forwarded to its parts.
+// forwarded to the session.
 
 #include "core/uninstaller.h"
 
@@ -9,64 +9,42 @@
 #include "prefs/key_path.h"
 
 namespace tavo {
-namespace {
 
-PrivilegedTools toolsOf(const UninstallerCollaborators& c) {
-  return PrivilegedTools{c.packageTool, c.bundle.pathForResource("sweeper", "").value_or(""),
-                         c.bundle.pathForResource("keyscrub", "").value_or(""), c.trash};
-}
-
-}  // namespace
-
-Uninstaller::Uninstaller(UninstallerCollaborators collaborators)
-    : c_(std::move(collaborators)),
-      lister_(c_.log, _cancelled),
-      receipts_(c_.packageTool, c_.log, _cancelled),
-      parser_({c_.store, c_.log, lister_, receipts_, _cancelled}),
-      remover_({.store = c_.store,
-                .log = c_.log,
-                .bundle = c_.bundle,
-                .alert = c_.alert,
-                .authorization = c_.authorization,
-                .tools = toolsOf(c_),
-                .home = c_.home,
-                .privateFolder = c_.privateFolder,
-                .helperWait = c_.helperWait}) {
-  _configPath = c_.bundle.pathForResource("unins", "txt");
-  // Sorted by name, so the products come in the same order on every run.
-  _configPaths = c_.bundle.pathsForResourcesOfType("txt", "Products");
-  c_.log.line(loglines::kConfigPath + loglines::text(_configPath));
+Uninstaller::Uninstaller(std::unique_ptr<RemovalSession> session, const ProcessInfo& processInfo,
+                         MainThread& mainThread)
+    : session_(std::move(session)), processInfo_(processInfo), mainThread_(mainThread) {
+  _configPath = session_->bundle().pathForResource("unins", "txt");
+  session_->log().line(loglines::kConfigPath + loglines::text(_configPath));
   logStartup();
 }
 
 Uninstaller::~Uninstaller() { stopSizeCount(); }
 
 void Uninstaller::logStartup() {
-  const ProcessInfo& info = c_.processInfo;
-  std::string version = info.operatingSystemVersionString();
-  c_.log.line(loglines::kOsNumber + std::to_string(info.operatingSystem()));
-  c_.log.line(loglines::kOsName + info.operatingSystemName());
-  c_.log.line(loglines::kOsVersion + version);
+  SystemLog& log = session_->log();
+  std::string version = processInfo_.operatingSystemVersionString();
+  log.line(loglines::kOsNumber + std::to_string(processInfo_.operatingSystem()));
+  log.line(loglines::kOsName + processInfo_.operatingSystemName());
+  log.line(loglines::kOsVersion + version);
   if (version.find("10.5") != std::string::npos)
-    c_.log.line(loglines::kOs105);
+    log.line(loglines::kOs105);
   else if (version.find("10.6") != std::string::npos)
-    c_.log.line(loglines::kOs106);
+    log.line(loglines::kOs106);
 }
 
-void Uninstaller::parse() { _products = parser_.parse(_configPaths); }
+void Uninstaller::parse() { session_->scan(); }
 
 void Uninstaller::scan(ScanRelay& relay) {
-  _products = parser_.parse(_configPaths, &relay);
-  c_.log.line(loglines::kProductsFound + std::to_string(_products->size()));
+  const ProductList& products = session_->scan(&relay);
+  session_->log().line(loglines::kProductsFound + std::to_string(products.size()));
   // Everything that touches a control runs on the main thread, in one unit,
   // after the list is complete.
-  c_.mainThread.runAndWait([this, &relay] {
-    _removedTags.clear();
+  mainThread_.runAndWait([this, &relay, &products] {
     if (_rescanLine) _rescanLine->setText("");
     if (_listButton) {
       _listButton->removeAllItems();
-      for (std::size_t i = 0; i < _products->size(); ++i)
-        _listButton->addItem((*_products)[i]->name().value_or(""), static_cast<long>(i));
+      for (std::size_t i = 0; i < products.size(); ++i)
+        _listButton->addItem(products[i]->name().value_or(""), static_cast<long>(i));
     }
     listButtonValueChanged();
     relay.scanFinished();
@@ -78,27 +56,22 @@ void Uninstaller::runWithConfigPath(std::optional<std::string> path) {
   parse();
 }
 
-void Uninstaller::listButtonValueChanged() {
+const Product* Uninstaller::selected() const {
   long tag = _listButton ? _listButton->selectedTag() : -1;
-  bool known = _products && tag >= 0 && static_cast<std::size_t>(tag) < _products->size();
-  std::string text = known ? summaryText(*(*_products)[static_cast<std::size_t>(tag)])
-                           : std::string(kNothingToUninstall);
-  if (_textView) _textView->setString(text);
-  if (_removeButton) _removeButton->setEnabled(known);
-  if (known)
-    countSize(*(*_products)[static_cast<std::size_t>(tag)]);
-  else if (_sizeLine)
-    _sizeLine->setText("");
+  const ProductList* products = session_->products();
+  if (!products || tag < 0 || static_cast<std::size_t>(tag) >= products->size()) return nullptr;
+  return (*products)[static_cast<std::size_t>(tag)].get();
 }
 
-std::vector<const Product*> Uninstaller::listedBesides(const Product* except) const {
-  std::vector<const Product*> listed;
-  if (!_products) return listed;
-  for (std::size_t i = 0; i < _products->size(); ++i) {
-    const Product* p = (*_products)[i].get();
-    if (p != except && !_removedTags.count(static_cast<long>(i))) listed.push_back(p);
-  }
-  return listed;
+void Uninstaller::listButtonValueChanged() {
+  const Product* product = selected();
+  std::string text = product ? summaryText(*product) : std::string(kNothingToUninstall);
+  if (_textView) _textView->setString(text);
+  if (_removeButton) _removeButton->setEnabled(product != nullptr);
+  if (product)
+    countSize(*product);
+  else if (_sizeLine)
+    _sizeLine->setText("");
 }
 
 void Uninstaller::countSize(const Product& product) {
@@ -113,7 +86,7 @@ void Uninstaller::countSize(const Product& product) {
   sizeThread_ = std::thread([this, roots = std::move(roots), cancelled, generation] {
     std::string text = usageText(diskUsage(roots, *cancelled));
     if (*cancelled) return;
-    c_.mainThread.post([this, text, generation] {
+    mainThread_.post([this, text, generation] {
       if (generation == sizeGeneration_ && _sizeLine) _sizeLine->setText(text);
     });
   });
@@ -126,47 +99,48 @@ void Uninstaller::stopSizeCount() {
 
 void Uninstaller::removeClicked() {
   if (_removeButton) _removeButton->setEnabled(false);
-  long tag = _listButton ? _listButton->selectedTag() : -1;
-  if (!_products || tag < 0 || static_cast<std::size_t>(tag) >= _products->size()) {
+  const Product* product = selected();
+  if (!product) {
     listButtonValueChanged();
     return;
   }
-  if (!removeProduct(*(*_products)[static_cast<std::size_t>(tag)])) {
+  long tag = _listButton->selectedTag();
+  RemovalOutcome outcome = session_->remove(*product);
+  if (!outcome.removed) {
     if (_removeButton) _removeButton->setEnabled(true);
     return;
   }
   _listButton->removeItemWithTag(tag);
-  _removedTags.insert(tag);
-  if (_rescanLine && !remover_.lastPreview().shared.empty()) _rescanLine->setText(kRescanOffer);
+  if (_rescanLine && !outcome.touched.empty()) _rescanLine->setText(kRescanOffer);
   listButtonValueChanged();
 }
 
 bool Uninstaller::readConfigStringValue(const std::string& domain, const std::string& WithKeyName,
                                         std::string& StrValue) {
-  return prefs::readConfigStringValue(c_.store, domain, WithKeyName, StrValue);
+  return prefs::readConfigStringValue(session_->store(), domain, WithKeyName, StrValue);
 }
 
 bool Uninstaller::readConfigStringValue(const std::string& domain,
                                         const std::vector<std::string>& WithKeyNames,
                                         std::string& StrValue) {
-  return prefs::readConfigStringValue(c_.store, domain, WithKeyNames, StrValue);
+  return prefs::readConfigStringValue(session_->store(), domain, WithKeyNames, StrValue);
 }
 
 bool Uninstaller::read1stBankPath(const std::string& domain, std::string& strValue) {
-  return prefs::read1stBankPath(c_.store, domain, strValue);
+  return prefs::read1stBankPath(session_->store(), domain, strValue);
 }
 
 bool Uninstaller::read1stBankSamplePath(const std::string& domain, std::string& strValue) {
-  return prefs::read1stBankSamplePath(c_.store, domain, strValue);
+  return prefs::read1stBankSamplePath(session_->store(), domain, strValue);
 }
 
 bool Uninstaller::prefExists(const std::string& domain, const std::string& WithKey) {
-  return prefs::prefExists(c_.store, domain, WithKey);
+  return prefs::prefExists(session_->store(), domain, WithKey);
 }
 
 bool Uninstaller::deleteCurrentUserPrefKey(const std::string& domain,
                                            const std::vector<std::string>& WithKeyNames) {
-  return prefs::deleteCurrentUserPrefKey(c_.store, domain, WithKeyNames);
+  return prefs::deleteCurrentUserPrefKey(session_->store(), domain, WithKeyNames);
 }
 
 }  // namespace tavo

@@ -1,60 +1,35 @@
 #pragma once
-// The application's controller: finds the description files in the bundle,
-// scans the machine for the products they describe, and drives the product
-// chooser, the summary text and the remove button. The work itself lives in
-// its parts: DescriptionParser (the scan), FolderLister (folder expansion),
-// ReceiptCheck (receipts), Remover (the removal and its privileged runs) and
-// the prefs module (preference values); the controller forwards to them
-// under the names the rest of the system calls.
+// The application's controller: drives the product chooser, the summary text
+// and the remove button over a removal session, which holds the scan and the
+// removal. The controller keeps the operations the rest of the system calls
+// by name and forwards them to the session and its parts: DescriptionParser
+// (the scan), FolderLister (folder expansion), ReceiptCheck (receipts),
+// PrivilegedRuns (the runs with administrator rights) and the prefs module
+// (preference values).
 
 #include <atomic>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "core/description_parser.h"
-#include "core/folder_lister.h"
 #include "core/product.h"
-#include "core/receipt_check.h"
-#include "core/remover.h"
+#include "core/removal_session.h"
 #include "core/scan_relay.h"
-#include "core/interfaces/alert.h"
-#include "platform/authorization.h"
-#include "platform/bundle.h"
 #include "core/interfaces/controls.h"
 #include "core/interfaces/main_thread.h"
-#include "prefs/prefs_store.h"
 #include "platform/process_info.h"
-#include "base/system_log.h"
 
 namespace tavo {
 
-/// What the controller works through; none of it is owned, and each must
-/// outlive the controller.
-struct UninstallerCollaborators {
-  PrefsStore& store;
-  SystemLog& log;
-  const Bundle& bundle;
-  const ProcessInfo& processInfo;
-  MainThread& mainThread;
-  Authorization& authorization;
-  std::string packageTool = {};    // path of the package tool run by recpExists
-  Alert* alert = nullptr;          // the removal's confirmation; without one, nothing is removed
-  std::string home = {};           // the user's home folder
-  std::string trash = {};          // the user's Trash folder
-  std::string privateFolder = {};  // a folder private to the user, for the list file
-  HelperWait* helperWait = nullptr;  // follows sweeper's runs; null: poll(2)
-};
-
 class Uninstaller {
  public:
-  /// Finds the resource "unins.txt" and the description files
-  /// (Products/*.txt) and writes the start-up log lines. The product list
-  /// stays null until the first parse.
-  explicit Uninstaller(UninstallerCollaborators collaborators);
+  /// Finds the resource "unins.txt" of the session's bundle and writes the
+  /// start-up log lines. The product list stays null until the first parse.
+  /// `processInfo` and `mainThread` must outlive the controller.
+  Uninstaller(std::unique_ptr<RemovalSession> session, const ProcessInfo& processInfo,
+              MainThread& mainThread);
   /// Stops a size count under way.
   ~Uninstaller();
   Uninstaller(const Uninstaller&) = delete;
@@ -88,30 +63,34 @@ class Uninstaller {
 
   /// Asks a running scan to stop at its next step and ends a package tool
   /// it waits for; the closing steps still run. Safe from any thread.
-  void cancelScan() { _cancelled = true; }
+  void cancelScan() { session_->cancelScan(); }
   /// Lets the next scan run after a cancelled one; on the main thread,
   /// before the scan starts.
-  void resumeScans() { _cancelled = false; }
+  void resumeScans() { session_->resumeScans(); }
 
-  // Forwarders to the parts, under the names the rest of the system uses.
-  void listnadd(const std::string& path, Product& toProduct) { lister_.listnadd(path, toProduct); }
+  // Forwarders to the session and its parts, under the names the rest of
+  // the system uses.
+  void listnadd(const std::string& path, Product& toProduct) {
+    session_->lister().listnadd(path, toProduct);
+  }
   void FileLister(const std::string& path, const std::string& Ext,
                   std::vector<std::string>& FilesArray, bool SeeBundleAsFile) {
-    lister_.FileLister(path, Ext, FilesArray, SeeBundleAsFile);
+    session_->lister().FileLister(path, Ext, FilesArray, SeeBundleAsFile);
   }
-  bool recpExists(const std::string& identifier) { return receipts_.recpExists(identifier); }
-  bool removeProduct(const Product& product) {
-    return remover_.removeProduct(product, listedBesides(&product));
+  bool recpExists(const std::string& identifier) {
+    return session_->receipts().recpExists(identifier);
   }
-  /// What the last removal did, and whether the user confirmed it.
-  const RemovalReport& lastReport() const { return remover_.lastReport(); }
-  bool removalConfirmed() const { return remover_.lastConfirmed(); }
-  RunResult forgetPkg(const std::string& id) { return remover_.runs().forgetPkg(id); }
-  RunResult unlinkPkg(const std::string& id) { return remover_.runs().unlinkPkg(id); }
-  RunResult rmAdmin(const std::string& listPath) { return remover_.runs().rmAdmin(listPath); }
+  /// The session's removal, with its confirmation; true when it answered yes.
+  bool removeProduct(const Product& product) { return session_->remove(product).removed; }
+  RunResult forgetPkg(const std::string& id) { return session_->runs().forgetPkg(id); }
+  RunResult unlinkPkg(const std::string& id) { return session_->runs().unlinkPkg(id); }
+  /// sweeper over `listPath`, into the user's Trash.
+  SweeperRun rmAdmin(const std::string& listPath) {
+    return session_->runs().rmAdmin(session_->trash(), listPath);
+  }
   RunResult deleteAnyUserPrefKey(const std::string& domain,
                                  const std::vector<std::string>& WithKeyNames) {
-    return remover_.runs().deleteAnyUserPrefKey(domain, WithKeyNames);
+    return session_->runs().deleteAnyUserPrefKey(domain, WithKeyNames);
   }
   bool readConfigStringValue(const std::string& domain, const std::string& WithKeyName,
                              std::string& StrValue);
@@ -124,9 +103,10 @@ class Uninstaller {
                                 const std::vector<std::string>& WithKeyNames);
 
   /// The live product list, or nullptr before the first parse.
-  const ProductList* products() const { return _products ? &*_products : nullptr; }
-  const std::vector<std::string>& configPaths() const { return _configPaths; }
-  bool freeAuth() { return remover_.runs().freeAuth(); }
+  const ProductList* products() const { return session_->products(); }
+  const std::vector<std::string>& configPaths() const { return session_->configPaths(); }
+  bool freeAuth() { return session_->runs().freeAuth(); }
+  RemovalSession& session() { return *session_; }
 
   TextView* textView() const { return _textView; }
   void setTextView(TextView* textView) { _textView = textView; }
@@ -145,21 +125,15 @@ class Uninstaller {
 
  private:
   void logStartup();
-  /// The products whose items are still in the chooser, but `except`.
-  std::vector<const Product*> listedBesides(const Product* except) const;
+  /// The selected product, or nullptr.
+  const Product* selected() const;
   void countSize(const Product& product);
   void stopSizeCount();
 
-  UninstallerCollaborators c_;
-  std::atomic<bool> _cancelled{false};
-  FolderLister lister_;
-  ReceiptCheck receipts_;
-  DescriptionParser parser_;
-  Remover remover_;
+  std::unique_ptr<RemovalSession> session_;
+  const ProcessInfo& processInfo_;
+  MainThread& mainThread_;
   std::optional<std::string> _configPath;  // "unins.txt": logged, read by nothing
-  std::vector<std::string> _configPaths;   // the description files, sorted by name
-  std::optional<ProductList> _products;
-  std::set<long> _removedTags;  // items taken out of the chooser since the scan
   TextView* _textView = nullptr;
   PopUpButton* _listButton = nullptr;
   Button* _removeButton = nullptr;

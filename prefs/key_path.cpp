@@ -99,7 +99,7 @@ bool prefExists(PrefsStore& store, const std::string& domain, const std::string&
 
 KeyDeletion deletePrefKey(PrefsStore& store, const std::string& domain,
                           const std::vector<std::string>& withKeyNames, PrefUser user,
-                          PrefHost host) {
+                          PrefHost host, PlistValue* removed) {
   if (withKeyNames.empty()) return KeyDeletion::NotReached;
   const std::string& first = withKeyNames.front();
   // Several deletions in one domain may run at once (keyscrub's runs for a
@@ -108,10 +108,23 @@ KeyDeletion deletePrefKey(PrefsStore& store, const std::string& domain,
   auto lock = store.lockDomain(domain, user, host);
   auto copy = store.copyValue(first, domain, user, host);
   if (!copy) return KeyDeletion::Absent;
-  if (!lenientKeyPathRemove(*copy, withKeyNames)) return KeyDeletion::NotReached;
+  PlistValue entry;
+  if (!lenientKeyPathRemove(*copy, withKeyNames, &entry)) return KeyDeletion::NotReached;
   store.setValue(first, std::move(*copy), domain, user, host);
   // A write-back that failed removed nothing; the store has said why.
-  return store.synchronize(domain, user, host) ? KeyDeletion::Deleted : KeyDeletion::WriteFailed;
+  if (!store.synchronize(domain, user, host)) return KeyDeletion::WriteFailed;
+  if (removed) *removed = std::move(entry);
+  return KeyDeletion::Deleted;
+}
+
+std::optional<PlistValue> prefValueAt(PrefsStore& store, const std::string& domain,
+                                      const std::vector<std::string>& withKeyNames, PrefUser user,
+                                      PrefHost host) {
+  if (withKeyNames.empty()) return std::nullopt;
+  auto top = store.copyValue(withKeyNames.front(), domain, user, host);
+  const PlistValue* found = top ? lenientKeyPathFind(*top, withKeyNames) : nullptr;
+  if (!found) return std::nullopt;
+  return *found;
 }
 
 bool deleteCurrentUserPrefKey(PrefsStore& store, const std::string& domain,

@@ -3,6 +3,7 @@
 // plus key names, the first naming a top-level value and each further one a
 // member of the dictionary reached so far.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,11 +51,16 @@ enum class KeyDeletion {
 
 /// Removes the last named entry from the first key's value in one scope of
 /// the domain (lenient walk) and stores the value back, holding the domain's
-/// lock from the read to the write-back. The top-level key itself is never
-/// removed.
+/// lock from the read to the write-back; `removed`, when given, receives what
+/// the entry held once Deleted. The top-level key itself is never removed.
 KeyDeletion deletePrefKey(PrefsStore& store, const std::string& domain,
                           const std::vector<std::string>& withKeyNames, PrefUser user,
-                          PrefHost host);
+                          PrefHost host, PlistValue* removed = nullptr);
+
+/// The value at the key path in exactly one scope (lenient walk), or nullopt.
+std::optional<PlistValue> prefValueAt(PrefsStore& store, const std::string& domain,
+                                      const std::vector<std::string>& withKeyNames, PrefUser user,
+                                      PrefHost host);
 
 /// The deletion for the current user on any host. True when removed, or when
 /// the first key has no value; false for an empty list, a single name, a walk

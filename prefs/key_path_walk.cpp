@@ -17,17 +17,26 @@ PlistDict* lastDictionary(PlistValue& topValue, const std::vector<std::string>& 
 
 }  // namespace
 
-bool lenientKeyPathExists(const PlistValue& topValue, const std::vector<std::string>& names) {
-  if (names.size() < 2) return false;
+const PlistValue* lenientKeyPathFind(const PlistValue& topValue,
+                                     const std::vector<std::string>& names) {
+  if (names.size() < 2) return nullptr;
   // The walk never changes the value; the cast only lets both walks share one path.
   PlistDict* dict = lastDictionary(const_cast<PlistValue&>(topValue), names);
-  return dict && dict->find(names.back());
+  return dict ? dict->find(names.back()) : nullptr;
 }
 
-bool lenientKeyPathRemove(PlistValue& topValue, const std::vector<std::string>& names) {
+bool lenientKeyPathExists(const PlistValue& topValue, const std::vector<std::string>& names) {
+  return lenientKeyPathFind(topValue, names) != nullptr;
+}
+
+bool lenientKeyPathRemove(PlistValue& topValue, const std::vector<std::string>& names,
+                          PlistValue* removed) {
   if (names.size() < 2) return false;
   PlistDict* dict = lastDictionary(topValue, names);
-  return dict && dict->remove(names.back());
+  const PlistValue* entry = dict ? dict->find(names.back()) : nullptr;
+  if (!entry) return false;
+  if (removed) *removed = *entry;
+  return dict->remove(names.back());
 }
 
 }  // namespace tavo

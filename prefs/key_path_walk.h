@@ -11,13 +11,18 @@
 
 namespace tavo {
 
-/// True when the walk from `topValue` (the value of names[0]) finds the last
-/// name; always false for fewer than two names.
+/// The value the walk from `topValue` (the value of names[0]) finds at the
+/// last name; nullptr when it finds none, and always for fewer than two names.
+const PlistValue* lenientKeyPathFind(const PlistValue& topValue,
+                                     const std::vector<std::string>& names);
+
+/// True when lenientKeyPathFind() finds a value.
 bool lenientKeyPathExists(const PlistValue& topValue, const std::vector<std::string>& names);
 
-/// Removes the entry that the walk finds at the last name; false when the walk
-/// does not reach it (fewer than two names, a non-dictionary on the way, or
-/// the last name absent).
-bool lenientKeyPathRemove(PlistValue& topValue, const std::vector<std::string>& names);
+/// Removes the entry that the walk finds at the last name, keeping its value
+/// in `removed` when given; false when the walk does not reach it (fewer than
+/// two names, a non-dictionary on the way, or the last name absent).
+bool lenientKeyPathRemove(PlistValue& topValue, const std::vector<std::string>& names,
+                          PlistValue* removed = nullptr);
 
 }  // namespace tavo

@@ -191,14 +191,18 @@ std::optional<std::string> SafetyCheck::refusalAsWritten(const std::string& path
   return refusalResolved(splitPath(path));
 }
 
-std::optional<std::string> SafetyCheck::refusal(const std::string& path) const {
-  if (std::optional<std::string> why = refusalAsWritten(path)) return why;
+Judgement SafetyCheck::judge(const std::string& path) const {
+  Judgement judgement;
+  if ((judgement.refusal = refusalAsWritten(path))) return judgement;
   std::optional<Parts> resolved = parentsResolved(splitPath(path));
-  if (!resolved) return "its parent folders cannot be resolved";
-  if (std::optional<std::string> why = refusalResolved(*resolved)) {
-    return "resolves to " + joinParts(*resolved) + ", which " + *why;
+  if (!resolved) {
+    judgement.refusal = "its parent folders cannot be resolved";
+    return judgement;
   }
-  return std::nullopt;
+  judgement.location = joinParts(*resolved);
+  if (std::optional<std::string> why = refusalResolved(*resolved))
+    judgement.refusal = "resolves to " + *judgement.location + ", which " + *why;
+  return judgement;
 }
 
 std::span<const SafetyRule> safetyRules() { return kRules; }
@@ -208,11 +212,6 @@ std::optional<std::string> resolveParents(const std::string& path) {
   std::optional<Parts> parts = parentsResolved(splitPath(path));
   if (!parts) return std::nullopt;
   return joinParts(*parts);
-}
-
-std::optional<std::string> refusalReason(const std::string& path, const SafetyContext& context) {
-  if (std::optional<std::string> why = malformed(path)) return why;
-  return SafetyCheck(context).refusal(path);
 }
 
 }  // namespace tavo

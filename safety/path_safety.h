@@ -46,8 +46,19 @@ struct SafetyRule {
 /// The table, in the order its rows are tried; the first match gives the reason.
 std::span<const SafetyRule> safetyRules();
 
+/// One path judged: its location, resolved once, and the table's answer.
+struct Judgement {
+  /// The path with its parent folders' links resolved and its last name as
+  /// written (resolveParents()); nullopt when malformed or unresolvable.
+  std::optional<std::string> location;
+  /// nullopt when the path may be removed, otherwise a short reason.
+  std::optional<std::string> refusal;
+};
+
 /// The table with its bases worked out once: the home folder and the Trash as
-/// written and resolved, and the mount points.
+/// written and resolved, and the mount points. Whoever removes a path the
+/// check lets go must act on its resolved location and never follow its last
+/// link.
 class SafetyCheck {
  public:
   /// The mount points are the machine's at this moment.
@@ -60,8 +71,11 @@ class SafetyCheck {
   /// The reason when the table refuses the resolved location `parts` (links
   /// among the parents resolved, the last name as written); else nullopt.
   std::optional<std::string> refusalResolved(const std::vector<std::string>& parts) const;
-  /// Both, with the parent folders resolved in between: refusalReason().
-  std::optional<std::string> refusal(const std::string& path) const;
+  /// The path as written and, its parent folders resolved once, where it
+  /// lies: judge().
+  Judgement judge(const std::string& path) const;
+  /// judge()'s reason alone.
+  std::optional<std::string> refusal(const std::string& path) const { return judge(path).refusal; }
 
  private:
   std::optional<std::string> contextError_;
@@ -74,10 +88,5 @@ class SafetyCheck {
 /// the path is malformed or a parent cannot be resolved (a loop, no access).
 /// Linear in the length of the path.
 std::optional<std::string> resolveParents(const std::string& path);
-
-/// nullopt when `path` may be removed, otherwise a short reason for refusing it.
-/// The path is checked as written and as resolveParents() gives it; whoever
-/// removes it must act on resolveParents(path) and never follow its last link.
-std::optional<std::string> refusalReason(const std::string& path, const SafetyContext& context);
 
 }  // namespace tavo

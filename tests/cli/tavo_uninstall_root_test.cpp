@@ -26,7 +26,8 @@ TEST(TavoUninstallAsRoot, RemovesAProductEverywhereAndReportsIt) {
     fs::create_directories(fs::path(bundle + "/" + to).parent_path());
     fs::copy_file(from, bundle + "/" + to);
   }
-  tree.write("T.app/Contents/Resources/listPath.txt");
+  // As the package installs it: root's, in root's folders; no removal writes it.
+  const std::string packaged = tree.write("T.app/Contents/Resources/listPath.txt", "as shipped\n");
   tree.write("T.app/Contents/Resources/Products/p.txt",
              "Glass Harp\nK\n-\n~/Harp Library\n$_pkg(com.t.pkg.Harp)$\n"
              "~/Library/Preferences/com.t.P.plist$_var(Banks/Glass Harp)$\n-\n"
@@ -58,6 +59,7 @@ TEST(TavoUninstallAsRoot, RemovesAProductEverywhereAndReportsIt) {
   EXPECT_EQ(banksIn(home + "/Library/Preferences/com.t.P.plist"), "Iron Drums");
   EXPECT_EQ(banksIn("/Library/Preferences/com.t.P.plist"), "Iron Drums");
   EXPECT_TRUE(exists(home + "/Drums/d.wav"));
+  EXPECT_EQ(readFile(packaged), "as shipped\n");
 }
 
 }  // namespace

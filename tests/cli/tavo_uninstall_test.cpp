@@ -43,10 +43,9 @@ class TavoUninstallTest : public CoreFixture {
     EXPECT_TRUE(parseUninstallArguments(args, options, error)) << error;
     std::istringstream in(typed);
     TerminalAlert terminal(in, options.json ? err : out, options.yes);
-    UninstallerCollaborators c = collaborators();
-    c.alert = &terminal;
-    Uninstaller unins(c);
-    return runUninstall(options, unins, out, err);
+    SessionSetup s = setup();
+    s.alert = &terminal;
+    return runUninstall(options, *openRemovalSession(s), out, err);
   }
   std::string harp1, harp2;
   std::ostringstream out, err;

@@ -43,17 +43,21 @@ class CoreFixture : public ::testing::Test, public ScanRelay {
   void firstBank(const std::string& name, PlistDict bank) {
     prefs("com.t", dict({{"Banks", dict({{name, std::move(bank)}})}}));
   }
-  UninstallerCollaborators collaborators() {
-    return {.store = store, .log = log, .bundle = bundle, .processInfo = processInfo,
-            .mainThread = ui, .authorization = authorization, .packageTool = tree / "pkgutil",
-            .alert = &alert, .home = home, .trash = home + "/.local/share/Trash",
-            .privateFolder = root + "/run/TAVO_Uninstaller"};
+  SessionSetup setup() {
+    PrivilegedTools tools = bundleTools(bundle);
+    tools.packageTool = tree / "pkgutil";
+    return {.store = store, .authorization = authorization, .tools = tools, .log = log,
+            .bundle = bundle, .trash = home + "/.local/share/Trash",
+            .privateFolder = root + "/run/TAVO_Uninstaller", .home = home, .alert = &alert};
+  }
+  std::unique_ptr<Uninstaller> makeController(SessionSetup s) {
+    return std::make_unique<Uninstaller>(openRemovalSession(std::move(s)), processInfo, ui);
   }
   /// The controller with the fake controls connected, created on first use;
   /// its start-up lines are cleared.
   Uninstaller& controller() {
     if (!unins) {
-      unins = std::make_unique<Uninstaller>(collaborators());
+      unins = makeController(setup());
       unins->setListButton(&ui);
       unins->setTextView(&ui);
       unins->setRemoveButton(&ui);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "core/removal_preview.h"
 #include "tests/support/capturing_log.h"
 #include "tests/support/temp_dir.h"
 
@@ -28,10 +30,12 @@ class ListFileTest : public ::testing::Test {
   CapturingLog log;
 };
 
+// Root's own bundle file is the package's: root never writes it.
 TEST_F(ListFileTest, TheBundleFileIsUsedOnlyWhenNobodyElseCanWriteIt) {
   std::string bundleFile = root + "/Resources/listPath.txt";
   std::string privateFolder = root + "/private/TAVO_Uninstaller";
-  EXPECT_EQ(chooseListFile(bundleFile, privateFolder, log), bundleFile);
+  EXPECT_EQ(chooseListFile(bundleFile, privateFolder, log),
+            ::geteuid() == 0 ? privateFolder + "/listPath.txt" : bundleFile);
 
   for (auto [path, mode] : {std::pair{bundleFile, 0666}, std::pair{root + "/Resources", 0777}}) {
     ::chmod(path.c_str(), mode);
@@ -49,18 +53,24 @@ TEST_F(ListFileTest, TheBundleFileIsUsedOnlyWhenNobodyElseCanWriteIt) {
   EXPECT_FALSE(chooseListFile("", privateFolder, log));
 }
 
+// The entries the preview's safety check kept stay out of the file.
 TEST_F(ListFileTest, WritesOneLineFeedEndedLinePerEntryAndRefusesProtectedPaths) {
   std::string file = root + "/private.txt";
-  SafetyContext safety{root + "/home", root + "/home/.local/share/Trash"};
+  const SafetyCheck check({root + "/home", root + "/home/.local/share/Trash"});
+  auto kept = [&](const std::vector<std::string>& entries) {
+    Product product;
+    for (const std::string& entry : entries) product.addDir(entry);
+    return previewRemoval(product, {}, check).kept;
+  };
   std::vector<std::string> entries = {root + "/A", "/Library", root + "/B", "relative/path",
                                       root + "/home", root + "/C"};
-  EXPECT_EQ(writeListFile(file, entries, safety, log), 3);
+  EXPECT_EQ(writeListFile(file, entries, kept(entries), log), 3);
   EXPECT_EQ(readFile(file), root + "/A\n" + root + "/B\n" + root + "/C\n");
   EXPECT_EQ(modeOf(file), 0600u);
   EXPECT_EQ(log.lines().size(), 3u);
 
   // Nothing left to remove: the file keeps what the last list wrote.
-  EXPECT_EQ(writeListFile(file, {"/", "/Users"}, safety, log), 0);
+  EXPECT_EQ(writeListFile(file, {"/", "/Users"}, kept({"/", "/Users"}), log), 0);
   EXPECT_EQ(readFile(file), root + "/A\n" + root + "/B\n" + root + "/C\n");
 }
 
@@ -68,7 +78,7 @@ TEST_F(ListFileTest, NeverWritesThroughALink) {
   std::string target = root + "/target", link = root + "/link";
   writeFile(target, "keep");
   fs::create_symlink(target, link);
-  EXPECT_EQ(writeListFile(link, {root + "/A"}, SafetyContext{root + "/home", root + "/t"}, log), -1);
+  EXPECT_EQ(writeListFile(link, {root + "/A"}, {}, log), -1);
   EXPECT_EQ(readFile(target), "keep");
 }
 

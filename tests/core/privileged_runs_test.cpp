@@ -25,8 +25,13 @@ class PrivilegedRunsTest : public ::testing::Test {
   FakeAuthorization auth;
   CapturingLog log;
   std::unique_ptr<Runs> runs = std::make_unique<Runs>(
-      auth, log, PrivilegedTools{"/opt/pkgutil", "/app/sweeper", "/app/keyscrub", "/home/u/Trash"});
+      auth, log, PrivilegedTools{"/opt/pkgutil", "/app/sweeper", "/app/keyscrub"});
 };
+
+/// sweeper's run over `list` into the fixture's Trash.
+RunResult sweep(Runs& runs, const std::string& list) {
+  return runs.rmAdmin("/home/u/Trash", list).result;
+}
 
 TEST_F(PrivilegedRunsTest, TheFirstRunAlwaysRequestsAndAGrantCoversTheNext) {
   EXPECT_FALSE(runs->freeAuth());
@@ -42,7 +47,7 @@ TEST_F(PrivilegedRunsTest, TheFirstRunAlwaysRequestsAndAGrantCoversTheNext) {
 
 TEST_F(PrivilegedRunsTest, ARefusalRunsNothingAndTheNextRunAsksAgain) {
   auth.polkit.answers = {false, false, true};
-  EXPECT_EQ(runs->rmAdmin("/tmp/list"), kNotRun);
+  EXPECT_EQ(sweep(*runs, "/tmp/list"), kNotRun);
   EXPECT_EQ(runs->unlinkPkg("com.k.x"), kNotRun);
   EXPECT_EQ(runs->forgetPkg("com.k.x"), kSucceeded);
   EXPECT_EQ(auth.calls, (Lines{
@@ -66,8 +71,8 @@ TEST_F(PrivilegedRunsTest, AnExpiredGrantIsRequestedAgainOnANewReference) {
 
 TEST_F(PrivilegedRunsTest, NoKeyNamesOrAMissingToolRunNothingAndAskNobody) {
   EXPECT_EQ(runs->deleteAnyUserPrefKey("com.k.P", {}), kNotRun);
-  Runs noTools(auth, log, PrivilegedTools{"/opt/pkgutil", "", "", "/t"});
-  EXPECT_EQ(noTools.rmAdmin("/tmp/list"), kNotRun);
+  Runs noTools(auth, log, PrivilegedTools{"/opt/pkgutil", "", ""});
+  EXPECT_EQ(sweep(noTools, "/tmp/list"), kNotRun);
   EXPECT_EQ(noTools.deleteAnyUserPrefKey("d", {"a", "b"}), kNotRun);
   EXPECT_TRUE(auth.calls.empty());
   EXPECT_FALSE(runs->freeAuth());
@@ -76,29 +81,31 @@ TEST_F(PrivilegedRunsTest, NoKeyNamesOrAMissingToolRunNothingAndAskNobody) {
 TEST_F(PrivilegedRunsTest, ArgumentsArePassedWholeHoweverLong) {
   std::string longPath = "/" + std::string(600, 'x') + "/list.txt";
   std::string longId(300, 'p');
-  runs->rmAdmin(longPath);
+  sweep(*runs, longPath);
   runs->forgetPkg(longId);
   EXPECT_EQ(auth.calls[3], "run /app/sweeper /home/u/Trash " + longPath + " (stream)");
   EXPECT_EQ(auth.calls.back(), "run /opt/pkgutil --forget " + longId);
 }
 
-TEST_F(PrivilegedRunsTest, SweeperLogsItsPassesInTheTextOfItsBranch) {
+TEST_F(PrivilegedRunsTest, SweeperLogsItsPassesInTheTextOfItsBranchAndReturnsItsLines) {
   auth.programOutput = "moved /a\nmoved /b\nunfinished";
-  EXPECT_EQ(runs->rmAdmin("/tmp/list"), kSucceeded);  // right newly obtained
+  EXPECT_EQ(sweep(*runs, "/tmp/list"), kSucceeded);  // right newly obtained
   EXPECT_EQ(log.lines(), (Lines{"From sweeper: moved /a", "From sweeper: moved /b",
                                 "rmAdmin:Tell 28", "From sweeper: unfinished"}));
   log.clear();
-  EXPECT_EQ(runs->rmAdmin("/tmp/list"), kSucceeded);  // right already held
+  SweeperRun held = runs->rmAdmin("/home/u/Trash", "/tmp/list");  // right already held
+  EXPECT_EQ(held.result, kSucceeded);
+  EXPECT_EQ(held.lines, (Lines{"moved /a", "moved /b", "unfinished"}));  // this run's alone
   EXPECT_EQ(log.lines()[2], "rmAdmin: Tell 28");
   auth.canStart = false;
-  EXPECT_EQ(runs->rmAdmin("/tmp/list"), kNotRun);
+  EXPECT_EQ(sweep(*runs, "/tmp/list"), kNotRun);
   EXPECT_EQ(log.lines().back(), "rmAdmin: error -1");
 }
 
 // sweeper's passes are logged only for a run that happened: pkexec refusing
 // (a helper no installed action names) writes nothing and logs nothing.
 TEST_F(PrivilegedRunsTest, SweeperLogsPassesOnlyForARunThatHappened) {
-  Runs fromBuildFolder(auth, log, PrivilegedTools{"/opt/pkgutil", "/build/sweeper", "", "/t"});
+  Runs fromBuildFolder(auth, log, PrivilegedTools{"/opt/pkgutil", "/build/sweeper", ""});
   for (const auto& [password, output, result, lines] :
        std::vector<std::tuple<bool, std::string, RunResult, Lines>>{
            {false, "", kNotRun, {}},
@@ -107,7 +114,7 @@ TEST_F(PrivilegedRunsTest, SweeperLogsPassesOnlyForARunThatHappened) {
     auth.polkit.answers = {password};
     auth.programOutput = output;
     log.clear();
-    EXPECT_EQ(fromBuildFolder.rmAdmin("/tmp/list"), result) << output;
+    EXPECT_EQ(sweep(fromBuildFolder, "/tmp/list"), result) << output;
     EXPECT_EQ(log.lines(), lines) << output;
   }
   // pkexec asked each time; the application never did.
@@ -119,7 +126,7 @@ TEST_F(PrivilegedRunsTest, SweeperLogsPassesOnlyForARunThatHappened) {
 TEST_F(PrivilegedRunsTest, TheEndReleasesTheReferenceOnlyWhenOneWasMade) {
   runs.reset();
   EXPECT_TRUE(auth.calls.empty());
-  runs = std::make_unique<Runs>(auth, log, PrivilegedTools{"/p", "/s", "/k", "/t"});
+  runs = std::make_unique<Runs>(auth, log, PrivilegedTools{"/p", "/s", "/k"});
   runs->forgetPkg("x");
   runs.reset();
   EXPECT_EQ(auth.calls.back(), "release");

@@ -21,7 +21,7 @@ class RemovalPreviewTest : public CoreFixture {
     for (const auto& x : prefFiles) p->addPrefFile(x);
     return p;
   }
-  SafetyContext safety{home, home + "/.local/share/Trash"};
+  SafetyCheck safety{SafetyContext{home, home + "/.local/share/Trash"}};
 };
 
 TEST_F(RemovalPreviewTest, CountsOtherProductsPathsInsideWhatMovesAndNamesWhatIsKept) {
@@ -46,6 +46,7 @@ TEST_F(RemovalPreviewTest, CountsOtherProductsPathsInsideWhatMovesAndNamesWhatIs
   EXPECT_EQ(preview.shared[0].product, "Harp");
   EXPECT_EQ(preview.shared[0].count, 4u);
   EXPECT_EQ(preview.shared[1].count, 2u);
+  EXPECT_EQ(preview.moves, (Lines{linked, tree / "alias"}));
   ASSERT_EQ(preview.kept.size(), 2u);
   EXPECT_EQ(previewText(preview),
             "Moving \"" + linked + "\" also moves paths listed for other products:\n"

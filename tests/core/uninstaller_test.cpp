@@ -10,17 +10,17 @@ TEST_F(UninstallerTest, CreationFindsResourcesAndLogsInOrder) {
   description("a.txt", "");
   tree.mkdirs("T.app/Contents/Resources/Products/folder.txt");
   processInfo.version = "Version 10.5 and 10.6";
-  Uninstaller unins(collaborators());
+  auto unins = makeController(setup());
   std::string products = bundle.resourcePath() + "/Products/";
-  EXPECT_EQ(unins.configPaths(), (Lines{products + "a.txt", products + "b.txt"}));
-  EXPECT_EQ(unins.products(), nullptr);
+  EXPECT_EQ(unins->configPaths(), (Lines{products + "a.txt", products + "b.txt"}));
+  EXPECT_EQ(unins->products(), nullptr);
   EXPECT_EQ(log.lines(), (Lines{"ConfigPath: (null)", "OS X : 7", "OS name : TestOS",
                                 "OS version : Version 10.5 and 10.6", "10.5 !"}));
 
   tree.write("T.app/Contents/Resources/unins.txt");
   processInfo.version = "Test 1.0";
   log.clear();
-  Uninstaller found(collaborators());
+  auto found = makeController(setup());
   EXPECT_EQ(log.lines().front(), "ConfigPath: " + bundle.resourcePath() + "/unins.txt");
   EXPECT_EQ(log.lines().size(), 4u);  // no version line
 }
@@ -55,10 +55,10 @@ TEST_F(UninstallerTest, ReceiptCheckAnswersFromTheExitStatusAlone) {
   EXPECT_FALSE(no);
   EXPECT_TRUE(log.lines().empty());
   // A tool that cannot be started is no answer about the receipt: it is logged.
-  UninstallerCollaborators missing = collaborators();
-  missing.packageTool = tree / "no-such-tool";
+  SessionSetup missing = setup();
+  missing.tools.packageTool = tree / "no-such-tool";
   log.clear();
-  EXPECT_FALSE(Uninstaller(missing).recpExists("com.ok.player"));
+  EXPECT_FALSE(makeController(missing)->recpExists("com.ok.player"));
   EXPECT_EQ(log.lines().back(), "Receipt test: cannot start " + tree / "no-such-tool" +
                                     ": No such file or directory");
 }
@@ -67,20 +67,20 @@ TEST_F(UninstallerTest, ReceiptCheckAnswersFromTheExitStatusAlone) {
 // the entry being read when the scan is cancelled leaves nothing behind.
 TEST_F(UninstallerTest, CancellingEndsTheWaitingToolAndKeepsNoHalfEntry) {
   tree.write("slowtool", "#!/bin/sh\ntouch \"$0.started\"\nexec sleep 60\n", 0755);
-  UninstallerCollaborators slow = collaborators();
-  slow.packageTool = tree / "slowtool";
+  SessionSetup slow = setup();
+  slow.tools.packageTool = tree / "slowtool";
   description("a.txt", "A\nV\n-\n" + tree.write("f") + "\n$_pkg(com.slow)$\n-\nB\nV\n-\n" +
                            tree / "f" + "\n-\n");
-  Uninstaller unins(slow);
+  auto unins = makeController(slow);
   std::thread cancel([&] {
     while (!exists(tree / "slowtool.started")) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    unins.cancelScan();
+    unins->cancelScan();
   });
   auto start = std::chrono::steady_clock::now();
-  unins.parse();
+  unins->parse();
   cancel.join();
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
-  EXPECT_TRUE(unins.products()->empty());
+  EXPECT_TRUE(unins->products()->empty());
   EXPECT_EQ(log.count("manque la liste de trucs à effacer"), 0u);
 }
 

@@ -1,4 +1,4 @@
-// One description file parsed through the controller, over a small machine
+// One description file parsed through the removal session, over a small machine
 // made once per process in a scratch folder: a home (HOME points at it) with
 // the player's and a sampler's preferences, library, sample and preset
 // folders, and a bundle whose Products folder holds the file under test. No
@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "safety/description_file.h"
-#include "core/uninstaller.h"
+#include "core/removal_session.h"
 #include "prefs/file_prefs_store.h"
 #include "platform/file_system.h"
 #include "plist/plist_file.h"
@@ -67,17 +67,16 @@ class Machine {
                                               {"Volume", PlistValue(3)}}));
     writeFile(description_, "");
     std::filesystem::create_directories(root_ + "/T.app/Contents/MacOS");
-    unins_ = std::make_unique<tavo::Uninstaller>(tavo::UninstallerCollaborators{
-        .store = store_, .log = log_, .bundle = bundle_, .processInfo = processInfo_,
-        .mainThread = mainThread_, .authorization = authorization_, .home = home_});
+    session_ = tavo::openRemovalSession(
+        {.store = store_, .authorization = authorization_, .tools = {}, .log = log_,
+         .bundle = bundle_, .home = home_});
   }
 
   const std::string& root() const { return root_; }
 
   const tavo::ProductList& parse(const std::string& text) {
     writeFile(description_, text);
-    unins_->parse();
-    return *unins_->products();
+    return session_->scan();
   }
 
  private:
@@ -92,10 +91,8 @@ class Machine {
   tavo::NullLog log_;
   tavo::FilePrefsStore store_{{home_ + "/Library/Preferences", root_ + "/Library/Preferences", "host"}, log_};
   tavo::Bundle bundle_{root_ + "/T.app"};
-  tavo::SystemProcessInfo processInfo_;
-  tavo::InlineMainThread mainThread_;
   tavo::NoAuthorization authorization_;
-  std::unique_ptr<tavo::Uninstaller> unins_;
+  std::unique_ptr<tavo::RemovalSession> session_;
 };
 
 Machine* theMachine = nullptr;

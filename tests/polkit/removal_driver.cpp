@@ -59,12 +59,13 @@ int main(int argc, char** argv) {
   tavo::testing::FakeTextLine sizeLine, rescanLine;
   tavo::testing::FakeAlert alert;  // always "Remove"
   auto authorization = tavo::makeSystemAuthorization(log);
-  std::string packageTool = bundle.pathForAuxiliaryExecutable("pkgutil").value_or("");
-  tavo::Uninstaller unins({.store = store, .log = log, .bundle = bundle, .processInfo = processInfo,
-                           .mainThread = ui, .authorization = *authorization,
-                           .packageTool = packageTool, .alert = &alert, .home = home,
-                           .trash = tavo::homeTrashFolder(home),
-                           .privateFolder = tavo::privateFolder(home)});
+  tavo::Uninstaller unins(
+      tavo::openRemovalSession({.store = store, .authorization = *authorization,
+                                .tools = tavo::bundleTools(bundle), .log = log, .bundle = bundle,
+                                .trash = tavo::homeTrashFolder(home),
+                                .privateFolder = tavo::privateFolder(home), .home = home,
+                                .alert = &alert}),
+      processInfo, ui);
   unins.setListButton(&ui);
   unins.setTextView(&ui);
   unins.setRemoveButton(&ui);

@@ -33,7 +33,7 @@ class PathSafety : public ::testing::Test {
     return path;
   }
   bool refused(const std::string& path, const SafetyContext& context) const {
-    return refusalReason(expand(path), context).has_value();
+    return SafetyCheck(context).refusal(expand(path)).has_value();
   }
 
   TempDir dir_;
@@ -97,7 +97,7 @@ TEST_F(PathSafety, APathOfManyComponentsIsCheckedInLinearTime) {
   std::string deep = dir_ / "products";
   for (int i = 0; i < 64000; ++i) deep += "/a";
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(refusalReason(deep, {home_, trash_}), std::nullopt);
+  EXPECT_EQ(SafetyCheck({home_, trash_}).refusal(deep), std::nullopt);
   EXPECT_EQ(resolveParents(deep), deep);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
 }
@@ -127,7 +127,7 @@ TEST_F(PathSafety, LetsAProductsOwnGo) {
       "$D/links/root", "$D/links/home", "$D/links/home/", "$D/links/trash",
   };
   for (const std::string& path : paths) {
-    std::optional<std::string> why = refusalReason(expand(path), {home_, trash_});
+    std::optional<std::string> why = SafetyCheck({home_, trash_}).refusal(expand(path));
     EXPECT_FALSE(why.has_value()) << path << ": " << why.value_or("");
   }
 }

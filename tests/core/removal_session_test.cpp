@@ -1,5 +1,6 @@
-// The summary, the remove button and the removal sequence, with the fake
-// authorisation: nothing is ever started, every start is only recorded.
+// The summary, the remove button and the removal session's sequence, with
+// the fake authorisation: nothing is ever started, every start is only
+// recorded.
 
 #include "tests/core/core_fixture.h"
 
@@ -15,15 +16,19 @@ class RemovalTest : public CoreFixture {
     tree.write("T.app/Contents/Resources/sweeper");
     tree.write("T.app/Contents/Resources/keyscrub");
     tree.write("T.app/Contents/Resources/listPath.txt", "old\n");
-    // The bundle's own list file, used only while it and its folder are ours alone.
+    // The bundle's own list file, used only while it and its folder are ours
+    // alone, and never by root, whose own it is the package's.
     ::chmod(resources.c_str(), 0755);
+    writeFile(listFile, "old\n");
     ::chmod(listFile.c_str(), 0600);
     authorization.polkit.installPolicy({sweeper, keyscrub, pkgutil});
   }
 
   std::string resources = bundle.resourcePath();
   std::string sweeper = resources + "/sweeper", keyscrub = resources + "/keyscrub";
-  std::string listFile = resources + "/listPath.txt", pkgutil = root + "/pkgutil";
+  std::string listFile = ::geteuid() == 0 ? tree.mkdirs("run/TAVO_Uninstaller") + "/listPath.txt"
+                                          : resources + "/listPath.txt";
+  std::string pkgutil = root + "/pkgutil";
 
   /// The programs started so far, without their arguments.
   Lines programs() const {
@@ -103,9 +108,15 @@ TEST_F(RemovalTest, PreferenceValuesSplitAtTheFirstDoubleColonThenAtEverySlash) 
   Product p;
   p.addPrefVar("dom::Banks/Glass Harp");
   p.addPrefVar("dom::Banks::Old/Glass Harp");
-  EXPECT_TRUE(controller().removeProduct(p));
+  RemovalOutcome outcome = controller().session().remove(p);
+  EXPECT_TRUE(outcome.removed);
   EXPECT_EQ(authorization.started, (Runs{{keyscrub, "dom", "Banks", "Glass Harp"},
                                          {keyscrub, "dom", "Banks::Old", "Glass Harp"}}));
+  // The user's value is kept for the record; the second entry named nothing there.
+  ASSERT_EQ(outcome.deleted.size(), 4u);
+  EXPECT_EQ(outcome.deleted[0].keyPath, "Banks/Glass Harp");
+  EXPECT_EQ(outcome.deleted[0].removed, PlistValue("/lib/Glass Harp"));
+  EXPECT_EQ(outcome.deleted[2].removed, std::nullopt);
   // The current user's value got the same two names.
   top.find("Banks")->dict()->remove("Glass Harp");
   EXPECT_EQ(readPlistFile(home + "/Library/Preferences/dom.plist").dict, top);

@@ -1,0 +1,238 @@
+#include "core/removal_session.h"
+
+#include <algorithm>
+
+#include "base/path.h"
+#include "core/list_file.h"
+#include "core/log_lines.h"
+#include "prefs/key_path.h"
+#include "safety/path_safety.h"
+#include "safety/sweeper_lines.h"
+
+namespace tavo {
+namespace {
+
+constexpr const char* kNotRun =
+    "not run: the right was refused or the program could not be started";
+
+bool holds(const Product::List& list, const std::string& entry) {
+  return std::find(list.begin(), list.end(), entry) != list.end();
+}
+
+}  // namespace
+
+PrivilegedTools bundleTools(const Bundle& bundle) {
+  return {bundle.pathForAuxiliaryExecutable("pkgutil").value_or(""),
+          bundle.pathForResource("sweeper", "").value_or(""),
+          bundle.pathForResource("keyscrub", "").value_or("")};
+}
+
+std::unique_ptr<RemovalSession> openRemovalSession(SessionSetup setup) {
+  return std::unique_ptr<RemovalSession>(new RemovalSession(std::move(setup)));
+}
+
+RemovalSession::RemovalSession(SessionSetup setup)
+    : setup_(std::move(setup)),
+      user_{setup_.home, setup_.trash, setup_.privateFolder, setup_.store},
+      lister_(setup_.log, cancelled_),
+      receipts_(setup_.tools.packageTool, setup_.log, cancelled_),
+      parser_({setup_.store, setup_.log, lister_, receipts_, cancelled_}),
+      runs_(setup_.authorization, setup_.log, setup_.tools, setup_.helperWait),
+      // Sorted by name, so the products come in the same order on every run.
+      configPaths_(setup_.bundle.pathsForResourcesOfType("txt", "Products")) {}
+
+RemovalSession::~RemovalSession() = default;
+
+const ProductList& RemovalSession::scan(ScanRelay* relay) {
+  removed_.clear();
+  products_ = parser_.parse(configPaths_, relay);
+  return *products_;
+}
+
+bool RemovalSession::listed(const Product& product) const {
+  if (!products_ || removed_.count(&product)) return false;
+  return std::any_of(products_->begin(), products_->end(),
+                     [&](const auto& p) { return p.get() == &product; });
+}
+
+std::vector<const Product*> RemovalSession::listedBesides(const Product* except) const {
+  std::vector<const Product*> listed;
+  if (!products_) return listed;
+  for (const auto& p : *products_)
+    if (p.get() != except && !removed_.count(p.get())) listed.push_back(p.get());
+  return listed;
+}
+
+RemovalPreview RemovalSession::preview(const Product& product) const {
+  return previewRemoval(product, listedBesides(&product), SafetyCheck({user_.home, user_.trash}));
+}
+
+RemovalOutcome RemovalSession::remove(const Product& product) {
+  RemovalOutcome out;
+  Alert* alert = setup_.alert;
+  if (!alert) return out;
+  // One check for the whole removal: what the confirmation says is kept is
+  // what the list files leave out and what the report names.
+  RemovalPreview preview = this->preview(product);
+  std::string informative = product.name().value_or("");
+  if (std::string extra = previewText(preview); !extra.empty()) informative += "\n\n" + extra;
+  if (alert->runModal("You are about to remove this product:", informative, "Remove", "Skip") ==
+      Alert::kSecondButtonReturn)
+    return out;
+  out.confirmed = true;
+  out.touched = preview.shared;
+  out.kept = preview.kept;
+  if (!runSteps(product, preview.kept, out)) return out;
+  if (!preview.kept.empty())
+    alert->showInformation("These entries were kept where they are:", keptText(preview.kept));
+  out.removed = out.failed.empty();
+  if (out.removed && listed(product)) removed_.insert(&product);
+  return out;
+}
+
+// The steps in their fixed order, for the one user of the session.
+bool RemovalSession::runSteps(const Product& product, const std::vector<KeptEntry>& kept,
+                              RemovalOutcome& out) {
+  if (!product.dirs().empty() && !moveToTrash(user_, product.dirs(), kept, out)) return false;
+  for (const std::string& receipt : product.recps())
+    if (!forgetReceipt(receipt, out)) return false;
+  if (!product.prefFiles().empty() && !moveToTrash(user_, product.prefFiles(), kept, out))
+    return false;
+  for (const std::string& entry : product.prefVars()) {
+    std::optional<ValueEntry> value = valueEntry(entry, out);
+    if (!value) continue;
+    deleteUserValue(user_, *value, out);
+    if (!deleteAnyUserValue(*value, out)) return false;
+  }
+  return true;
+}
+
+void RemovalSession::reportedFailure(RemovalOutcome& out, const std::string& step, bool record) {
+  setup_.log.line(loglines::kStepFailedBefore + step + loglines::kStepFailedAfter);
+  if (record) out.failed.push_back({step, "reported a failure"});
+}
+
+bool RemovalSession::notMade(RemovalOutcome& out, const std::string& step, const std::string& why) {
+  out.failed.push_back({step, why});
+  return false;
+}
+
+// Writes the entries that are not kept to the list file and has sweeper
+// move them to the user's Trash.
+bool RemovalSession::moveToTrash(const UserSpace& user, const Product::List& entries,
+                                 const std::vector<KeptEntry>& kept, RemovalOutcome& out) {
+  auto bundleFile = setup_.bundle.pathForResource("listPath", "txt");
+  auto listFile = chooseListFile(bundleFile.value_or(""), user.privateFolder, setup_.log);
+  if (!listFile) return notMade(out, "list file", "no private place to write it");
+  int written = writeListFile(*listFile, entries, kept, setup_.log);
+  if (written < 0) return notMade(out, "list file", "cannot write " + *listFile);
+  if (written == 0) return true;
+  SweeperRun run = runs_.rmAdmin(user.trash, *listFile, static_cast<std::size_t>(written));
+  if (run.result == RunResult::NotRun) return notMade(out, "sweeper", kNotRun);
+  std::size_t failures = out.failed.size();
+  takeSweeperLines(run.lines, entries, out);
+  // Its lines say what failed; its status alone, when they do not.
+  if (run.result == RunResult::Failed)
+    reportedFailure(out, "sweeper", out.failed.size() == failures);
+  return true;
+}
+
+// What sweeper reported of the listed entries; lines about anything else,
+// and lines it does not write, are passed over.
+void RemovalSession::takeSweeperLines(const std::vector<std::string>& lines,
+                                      const Product::List& entries, RemovalOutcome& out) {
+  using sweeperlines::Kind;
+  for (const std::string& text : lines) {
+    std::optional<sweeperlines::Line> line = sweeperlines::decode(text);
+    if (!line || line->kind == Kind::Copying) continue;
+    if (line->kind == Kind::Fatal) {
+      out.failed.push_back({"sweeper", line->detail});
+      continue;
+    }
+    if (!holds(entries, line->path)) continue;
+    switch (line->kind) {
+      case Kind::Moved:
+        out.moved.push_back(
+            {line->path, line->where, baseName(line->where) + ".trashinfo", line->copied});
+        break;
+      case Kind::Skipped:
+        setup_.log.line(loglines::kAlreadyGone + line->path);
+        break;
+      case Kind::PartlyMoved:
+        out.failed.push_back(
+            {"move " + line->path, "partly moved to " + line->where + ": " + line->detail});
+        break;
+      default:  // Refused, NotMoved
+        out.failed.push_back({"move " + line->path, line->detail});
+        break;
+    }
+  }
+}
+
+std::optional<RemovalSession::ValueEntry> RemovalSession::valueEntry(const std::string& entry,
+                                                                     RemovalOutcome& out) {
+  auto colons = entry.find("::");
+  if (colons == std::string::npos) {
+    setup_.log.line(loglines::kNotAPreferenceValue + entry);
+    out.failed.push_back({entry, "is not a preference value"});
+    return std::nullopt;
+  }
+  std::string keyPath = entry.substr(colons + 2);
+  return ValueEntry{entry, entry.substr(0, colons), keyPath, prefs::splitKeyPath(keyPath)};
+}
+
+void RemovalSession::deleteUserValue(const UserSpace& user, const ValueEntry& value,
+                                     RemovalOutcome& out) {
+  PlistValue removed;
+  prefs::KeyDeletion done = prefs::deletePrefKey(user.store, value.domain, value.names,
+                                                 PrefUser::Current, PrefHost::Any, &removed);
+  if (done == prefs::KeyDeletion::Deleted) {
+    out.deleted.push_back({value.domain, value.keyPath, PrefUser::Current, std::move(removed)});
+    return;
+  }
+  // A write-back that failed leaves the value in place; the store logged why.
+  if (done != prefs::KeyDeletion::Absent &&
+      prefs::prefExists(user.store, value.domain, value.keyPath)) {
+    out.failed.push_back({"preferences of " + value.entry, "could not be written back"});
+    return;
+  }
+  // A single name names a top-level value, which is never deleted.
+  if (value.names.size() > 1)
+    setup_.log.line(loglines::kAlreadyGone + value.entry + " for the current user");
+  out.deleted.push_back({value.domain, value.keyPath, PrefUser::Current, std::nullopt});
+}
+
+// A receipt that is already gone (forgotten by an earlier removal that failed
+// at a later step, or by another product that lists it) is what forgetting
+// aims at.
+bool RemovalSession::forgetReceipt(const std::string& identifier, RemovalOutcome& out) {
+  const std::string step = "pkgutil --forget " + identifier;
+  RunResult result = runs_.forgetPkg(identifier);
+  if (result == RunResult::NotRun) return notMade(out, step, kNotRun);
+  if (result == RunResult::Succeeded)
+    out.forgotten.push_back(identifier);
+  else if (receipts_.receiptGone(identifier))
+    setup_.log.line(std::string(loglines::kAlreadyGone) + "receipt " + identifier);
+  else
+    reportedFailure(out, step);
+  return true;
+}
+
+bool RemovalSession::deleteAnyUserValue(const ValueEntry& value, RemovalOutcome& out) {
+  // keyscrub tells only whether it could write: what it removes is read first.
+  std::optional<PlistValue> before =
+      prefs::prefValueAt(setup_.store, value.domain, value.names, PrefUser::Any, PrefHost::Current);
+  const std::string step = "keyscrub for " + value.entry;
+  RunResult result = runs_.deleteAnyUserPrefKey(value.domain, value.names);
+  if (result == RunResult::NotRun) return notMade(out, step, kNotRun);
+  if (result == RunResult::Failed) {
+    reportedFailure(out, step);
+    return true;
+  }
+  if (!before && value.names.size() > 1)
+    setup_.log.line(loglines::kAlreadyGone + value.entry + " for all users");
+  out.deleted.push_back({value.domain, value.keyPath, PrefUser::Any, std::move(before)});
+  return true;
+}
+
+}  // namespace tavo
