@@ -46,12 +46,6 @@ class TrashCli : public SweeperTest {
   ToolRun asUser(const Strings& argv, const std::string& input = "") const {
     return runArgv(testing::asUser(*user_, argv), env(), input);
   }
-  // A folder of the user's, where their items lie and go back to.
-  std::string usersFolder(const std::string& path) const {
-    fs::create_directories(path);
-    EXPECT_EQ(chown(path.c_str(), user_->uid, user_->gid), 0) << path;
-    return path;
-  }
   std::string homeTrash() const { return user_->home + "/.local/share/Trash"; }
   Strings pkexec() const { return {"PKEXEC_UID=" + std::to_string(user_->uid)}; }
 
@@ -65,9 +59,9 @@ TEST_F(TrashCli, ListsRestoresAndEmptiesWhatSweeperMovedIntoEveryTrash) {
   const std::string uid = std::to_string(user_->uid);
   ASSERT_EQ(symlink("/", (other / (".Trash-" + uid)).c_str()), 0);  // copied into the home Trash
   // Restored: one item in each trash, one of them copied. Emptied: the others.
-  const Strings restored = {usersFolder(dir_ / "apps") + "/Library A",
-                            usersFolder(drive / "libs") + "/Library B",
-                            usersFolder(other / "libs") + "/Library C"};
+  const Strings restored = {Users::own(dir_ / "apps", *user_) + "/Library A",
+                            Users::own(drive / "libs", *user_) + "/Library B",
+                            Users::own(other / "libs", *user_) + "/Library C"};
   const Strings emptied = {dir_ / "apps/Library D", drive / "libs/Library E",
                            other / "libs/Library F"};
   std::map<std::string, Tree> before;
