@@ -3,7 +3,6 @@
 // Only inside the throwaway root, whose machine is a disposable copy.
 
 #include <gtest/gtest.h>
-#include <pwd.h>
 
 #include <filesystem>
 
@@ -18,7 +17,7 @@ namespace fs = std::filesystem;
 
 TEST(TavoUninstallAsRoot, RemovesAProductEverywhereAndReportsIt) {
   TAVO_REQUIRE_THROWAWAY_ROOT();
-  TempDir tree(::getpwuid(0)->pw_dir);  // root's Trash must lie in root's home
+  TempDir tree(rootsHome());
   const std::string home = tree.mkdirs("home"), bundle = tree / "T.app";
   for (const auto& [from, to] : {std::pair{TAVO_UNINSTALL, "Contents/MacOS/tavo-uninstall"},
                                  {TAVO_PKGUTIL, "Contents/MacOS/pkgutil"},

@@ -91,10 +91,6 @@ inline std::string infoPath(const std::string& info) {
   return std::regex_search(info, match, std::regex("\nPath=([^\n]*)\n")) ? match[1].str() : "";
 }
 
-/// Where a test acting for root lays its files out: in root's home, where
-/// root's Trash must lie.
-inline std::string rootsHome() { return insideThrowawayRoot() ? ::getpwuid(0)->pw_dir : ""; }
-
 /// A sweeper run started beside the test, its output in a memory file.
 struct Started {
   UniqueFd out;
