@@ -155,7 +155,7 @@ class SweeperTest : public ::testing::Test {
   ToolRun sweep(const Strings& paths, const std::string& trashDir = "", const Strings& env = {},
                 const TestUser* owner = nullptr) {
     const std::string listFile = list(paths, owner ? owner->home : "");
-    if (owner) EXPECT_EQ(::chown(listFile.c_str(), owner->uid, owner->gid), 0);
+    EXPECT_TRUE(!owner || ::chown(listFile.c_str(), owner->uid, owner->gid) == 0);
     return runTool(sweeper_, {trashDir.empty() ? trash() : trashDir, listFile}, env);
   }
   /// A run over the list file `listFile`, started and left running.

@@ -359,7 +359,7 @@ TEST_F(Sweeper, AnOverlaysFilesAreCopiedAndGivenLikeAnyOther) {
   if (!home.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   claim({src / "Product"});
   for (const bool shared : {false, true}) {  // copied into the home Trash, then renamed into /.Trash/UID
-    if (shared) ASSERT_TRUE(folder("/.Trash", 01777));
+    ASSERT_TRUE(!shared || folder("/.Trash", 01777));
     writeFile(src / "Product/a", "a", 0600);
     writeFile(src / "Product/sub/b", "b");
     ToolRun run = sweep({src / "Product"}, users.trash(), users.pkexec(), &alice);
