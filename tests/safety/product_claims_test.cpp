@@ -74,6 +74,26 @@ TEST_F(ProductClaimsTest, NamesTheBodysReceiptsDomainsAndPathsOutsideHomes) {
   for (const auto& c : cases) EXPECT_EQ(found->covers(splitPath(c.path)), c.covered) << c.path;
 }
 
+// A named link counts where it leads too, but only where root alone laid the
+// way out: in a folder others may write, or in a sticky one but another's, it could lead anywhere.
+TEST_F(ProductClaimsTest, ANamedLinkCountsWhereItLeadsOnlyWhenRootAloneLaidItOut) {
+  Bundle bundle;
+  const TempDir& d = bundle.dir;
+  for (const char* folder : {"real/Lib", "a", "b"}) d.mkdirs(folder);
+  ASSERT_EQ(::chmod(d.mkdirs("open").c_str(), 0777) | ::chmod(d.mkdirs("sticky").c_str(), 01777) |
+                ::symlink("real/../real/./Lib", (d / "roots").c_str()) |
+                ::symlink((d / "a").c_str(), (d / "open/lib").c_str()) |
+                ::symlink((d / "b").c_str(), (d / "sticky/lib").c_str()) |
+                ::lchown((d / "sticky/lib").c_str(), 65534, 65534), 0);
+  d.write("Resources/Products/b.txt", "P\nV\n-\n" + d / "roots\n" + d / "open/lib\n" + d / "sticky/lib\n-\n");
+  std::optional<ProductClaims> found = bundle.claims();
+  ASSERT_TRUE(found) << bundle.error;
+  for (const auto& [path, covered] : {std::pair{d / "real/Lib/x", true}, {d / "open/lib/x", true},
+                                      {d / "a/x", false}, {d / "b/x", false}}) {
+    EXPECT_EQ(found->covers(splitPath(path)), covered) << path;
+  }
+}
+
 TEST_F(ProductClaimsTest, NothingCountsThatAnyoneButRootCouldHaveWritten) {
   namespace fs = std::filesystem;
   const struct {

@@ -154,8 +154,8 @@ bool readList(const std::string& path, const tavo::User& user, std::string& text
   return true;
 }
 
-/// What the installed bundle's descriptions name, each path as written and
-/// with its links resolved; none, with `why`, when they cannot be trusted.
+/// What the installed bundle's descriptions name; none, with `why`, when they
+/// cannot be trusted.
 struct Claims {
   tavo::ProductClaims named;
   std::string why;
@@ -166,15 +166,7 @@ struct Claims {
     std::optional<tavo::ProductClaims> read =
         resources ? tavo::readProductClaims(*resources, claims.why) : std::nullopt;
     if (!resources) claims.why = "this program does not lie in an application bundle";
-    if (!read) return claims;
-    claims.named = std::move(*read);
-    std::vector<std::vector<std::string>> resolved;
-    for (const std::vector<std::string>& parts : claims.named.paths) {
-      tavo::ResolvedPath where;
-      std::string ignored;
-      if (tavo::resolvePath(parts, where, ignored) && where.parts != parts) resolved.push_back(where.parts);
-    }
-    claims.named.paths.insert(claims.named.paths.end(), resolved.begin(), resolved.end());
+    if (read) claims.named = std::move(*read);
     return claims;
   }
 };
