@@ -13,7 +13,7 @@
 // the caller hands it is treated as hostile. TRASH_DIR must lie inside that
 // user's home folder (the password database's), and its folders are made and
 // opened with the user's file-system ids; so are a drive's trash folders. The
-// list file must be the user's own. An item moves only when the user could
+// list file must be the user's own (or root's, when root started the run). An item moves only when the user could
 // move it themselves, or when it lies at or below a path that a product
 // description of the installed bundle names (root's files alone count); the
 // safety table applies on top. Only such a product's items are given to the
@@ -121,12 +121,18 @@ std::optional<tavo::User> actingUser(const std::string& trash, std::string& erro
 /// The list file's bytes; false with `error` when it is not a regular file of
 /// the user's own that only they may write, opened as they would open it, or
 /// is too large or unreadable. Nothing of a file that is not theirs is shown.
-bool readList(const std::string& path, const tavo::User& user, std::string& text, std::string& error) {
+/// On a run that root started itself (`byRoot`: no pkexec), as under
+/// `sudo tavo-uninstall`, root's own list serves as well and is read as root.
+bool readList(const std::string& path, const tavo::User& user, bool byRoot, std::string& text,
+              std::string& error) {
   tavo::UniqueFd fd;
   {
-    tavo::AsUser as(user);
+    std::optional<tavo::AsUser> as;
+    if (!byRoot) as.emplace(user);
     // Non-blocking, so that a FIFO given as the list cannot hang the run.
-    if (as.ok()) fd.reset(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+    if (!as || as->ok()) {
+      fd.reset(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+    }
   }
   struct stat st;
   if (!fd.valid() || fstat(fd.get(), &st) != 0) {
@@ -137,8 +143,8 @@ bool readList(const std::string& path, const tavo::User& user, std::string& text
     error = "the list file " + path + " is not a regular file";
     return false;
   }
-  // Root moves what it names: nobody but the user may have written it.
-  if (st.st_uid != user.uid || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+  // Root moves what it names: nobody but the user (or root, on its own run) may have written it.
+  if ((st.st_uid != user.uid && !(byRoot && st.st_uid == 0)) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     error = "the list file " + path + " is not the user's alone";
     return false;
   }
@@ -291,7 +297,7 @@ int main(int argc, char** argv) {
   std::optional<tavo::User> user = actingUser(trashPath, error);
   if (!user) return fail(error);
   std::string list;
-  if (!readList(listPath, *user, list, error)) return fail(error);
+  if (!readList(listPath, *user, !std::getenv("PKEXEC_UID"), list, error)) return fail(error);
 
   const tavo::ListText listText = tavo::splitListText(list);
   const std::vector<std::string>& lines = listText.lines;

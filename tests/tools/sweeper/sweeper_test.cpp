@@ -144,6 +144,16 @@ TEST_F(Sweeper, MovesOnlyWhatTheUserCouldMoveOrAProductNames) {
   EXPECT_EQ(readFile(t + "/info/Lib.trashinfo").find("X-TAVO"), std::string::npos);
 }
 
+// Root's own run for a user, as under sudo keeping her home, writes the list itself.
+TEST_F(Sweeper, RootsOwnRunForAUserTakesRootsList) {
+  Users users;
+  ASSERT_TRUE(users.made()) << "useradd failed";
+  const std::string item = Users::own(users.alice->home + "/Lib", *users.alice);
+  ToolRun run = sweep({item}, users.trash());
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(exists(users.trash() + "/files/Lib") && !exists(item));
+}
+
 // The Trash and the list file come from the caller: neither may make root
 // create, open or read anything that is not alice's own.
 TEST_F(Sweeper, RefusesATrashOrAListThatIsNotTheUsersOwn) {
