@@ -34,8 +34,10 @@ constexpr const char* kInfoSuffix = ".trashinfo";
 //   m.NAME/source  Root's, for a copy: the source's path. The copy reached
 //                  files/, but part of the source may remain: when that path
 //                  comes again, what of it still matches the copy goes.
-//   m.NAME/give    Root's, for an item an installed product names: files/NAME
-//                  is given to the user.
+//   m.NAME/give    Root's, for an item an installed product names that moved
+//                  by a rename: its device and inode. files/NAME is given to
+//                  the user when it is still that item (a copy is the user's
+//                  as it is made).
 //   c.PID.N/item   A copy not yet whole: removed.
 //   anything else  Not this program's: removed.
 //
@@ -122,6 +124,11 @@ int renameNoReplace(int fromDir, const std::string& from, int toDir, const std::
     return -1;
   }
   return renameat(fromDir, from.c_str(), toDir, to.c_str());
+}
+
+// An entry's device and inode, as the give marker keeps them.
+std::string identityOf(const struct stat& st) {
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
 bool exists(int dir, const std::string& name) {
@@ -258,9 +265,13 @@ void Trash::cleanUp() {
       UniqueFd marker(openat(staging_.get(), entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       std::string source = marker.valid() ? readFileIn(marker.get(), kSourceFile) : "";
       if (!source.empty()) unfinished_[source] = name;
-      // Killed between its rename and giving it away: the user's all the same.
-      if (marker.valid() && exists(marker.get(), kGiveFile)) {
-        giveTree(files_.get(), name, user_.owner(), ignored);
+      // Killed between its rename and giving it away: the user's all the same,
+      // but only the very item, whatever the user renamed in their trash since.
+      const std::string given = marker.valid() ? readFileIn(marker.get(), kGiveFile) : "";
+      struct stat now;
+      if (!given.empty() && fstatat(files_.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+          given == identityOf(now)) {
+        giveTree(files_.get(), name, now, user_.owner(), ignored);
       }
     } else if (ours && entry.rfind(kMarker, 0) == 0) {
       unlinkat(info_.get(), (name + kInfoSuffix).c_str(), 0);
@@ -303,7 +314,7 @@ bool Trash::reserve(const Item& item, const struct stat& st, bool copying, std::
     bool written = writeAll(info.get(), infoText(item, st)) && giveTo(info.get(), user_.owner()) &&
                    fsync(info.get()) == 0 && info.close() &&
                    (!copying || writeFileIn(marker.get(), kSourceFile, item.path)) &&
-                   (!item.giveAway || writeFileIn(marker.get(), kGiveFile, ""));
+                   (copying || !item.giveAway || writeFileIn(marker.get(), kGiveFile, identityOf(st)));
     if (!written) {
       error = errorText("cannot write the info file");
       abandon(candidate);
@@ -378,10 +389,10 @@ MoveResult Trash::renameLocked(const Item& item, const struct stat& st) {
     const std::string text = std::string("cannot move it: ") + std::strerror(why);
     return why == EXDEV ? MoveResult::cannotReach(text) : MoveResult::failed(text);
   }
+  // Given before its marker goes, so that a run killed meanwhile is finished by the next.
+  const bool given = !item.giveAway || giveTree(files_.get(), name, st, user_.owner(), error);
   MoveResult result = moved(name);
-  if (item.giveAway && !giveTree(files_.get(), name, user_.owner(), error)) {
-    result.detail = "not all of it is the user's: " + error;
-  }
+  if (!given) result.detail = "not all of it is the user's: " + error;
   return result;
 }
 

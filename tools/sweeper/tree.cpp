@@ -252,25 +252,30 @@ std::uint64_t bytesBelow(int dir, const std::string& name, int depth) {
 }
 
 // Gives `name` in `dir` and what it holds to `owner`; an entry is changed only
-// through a descriptor that was checked to be what was looked at.
-bool give(int dir, const std::string& name, int depth, TreeOwner owner, std::string& error) {
+// through a descriptor that was checked to be what was looked at, and, at the
+// top, to be `expected`. A folder is given last, so that nobody can add to it
+// while what it holds is given.
+bool give(int dir, const std::string& name, int depth, TreeOwner owner, const struct stat* expected,
+          std::string& error) {
   struct stat st;
   bool mountRoot = false;
   if (!lookAt(dir, name, st, mountRoot)) return errno == ENOENT || failed(error, "cannot look at", name);
+  if (expected && (st.st_dev != expected->st_dev || st.st_ino != expected->st_ino)) {
+    error = name + " was replaced after it was moved";
+    return false;
+  }
   if (mountRoot) return true;
   if (S_ISDIR(st.st_mode)) {
     if (depth >= kMaxTreeDepth) return tooDeep(error);
     UniqueFd folder(openat(dir, name.c_str(), kFolderFlags));
     std::vector<std::string> names;
     if (!folder.valid() || !sameItem(folder.get(), st)) return failed(error, "cannot open", name);
-    if (st.st_uid != owner.uid && fchown(folder.get(), owner.uid, owner.gid) != 0) {
-      return failed(error, "cannot give away", name);
-    }
     if (!listNames(folder.get(), names)) return failed(error, "cannot list", name);
     for (const std::string& entry : names) {
-      if (!give(folder.get(), entry, depth + 1, owner, error)) return false;
+      if (!give(folder.get(), entry, depth + 1, owner, nullptr, error)) return false;
     }
-    return true;
+    return st.st_uid == owner.uid || fchown(folder.get(), owner.uid, owner.gid) == 0 ||
+           failed(error, "cannot give away", name);
   }
   if (st.st_uid == owner.uid || st.st_nlink > 1) return true;
   UniqueFd entry(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
@@ -448,8 +453,9 @@ bool removeMatching(int dir, const std::string& name, int copyDir, const std::st
   return matchingGone(dir, name, copyDir, copyName, onlyOf, 0);
 }
 
-bool giveTree(int dir, const std::string& name, TreeOwner owner, std::string& error) {
-  return give(dir, name, 0, owner, error);
+bool giveTree(int dir, const std::string& name, const struct stat& moved, TreeOwner owner,
+              std::string& error) {
+  return give(dir, name, 0, owner, &moved, error);
 }
 
 bool removeTree(int dir, const std::string& name, std::string& error) {

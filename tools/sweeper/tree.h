@@ -84,10 +84,13 @@ bool removeMatching(int dir, const std::string& name, int copyDir, const std::st
                     std::optional<uid_t> onlyOf);
 
 /// Gives `name` in `dir` and everything under it that belongs to someone else
-/// to `owner`; a file with other hard links, which would be given away
-/// elsewhere too, and what another filesystem mounted inside holds are left as
-/// they are. False with `error` when something could not be given.
-bool giveTree(int dir, const std::string& name, TreeOwner owner, std::string& error);
+/// to `owner`, when it is still the entry `moved` (its device and inode): the
+/// user may rename within their trash, and must not have root give them what
+/// they put in its place. A file with other hard links, which would be given
+/// away elsewhere too, and what another filesystem mounted inside holds are
+/// left as they are. False with `error` when something could not be given.
+bool giveTree(int dir, const std::string& name, const struct stat& moved, TreeOwner owner,
+              std::string& error);
 
 /// Appends the names in the folder `dir` (any descriptor of it, O_PATH too)
 /// but "." and ".." to `names`; false when it cannot be read.

@@ -117,6 +117,11 @@ TEST_F(Sweeper, MovesOnlyWhatTheUserCouldMoveOrAProductNames) {
   Users::own(m + "/drop/bobs", bob);
   Users::own(m + "/drop/alices", alice);
   writeFile(Users::own(alice.home + "/Lib", alice) + "/secret", "s", 0600);  // root's, in her folder
+  // A killed run's marker to give files/NAME, which she renamed to name her own folder of root's files.
+  const std::string t = users.trash();
+  writeFile(Users::own(t + "/files/evil", alice) + "/secret", "s", 0600);
+  for (const char* folder : {"", "/files", "/info", "/.sweeper-staging"}) Users::own(t + folder, alice, 0700);
+  writeFile(t + "/.sweeper-staging/m.evil/give", std::to_string(statOf(t + "/files/evil").st_dev) + ":1");
   // Each path, and whether it goes.
   const std::pair<std::string, bool> rows[] = {
       {m + "/opt/Product", true}, {m + "/etc/shadow", false},
@@ -133,12 +138,11 @@ TEST_F(Sweeper, MovesOnlyWhatTheUserCouldMoveOrAProductNames) {
     EXPECT_EQ(exists(path), !goes) << path;
   }
   // Hers: what it made, and a product's files whole; what she moved herself keeps its owners.
-  const std::string t = users.trash();
   for (const char* made : {"", "/files", "/info", "/.sweeper-staging", "/info/Product.trashinfo",
                            "/files/Product/lib.so", "/files/Product/sub/data", "/files/Lib"}) {
     EXPECT_EQ(statOf(t + made).st_uid, alice.uid) << made;
   }
-  EXPECT_EQ(statOf(t + "/files/Lib/secret").st_uid, 0u);
+  EXPECT_EQ(statOf(t + "/files/Lib/secret").st_uid + statOf(t + "/files/evil/secret").st_uid, 0u);
   EXPECT_NE(readFile(t + "/info/Product.trashinfo").find("\nX-TAVO-OriginalOwner=0:0:0755\n"),
             std::string::npos);
   EXPECT_EQ(readFile(t + "/info/Lib.trashinfo").find("X-TAVO"), std::string::npos);
