@@ -146,16 +146,9 @@ TEST_F(Sweeper, MovesOnlyWhatTheUserCouldMoveOrAProductNames) {
   EXPECT_NE(readFile(t + "/info/Product.trashinfo").find("\nX-TAVO-OriginalOwner=0:0:0755\n"),
             std::string::npos);
   EXPECT_EQ(readFile(t + "/info/Lib.trashinfo").find("X-TAVO"), std::string::npos);
-}
-
-// Root's own run for a user, as under sudo keeping her home, writes the list itself.
-TEST_F(Sweeper, RootsOwnRunForAUserTakesRootsList) {
-  Users users;
-  ASSERT_TRUE(users.made()) << "useradd failed";
-  const std::string item = Users::own(users.alice->home + "/Lib", *users.alice);
-  ToolRun run = sweep({item}, users.trash());
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_TRUE(exists(users.trash() + "/files/Lib") && !exists(item));
+  // Root's own run for her, as under sudo keeping her home, writes the list itself.
+  EXPECT_EQ(sweep({Users::own(alice.home + "/Mine", alice)}, t).status, 0);
+  EXPECT_TRUE(exists(t + "/files/Mine") && !exists(alice.home + "/Mine"));
 }
 
 // The Trash and the list file come from the caller: neither may make root
