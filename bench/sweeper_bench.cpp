@@ -8,10 +8,13 @@
 // tmpfs as the second filesystem; as a plain user it times the first case
 // alone and says why. Each rename case is the best of three runs over a fresh
 // tree; the ratio second/same has a target of at most 2, both being one rename.
+// Its folders lie in the home of the user it runs as, where sweeper requires
+// that user's Trash to lie.
 // Options: --folders N --files-per-folder M (a smaller tree for a smoke run).
 
 #include <fcntl.h>
 #include <ftw.h>
+#include <pwd.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -101,8 +104,12 @@ int main(int argc, char** argv) {
     std::fputs("sweeper_bench runs sweeper as root: run it inside scripts/throwaway-root\n", stderr);
     return 1;
   }
-  const char* tmp = std::getenv("TMPDIR");
-  std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/tavo-sweeper-bench-XXXXXX";
+  const passwd* me = ::getpwuid(::geteuid());
+  if (!me || !me->pw_dir || me->pw_dir[0] != '/') {
+    std::fputs("sweeper_bench: no home folder is known for this user\n", stderr);
+    return 1;
+  }
+  std::string dir = std::string(me->pw_dir) + "/tavo-sweeper-bench-XXXXXX";
   if (!::mkdtemp(dir.data())) return 1;
   const std::string second = dir + "/second";
   ::mkdir((dir + "/home").c_str(), 0700);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <memory>
 
 #include "base/io.h"
@@ -19,6 +20,7 @@ namespace tavo {
 namespace {
 
 constexpr std::size_t kMaxDescriptionBytes = 4 << 20;
+constexpr int kMaxLinks = 40;  // as many as the kernel follows
 
 // Written by root alone: root's, and writable by nobody else unless sticky,
 // where nobody else may rename what root owns inside.
@@ -52,6 +54,51 @@ UniqueFd openTrusted(const std::string& path, std::string& error) {
     return UniqueFd();
   }
   return folder;
+}
+
+// Where `parts` leads with its links resolved, when root alone chose that:
+// every folder the walk passes through is root's alone, and every link it
+// follows is root's. Otherwise a user who may write a folder on the way could
+// point a named path at anything, and have it moved as the product's. nullopt
+// then, or when something on the way is missing.
+std::optional<std::vector<std::string>> resolveAsLaidOutByRoot(const std::vector<std::string>& parts) {
+  std::deque<std::string> todo(parts.begin(), parts.end());
+  std::vector<std::string> done;
+  UniqueFd folder(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  int links = 0;
+  while (!todo.empty()) {
+    struct stat st;
+    if (!folder.valid() || ::fstat(folder.get(), &st) != 0 || !rootsAlone(st)) return std::nullopt;
+    const std::string name = std::move(todo.front());
+    todo.pop_front();
+    if (name == ".") continue;
+    if (name == "..") {
+      if (!done.empty()) done.pop_back();
+      folder.reset(::openat(folder.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      continue;
+    }
+    if (::fstatat(folder.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    if (S_ISLNK(st.st_mode)) {
+      char target[4096];
+      const ssize_t n = ::readlinkat(folder.get(), name.c_str(), target, sizeof target);
+      if (st.st_uid != 0 || ++links > kMaxLinks || n <= 0 ||
+          static_cast<std::size_t>(n) >= sizeof target) {
+        return std::nullopt;
+      }
+      if (target[0] == '/') {
+        done.clear();
+        folder.reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      }
+      const std::vector<std::string> more =
+          splitPath(std::string_view(target, static_cast<std::size_t>(n)));
+      todo.insert(todo.begin(), more.begin(), more.end());
+      continue;
+    }
+    done.push_back(name);
+    if (todo.empty()) break;
+    folder.reset(::openat(folder.get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  }
+  return done;
 }
 
 bool readTrustedFile(int folder, const std::string& name, std::string& text, std::string& error) {
@@ -144,6 +191,11 @@ std::optional<ProductClaims> readProductClaims(const std::string& resources, std
     std::string why;
     // A file the scan cannot decode names nothing, for the scan as for us.
     if (decodeDescriptionText(text, lines, why)) claimLines(lines, claims);
+  }
+  const std::size_t written = claims.paths.size();
+  for (std::size_t i = 0; i < written; ++i) {
+    std::optional<std::vector<std::string>> resolved = resolveAsLaidOutByRoot(claims.paths[i]);
+    if (resolved && *resolved != claims.paths[i]) claims.paths.push_back(std::move(*resolved));
   }
   return claims;
 }

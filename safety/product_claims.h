@@ -15,7 +15,9 @@ namespace tavo {
 struct ProductClaims {
   std::set<std::string> receipts;  // package identifiers of "$_pkg(" lines
   std::set<std::string> domains;   // preference domains of "$_var(" and "$_path(" lines
-  std::vector<std::vector<std::string>> paths;  // absolute plain paths and "$_plist(" files, split
+  // Absolute plain paths and "$_plist(" files, split; each also with its links
+  // resolved, where root alone laid those links and the folders they pass out.
+  std::vector<std::vector<std::string>> paths;
 
   /// True when `parts` (an absolute path, split and resolved) is a named path
   /// or lies below one.

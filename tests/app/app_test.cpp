@@ -78,7 +78,7 @@ class AppTest : public ::testing::Test {
     for (int i = 0; i < 500 && !app.window().isVisible(); ++i) QTest::qWait(10);
   }
 
-  TempDir tree;
+  TempDir tree{rootsHome()};  // the root removal's Trash must lie in root's home
   CapturingLog log;
   FakeAlert alert;
 };

@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 TEST(TavoUninstallAsRoot, RemovesAProductEverywhereAndReportsIt) {
   TAVO_REQUIRE_THROWAWAY_ROOT();
-  TempDir tree;
+  TempDir tree(rootsHome());
   const std::string home = tree.mkdirs("home"), bundle = tree / "T.app";
   for (const auto& [from, to] : {std::pair{TAVO_UNINSTALL, "Contents/MacOS/tavo-uninstall"},
                                  {TAVO_PKGUTIL, "Contents/MacOS/pkgutil"},

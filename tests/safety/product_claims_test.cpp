@@ -29,11 +29,21 @@ constexpr const char* kDescription =
     "$_pkg(com.ex.pkg.GlassHarp)$\n"
     "-\n";
 
-// A bundle's Resources folder, laid out by root.
+// A bundle's Resources folder, laid out by root, and links that its second
+// description names: through folders of root's alone, in a folder anyone may
+// write, and another user's in a sticky folder.
 struct Bundle {
   Bundle() {
     ::chmod(dir.path().c_str(), 0755);
+    for (const char* folder : {"real/Lib", "a", "b"}) dir.mkdirs(folder);
+    ::chmod(dir.mkdirs("open").c_str(), 0777);
+    ::chmod(dir.mkdirs("sticky").c_str(), 01777);
+    std::filesystem::create_directory_symlink("real/../real/./Lib", dir / "roots");
+    std::filesystem::create_directory_symlink(dir / "a", dir / "open/lib");
+    std::filesystem::create_directory_symlink(dir / "b", dir / "sticky/lib");
+    EXPECT_EQ(::lchown((dir / "sticky/lib").c_str(), 65534, 65534), 0);
     dir.write("Resources/Products/a.txt", kDescription);
+    dir.write("Resources/Products/b.txt", "P\nV\n-\n" + dir / "roots\n" + dir / "open/lib\n" + dir / "sticky/lib\n-\n");
     dir.write("Resources/Products/notes.md", "/etc\n-\n-\n/etc\n-\n");
   }
   std::optional<ProductClaims> claims() {
@@ -57,10 +67,7 @@ TEST_F(ProductClaimsTest, NamesTheBodysReceiptsDomainsAndPathsOutsideHomes) {
   ASSERT_TRUE(found) << bundle.error;
   EXPECT_EQ(found->receipts, std::set<std::string>{"com.ex.pkg.GlassHarp"});
   EXPECT_EQ(found->domains, (std::set<std::string>{"com.ex.lib", "com.ex.player"}));
-  const struct {
-    const char* path;
-    bool covered;
-  } cases[] = {
+  const std::pair<std::string, bool> cases[] = {
       {"/Library/Application Support/Glass Harp", true},
       {"/Library/Application Support/Glass Harp/x/y", true},
       {"/Library/Application Support/Glass Harp 2", false},
@@ -70,8 +77,11 @@ TEST_F(ProductClaimsTest, NamesTheBodysReceiptsDomainsAndPathsOutsideHomes) {
       {"/Library/Comment", false},
       {"/etc", false},
       {"/Library/etc", false},
+      // A named link counts where it leads only when root alone laid the way out.
+      {bundle.dir / "real/Lib/x", true}, {bundle.dir / "open/lib/x", true},
+      {bundle.dir / "a/x", false}, {bundle.dir / "b/x", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(found->covers(splitPath(c.path)), c.covered) << c.path;
+  for (const auto& [path, covered] : cases) EXPECT_EQ(found->covers(splitPath(path)), covered) << path;
 }
 
 TEST_F(ProductClaimsTest, NothingCountsThatAnyoneButRootCouldHaveWritten) {

@@ -2,12 +2,14 @@
 // Whether this process runs as root inside scripts/throwaway-root, where the
 // privileged tools may be started as root: for tests and benchmarks alike.
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace tavo::testing {
 
@@ -26,6 +28,13 @@ inline bool insideThrowawayRoot() {
   if (::lstat(kThrowawayRootMarker, &marker) != 0 || !S_ISREG(marker.st_mode)) return false;
   struct statfs root {};
   return ::statfs("/", &root) == 0 && root.f_type == kOverlayMagic;
+}
+
+/// Where a run acting for root lays its files out: root's home, where sweeper
+/// requires root's Trash to lie; "" (the temporary folder) anywhere else.
+inline std::string rootsHome() {
+  const passwd* root = insideThrowawayRoot() ? ::getpwuid(0) : nullptr;
+  return root && root->pw_dir ? root->pw_dir : "";
 }
 
 }  // namespace tavo::testing

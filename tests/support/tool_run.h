@@ -4,6 +4,8 @@
 
 #include <sys/mman.h>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -40,6 +42,19 @@ inline ToolRun runTool(const std::string& program, std::vector<std::string> args
                        std::vector<std::string> env = {}) {
   args.insert(args.begin(), program);
   return runArgv(std::move(args), std::move(env));
+}
+
+/// `tool` copied to `app`/Contents/`folder`/ beside the description file
+/// `app`/Contents/Resources/Products/p.txt holding `description`, all root's,
+/// as an installed bundle is: the root helpers trust what it names. The copy's path.
+inline std::string bundled(const std::string& tool, const std::string& app, const std::string& folder,
+                           const std::string& description) {
+  namespace fs = std::filesystem;
+  const std::string copy = app + "/Contents/" + folder + "/" + fs::path(tool).filename().string();
+  fs::create_directories(fs::path(copy).parent_path());
+  fs::copy_file(tool, copy, fs::copy_options::overwrite_existing);
+  writeFile(app + "/Contents/Resources/Products/p.txt", description);
+  return copy;
 }
 
 }  // namespace tavo::testing

@@ -3,14 +3,20 @@
 // current host). Prints nothing. Exits 0 whether or not there was an entry to
 // remove, and 1 only when the changed value could not be written back, so
 // that the caller can tell the user the value is still there (never 126 or
-// 127, pkexec's own).
+// 127, pkexec's own). Run through pkexec (PKEXEC_UID set) it acts only on a
+// domain that a product description of the installed bundle names, root's
+// files alone counting; another domain is left as it is, with one line on
+// standard error and exit status 1.
 
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "prefs/file_prefs_store.h"
 #include "prefs/key_path.h"
+#include "safety/product_claims.h"
 
 namespace {
 
@@ -25,6 +31,16 @@ tavo::PrefsRoots roots() {
 #endif
 }
 
+// Always for root's own runs; through pkexec only when an installed product names it.
+bool mayActOn(const std::string& domain) {
+  if (!std::getenv("PKEXEC_UID")) return true;
+  std::optional<std::string> resources = tavo::ownBundleResources();
+  std::string error;
+  std::optional<tavo::ProductClaims> claims =
+      resources ? tavo::readProductClaims(*resources, error) : std::nullopt;
+  return claims && claims->domains.count(domain) != 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -33,6 +49,10 @@ int main(int argc, char** argv) {
   if (argc >= 3) {
     domain = argv[1];
     names.assign(argv + 2, argv + argc);
+    if (!mayActOn(domain)) {
+      std::fprintf(stderr, "keyscrub: %s is not a domain that an installed product names\n", domain.c_str());
+      return 1;
+    }
   }
   tavo::NullLog log;
   tavo::FilePrefsStore store(roots(), log);

@@ -6,6 +6,12 @@
 // materials is a binary format that is not ours: this tool's ID.bom is plain
 // text, one path per line relative to "/" (a leading "./" is allowed), the
 // paths "--files" prints and "--unlink" removes. RECEIPTS is /var/db/receipts.
+// Run through pkexec (PKEXEC_UID set) it acts only on a receipt that a product
+// description of the installed bundle names, root's files alone counting.
+// "--unlink" walks each path from the root through descriptors, refuses a link
+// among its parent folders, removes through the folder it holds and never what
+// the safety table keeps (a shared folder such a table names stays quietly, as
+// a folder still in use does).
 // Exit status 0 on success, 1 otherwise; never 126 or 127, which belong to pkexec.
 
 #include <fcntl.h>
@@ -22,7 +28,11 @@
 #include <string>
 #include <vector>
 
+#include "base/home.h"
 #include "base/path.h"
+#include "base/unique_fd.h"
+#include "safety/path_safety.h"
+#include "safety/product_claims.h"
 
 namespace {
 
@@ -95,22 +105,6 @@ bool readBom(const std::string& path, std::vector<std::string>& lines, std::stri
   return true;
 }
 
-// `parts` below `root`, which is "/" in the shipped tool.
-std::string join(const std::string& root, const Parts& parts) {
-  if (root == "/" || parts.empty()) return parts.empty() ? root : tavo::joinParts(parts);
-  return root + tavo::joinParts(parts);
-}
-
-std::optional<std::string> realPath(const std::string& path) {
-  std::unique_ptr<char, decltype(&std::free)> real(realpath(path.c_str(), nullptr), &std::free);
-  if (!real) return std::nullopt;
-  return std::string(real.get());
-}
-
-bool within(const std::string& path, const std::string& root) {
-  return root == "/" || path == root || path.rfind(root + "/", 0) == 0;
-}
-
 int listFiles(const std::string& bom) {
   std::vector<std::string> lines;
   std::string error;
@@ -131,35 +125,55 @@ int forget(const std::string& id, const std::string& plist, const std::string& b
   return 0;
 }
 
-/// Removes one listed path: a file or link always, a folder only when empty.
-/// False with `error` when it could not be removed.
-bool removeListed(const std::string& path, const std::string& realRoot, std::string& error) {
-  std::optional<std::string> parent = realPath(tavo::parentPath(path));
-  if (!parent) return true;  // its folder is gone, and so is it
-  // A link among its folders must not lead the removal out of the root.
-  if (!within(*parent, realRoot)) {
-    error = path + " lies outside " + realRoot;
+/// Removes one listed path, `parts` below the folder `root`: a file or link
+/// always, a folder only when empty, reached one folder at a time without
+/// following any link. False with `error` when it must stay, or could not go.
+bool removeListed(int root, const Parts& parts, const tavo::SafetyCheck& check, std::string& error) {
+  const std::string shown = tavo::joinParts(parts);
+  tavo::UniqueFd folder(fcntl(root, F_DUPFD_CLOEXEC, 0));
+  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+    folder.reset(openat(folder.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder.valid()) continue;
+    if (errno == ENOENT) return true;  // its folder is gone, and so is it
+    error = "Refusing " + shown + ": " + (errno == ELOOP || errno == ENOTDIR
+                                              ? std::string("a folder on its way is a link or no folder")
+                                              : std::strerror(errno));
     return false;
   }
-  std::string target = tavo::joinPath(*parent, tavo::baseName(path));
   struct stat st;
-  if (lstat(target.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
+  const char* name = parts.back().c_str();
+  if (fstatat(folder.get(), name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (std::optional<std::string> why = check.refusalResolved(parts)) {
+    if (S_ISDIR(st.st_mode)) return true;  // shared: in use by others, as a folder that is not empty
+    error = "Refusing " + shown + ": " + *why;
+    return false;
+  }
   if (S_ISDIR(st.st_mode)) {
     // A folder that still holds something is shared with another package.
-    if (rmdir(target.c_str()) == 0 || errno == ENOTEMPTY || errno == EEXIST || errno == EBUSY) {
+    if (unlinkat(folder.get(), name, AT_REMOVEDIR) == 0 || errno == ENOTEMPTY || errno == EEXIST ||
+        errno == EBUSY) {
       return true;
     }
-  } else if (unlink(target.c_str()) == 0 || errno == ENOENT) {
+  } else if (unlinkat(folder.get(), name, 0) == 0 || errno == ENOENT) {
     return true;
   }
-  error = "Cannot remove " + target + ": " + std::strerror(errno);
+  error = "Cannot remove " + shown + ": " + std::strerror(errno);
   return false;
+}
+
+// The table protects the home and Trash of the user the run is for.
+tavo::SafetyCheck safetyCheck() {
+  const char* pkexec = std::getenv("PKEXEC_UID");
+  uid_t uid = getuid();
+  if (pkexec) uid = static_cast<uid_t>(std::strtoul(pkexec, nullptr, 10));
+  std::string home = tavo::homeFolderOf(uid).value_or("");
+  return tavo::SafetyCheck({home, home.empty() ? "" : home + "/.local/share/Trash"});
 }
 
 int unlinkFiles(const std::string& bom, const std::string& root) {
   if (root.empty()) return complain("TAVO_TEST_ROOT must name an absolute folder");
-  std::optional<std::string> realRoot = realPath(root);
-  if (!realRoot) return complain("Cannot open " + root + ": " + std::strerror(errno));
+  tavo::UniqueFd rootFd(open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!rootFd.valid()) return complain("Cannot open " + root + ": " + std::strerror(errno));
   std::vector<std::string> lines;
   std::string error;
   if (!readBom(bom, lines, error)) return complain(error);
@@ -182,10 +196,25 @@ int unlinkFiles(const std::string& bom, const std::string& root) {
   std::stable_sort(paths.begin(), paths.end(), [](const Parts& a, const Parts& b) {
     return a.size() > b.size();
   });
+  // Judged as the paths they are on the machine, below "/".
+  const tavo::SafetyCheck check = safetyCheck();
   for (const Parts& parts : paths) {
-    if (!removeListed(join(root, parts), *realRoot, error)) status = complain(error);
+    if (!removeListed(rootFd.get(), parts, check, error)) status = complain(error);
   }
   return status;
+}
+
+/// Whether the run may act on `id`: always for root's own runs; through pkexec
+/// only when an installed product names it.
+bool mayActOn(const std::string& id, std::string& error) {
+  if (!std::getenv("PKEXEC_UID")) return true;
+  std::optional<std::string> resources = tavo::ownBundleResources();
+  std::optional<tavo::ProductClaims> claims =
+      resources ? tavo::readProductClaims(*resources, error) : std::nullopt;
+  if (claims && claims->receipts.count(id) != 0) return true;
+  error = "'" + id + "' is not a package that an installed product names" +
+          (claims ? "" : resources ? " (" + error + ")" : " (no application bundle holds this program)");
+  return false;
 }
 
 }  // namespace
@@ -200,6 +229,7 @@ int main(int argc, char** argv) {
   if (!plainFileName(id)) return complain("pkgutil: '" + id + "' is not a package identifier");
   Roots roots;
   std::string error;
+  if (!mayActOn(id, error)) return complain("pkgutil: " + error);
   if (!findRoots(roots, error)) return complain("pkgutil: " + error);
 
   const std::string plist = roots.receipts + "/" + id + ".plist";

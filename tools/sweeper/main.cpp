@@ -8,14 +8,24 @@
 // trash cannot be used is the item copied into the home Trash and its source
 // removed, entry by entry, where it has not changed since it was copied.
 //
-// It runs as root but acts for the user whose Trash it is: PKEXEC_UID when
-// pkexec started it, otherwise the owner of the nearest existing folder of
-// TRASH_DIR. What it moves becomes that user's; an item of another owner keeps
-// its original owner, group and mode in its info file (X-TAVO-OriginalOwner=
-// UID:GID:MODE).
+// It runs as root but acts for one user: PKEXEC_UID when pkexec started it,
+// otherwise the owner of the nearest existing folder of TRASH_DIR. Everything
+// the caller hands it is treated as hostile. TRASH_DIR must lie inside that
+// user's home folder (the password database's), and its folders are made and
+// opened with the user's file-system ids; so are a drive's trash folders. The
+// list file must be the user's own (or root's, when root started the run). An item moves only when the user could
+// move it themselves, or when it lies at or below a path that a product
+// description of the installed bundle names (root's files alone count); the
+// safety table applies on top. Only such a product's items are given to the
+// user whole, so that they can empty the Trash; what the user could move
+// themselves keeps its owners, so that nobody reads what they could not before.
+// An item of another owner given away keeps its original owner, group and mode
+// in its info file (X-TAVO-OriginalOwner=UID:GID:MODE). A copy never makes a
+// device and never keeps a set-user-ID or set-group-ID bit.
 //
 // One line per listed path on standard output, beginning with its outcome,
-// in the format of safety/sweeper_lines.h. Exit status 0 when every existing
+// in the format of safety/sweeper_lines.h; during a copy, a few lines a second
+// more say how far it is. Exit status 0 when every existing
 // path was moved, 1 otherwise; never 126 or 127, which belong to pkexec.
 
 #include <fcntl.h>
@@ -23,6 +33,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -32,27 +43,24 @@
 #include <string>
 #include <vector>
 
-#include "base/home.h"
 #include "base/io.h"
 #include "base/path.h"
 #include "base/path_walk.h"
 #include "base/unique_fd.h"
 #include "base/utf8.h"
 #include "safety/path_safety.h"
+#include "safety/product_claims.h"
 #include "safety/sweeper_lines.h"
 #include "tools/sweeper/list_text.h"
 #include "tools/sweeper/trash.h"
 #include "tools/sweeper/trashes.h"
+#include "tools/sweeper/user.h"
 
 namespace {
 
 constexpr off_t kMaxListBytes = 16 << 20;
-
-struct User {
-  uid_t uid = 0;
-  gid_t gid = 0;
-  std::string home;
-};
+// A copy says how far it is at most this often.
+constexpr std::chrono::milliseconds kProgressEvery{300};
 
 namespace lines = tavo::sweeperlines;
 using Kind = lines::Kind;
@@ -99,27 +107,33 @@ std::optional<uid_t> ownerOfNearest(std::string path, std::string& error) {
   }
 }
 
-/// The user the Trash belongs to; false with `error` when none can be told.
-bool actingUser(const std::string& trash, User& user, std::string& error) {
+/// The user the Trash belongs to; nullopt with `error` when none can be told.
+std::optional<tavo::User> actingUser(const std::string& trash, std::string& error) {
   std::optional<uid_t> uid = pkexecUid(error);
-  if (!error.empty()) return false;
+  if (!error.empty()) return std::nullopt;
   if (!uid) uid = ownerOfNearest(trash, error);
-  if (!uid) return false;
-  std::optional<std::string> home = tavo::homeFolderOf(*uid);
-  std::optional<gid_t> group = tavo::primaryGroupOf(*uid);
-  if (!home || !group) {
-    error = "no home folder known for user " + std::to_string(*uid);
-    return false;
-  }
-  user = User{*uid, *group, *home};
-  return true;
+  if (!uid) return std::nullopt;
+  std::optional<tavo::User> user = tavo::lookUpUser(*uid);
+  if (!user) error = "no home folder known for user " + std::to_string(*uid);
+  return user;
 }
 
-/// The list file's bytes; false with `error` when it is not a regular file
-/// that only its user (or root) may write, or is too large or unreadable.
-bool readList(const std::string& path, uid_t uid, std::string& text, std::string& error) {
-  // Non-blocking, so that a FIFO given as the list cannot hang the run.
-  tavo::UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+/// The list file's bytes; false with `error` when it is not a regular file of
+/// the user's own that only they may write, opened as they would open it, or
+/// is too large or unreadable. Nothing of a file that is not theirs is shown.
+/// On a run that root started itself (`byRoot`: no pkexec), as under
+/// `sudo tavo-uninstall`, root's own list serves as well and is read as root.
+bool readList(const std::string& path, const tavo::User& user, bool byRoot, std::string& text,
+              std::string& error) {
+  tavo::UniqueFd fd;
+  {
+    std::optional<tavo::AsUser> as;
+    if (!byRoot) as.emplace(user);
+    // Non-blocking, so that a FIFO given as the list cannot hang the run.
+    if (!as || as->ok()) {
+      fd.reset(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC));
+    }
+  }
   struct stat st;
   if (!fd.valid() || fstat(fd.get(), &st) != 0) {
     error = "cannot open the list file " + path + ": " + std::strerror(errno);
@@ -129,9 +143,9 @@ bool readList(const std::string& path, uid_t uid, std::string& text, std::string
     error = "the list file " + path + " is not a regular file";
     return false;
   }
-  // Root moves whatever it names: nobody but the user may have written it.
-  if ((st.st_uid != uid && st.st_uid != 0) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    error = "the list file " + path + " may be written by others than its user";
+  // Root moves what it names: nobody but the user (or root, on its own run) may have written it.
+  if ((st.st_uid != user.uid && !(byRoot && st.st_uid == 0)) || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    error = "the list file " + path + " is not the user's alone";
     return false;
   }
   if (st.st_size > kMaxListBytes) {
@@ -146,19 +160,49 @@ bool readList(const std::string& path, uid_t uid, std::string& text, std::string
   return true;
 }
 
+/// What the installed bundle's descriptions name; none, with `why`, when they
+/// cannot be trusted.
+struct Claims {
+  tavo::ProductClaims named;
+  std::string why;
+
+  static Claims load() {
+    Claims claims;
+    std::optional<std::string> resources = tavo::ownBundleResources();
+    std::optional<tavo::ProductClaims> read =
+        resources ? tavo::readProductClaims(*resources, claims.why) : std::nullopt;
+    if (!resources) claims.why = "this program does not lie in an application bundle";
+    if (read) claims.named = std::move(*read);
+    return claims;
+  }
+};
+
 struct Run {
+  const tavo::User& user;
+  const Claims& claims;
   tavo::SafetyCheck check;
   tavo::Trash& home;
   tavo::Trashes trashes;
 };
 
+// "copying:" lines for `path`: one as the copy starts, then at most one per kProgressEvery.
+tavo::CopyProgress progressOf(const std::string& path) {
+  using Clock = std::chrono::steady_clock;
+  return [path, last = Clock::time_point()](std::uint64_t done, std::uint64_t total) mutable {
+    const Clock::time_point now = Clock::now();
+    if (done != 0 && now - last < kProgressEvery) return;
+    last = now;
+    say({.kind = Kind::Copying, .path = path, .done = done, .total = total});
+  };
+}
+
 // Where the item goes, and how: one rename into its filesystem's trash, or a
 // copy into the home Trash with the reason in `copiedWhy`.
-tavo::MoveResult moveItem(const tavo::Item& item, const std::vector<std::string>& parentParts,
-                          Run& run, std::string& copiedWhy) {
+tavo::MoveResult moveItem(const tavo::Item& item, const std::string& listed,
+                          const std::vector<std::string>& parentParts, Run& run, std::string& copiedWhy) {
   struct statvfs vfs;
   if (fstatvfs(item.parent, &vfs) == 0 && (vfs.f_flag & ST_RDONLY) != 0) {
-    return {tavo::MoveResult::Outcome::Failed, "", "its filesystem is read-only", false};
+    return tavo::MoveResult::failed("its filesystem is read-only");
   }
   tavo::Trash* trash = run.trashes.forFolder(item.parent, parentParts, copiedWhy);
   if (trash) {
@@ -166,7 +210,7 @@ tavo::MoveResult moveItem(const tavo::Item& item, const std::vector<std::string>
     if (!result.acrossFilesystems) return result;
     copiedWhy = "a rename cannot reach " + std::string(trash == &run.home ? "the home Trash" : "its trash");
   }
-  return run.home.copy(item);
+  return run.home.copy(item, progressOf(listed));
 }
 
 /// Handles one line; true when it was moved or is missing.
@@ -194,13 +238,28 @@ bool sweep(const std::string& path, Run& run) {
     return false;
   }
   struct stat st;
-  if (!parent.fd.valid() || fstat(parent.fd.get(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+  if (!parent.fd.valid() || fstat(parent.fd.get(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+      fstatat(parent.fd.get(), parts.back().c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR && parent.fd.valid()) {
+      say(Kind::NotMoved, path, std::string("cannot look at it: ") + std::strerror(errno));
+      return false;
+    }
     say(Kind::Skipped, path, "does not exist");
     return true;
   }
-  const tavo::Item item{parent.fd.get(), parts.back(), tavo::joinParts(resolved)};
+  // The user's own to move, or a product's: nothing else, whatever the list says.
+  const bool claimed = run.claims.named.covers(resolved);
+  if (!claimed &&
+      !tavo::userMayMove(run.user, parent.fd.get(), tavo::joinParts(parent.parts), parts.back(), st)) {
+    std::string why = "the user may not move it, and no installed product names it";
+    if (!run.claims.why.empty()) why += " (the installed descriptions do not count: " + run.claims.why + ")";
+    say(Kind::Refused, path, why);
+    return false;
+  }
+  const tavo::Item item{parent.fd.get(), parts.back(), tavo::joinParts(resolved), st.st_dev,
+                        st.st_ino, claimed && run.user.uid != 0};
   std::string copiedWhy;
-  tavo::MoveResult result = moveItem(item, parent.parts, run, copiedWhy);
+  tavo::MoveResult result = moveItem(item, path, parent.parts, run, copiedWhy);
   switch (result.outcome) {
     case tavo::MoveResult::Outcome::Moved:
       say({.kind = Kind::Moved, .path = path, .where = result.where, .copied = copiedWhy});
@@ -234,11 +293,11 @@ int main(int argc, char** argv) {
     return fail("the Trash folder must be an absolute path without \".\" or \"..\"");
   }
 
-  User user;
   std::string error;
-  if (!actingUser(trashPath, user, error)) return fail(error);
+  std::optional<tavo::User> user = actingUser(trashPath, error);
+  if (!user) return fail(error);
   std::string list;
-  if (!readList(listPath, user.uid, list, error)) return fail(error);
+  if (!readList(listPath, *user, !std::getenv("PKEXEC_UID"), list, error)) return fail(error);
 
   const tavo::ListText listText = tavo::splitListText(list);
   const std::vector<std::string>& lines = listText.lines;
@@ -249,10 +308,10 @@ int main(int argc, char** argv) {
   }
   if (lines.empty()) return allMoved ? 0 : 1;
 
-  const tavo::TreeOwner owner{user.uid, user.gid};
-  std::optional<tavo::Trash> home = tavo::Trash::openHome(trashPath, owner, error);
+  std::optional<tavo::Trash> home = tavo::Trash::openHome(trashPath, *user, error);
   if (!home) return fail("cannot use the Trash " + trashPath + ": " + error);
-  Run run{tavo::SafetyCheck({user.home, trashPath}), *home, tavo::Trashes(*home, owner)};
+  const Claims claims = Claims::load();
+  Run run{*user, claims, tavo::SafetyCheck({user->home, trashPath}), *home, tavo::Trashes(*home, *user)};
   for (const std::string& line : lines) allMoved = sweep(line, run) && allMoved;
   return allMoved ? 0 : 1;
 }

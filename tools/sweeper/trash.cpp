@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -14,20 +15,38 @@
 
 #include "base/io.h"
 #include "base/path.h"
+#include "base/path_walk.h"
 #include "base/utf8.h"
 
 namespace tavo {
 namespace {
 
 constexpr const char* kInfoSuffix = ".trashinfo";
-// Where a move is prepared: beside files/ and info/, where no Trash client looks.
-// "m.NAME" is made before the info file of NAME and removed once the move is
-// over, so that what a killed run left can be told as its own; "c.ID" holds a
-// copy until it is whole.
+// Where a move is prepared: .sweeper-staging/ beside files/ and info/, where
+// no Trash client looks. What each name there means, and what the next run
+// does when it finds it (under the trash's lock, so that none of it belongs to
+// a run still going; then the name goes):
+//
+//   m.NAME/        Root's, made before info/NAME.trashinfo to reserve NAME and
+//                  removed once the move is over. With files/NAME there, the
+//                  move happened (see the next two rows); without, it never
+//                  did, and info/NAME.trashinfo goes too.
+//   m.NAME/source  Root's, for a copy: the source's path. The copy reached
+//                  files/, but part of the source may remain: when that path
+//                  comes again, what of it still matches the copy goes.
+//   m.NAME/give    Root's, for an item an installed product names that moved
+//                  by a rename: its device and inode. files/NAME is given to
+//                  the user when it is still that item (a copy is the user's
+//                  as it is made).
+//   c.PID.N/item   A copy not yet whole: removed.
+//   anything else  Not this program's: removed.
+//
+// Only root's markers count: the user, whose trash this is, can make anything else.
 constexpr const char* kStaging = ".sweeper-staging";
 constexpr const char* kMarker = "m.";
 constexpr const char* kCopy = "c.";
-constexpr const char* kSourceFile = "source";  // a copy's source path, for a later run
+constexpr const char* kSourceFile = "source";
+constexpr const char* kGiveFile = "give";
 constexpr const char* kCopyName = "item";
 // "NAME.9999.trashinfo" must stay within the 255 bytes of a file name.
 constexpr std::size_t kMaxBaseBytes = 255 - 5 - 10;
@@ -54,45 +73,44 @@ bool giveTo(int fd, TreeOwner owner) {
   return fchown(fd, owner.uid, owner.gid) == 0;
 }
 
-// Opens the folder `name` in `parent`, creating it for `owner` when missing. A
-// link, or a folder of another user (of root too unless `rootToo`), is
-// refused: root writes here on the user's behalf.
-UniqueFd openFolder(int parent, const std::string& name, TreeOwner owner, bool rootToo,
+// A folder of the trash itself is the user's alone; one on the way to it may
+// also be root's, but nobody else may write either.
+enum class Folder { Trash, OnTheWay };
+
+bool usable(const struct stat& st, const User& user, Folder kind) {
+  const bool owned = st.st_uid == user.uid || (kind == Folder::OnTheWay && st.st_uid == 0);
+  return S_ISDIR(st.st_mode) && owned && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Opens the folder `name` in `parent`, creating it when missing. Both happen
+// with the user's file-system ids, so that root makes no folder where the
+// user could not, and whatever is found there (another user may have put
+// their own folder in its place meanwhile) is judged as it is: never given away.
+UniqueFd openFolder(int parent, const std::string& name, const User& user, Folder kind,
                     std::string& error) {
-  bool created = mkdirat(parent, name.c_str(), 0700) == 0;
-  if (!created && errno != EEXIST) {
-    error = errorText("cannot create " + name);
-    return UniqueFd();
+  UniqueFd fd;
+  {
+    AsUser as(user);
+    if (!as.ok()) {
+      error = "cannot act as the user";
+      return UniqueFd();
+    }
+    if (mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
+      error = errorText("cannot create " + name);
+      return UniqueFd();
+    }
+    fd.reset(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   }
-  UniqueFd fd(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.valid()) {
+  struct stat st;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0) {
     error = errorText("cannot open " + name);
     return UniqueFd();
   }
-  struct stat st;
-  if ((created && !giveTo(fd.get(), owner)) || fstat(fd.get(), &st) != 0) {
-    error = errorText("cannot give " + name + " to its user");
-    return UniqueFd();
-  }
-  if (st.st_uid != owner.uid && !(rootToo && st.st_uid == 0)) {
-    error = name + " belongs to another user";
+  if (!usable(st, user, kind)) {
+    error = name + " belongs to another user or may be written by others";
     return UniqueFd();
   }
   return fd;
-}
-
-// The nearest existing folder above `parts` (itself included), opened; `depth`
-// says how many of the parts it covers.
-UniqueFd openNearest(const std::vector<std::string>& parts, std::size_t& depth, std::string& error) {
-  for (depth = parts.size();; --depth) {
-    std::vector<std::string> prefix(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(depth));
-    UniqueFd fd(open(joinParts(prefix).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fd.valid()) return fd;
-    if (errno != ENOENT || depth == 0) {
-      error = errorText("cannot open " + joinParts(prefix));
-      return UniqueFd();
-    }
-  }
 }
 
 // Never replaces what is already at the destination.
@@ -108,15 +126,19 @@ int renameNoReplace(int fromDir, const std::string& from, int toDir, const std::
   return renameat(fromDir, from.c_str(), toDir, to.c_str());
 }
 
+// An entry's device and inode, as the give marker keeps them.
+std::string identityOf(const struct stat& st) {
+  return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+}
+
 bool exists(int dir, const std::string& name) {
   struct stat st;
   return fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT;
 }
 
-bool writeFileIn(int dir, const std::string& name, const std::string& text, TreeOwner owner) {
+bool writeFileIn(int dir, const std::string& name, const std::string& text) {
   UniqueFd fd(openat(dir, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  return fd.valid() && writeAll(fd.get(), text) && giveTo(fd.get(), owner) && fsync(fd.get()) == 0 &&
-         fd.close();
+  return fd.valid() && writeAll(fd.get(), text) && fsync(fd.get()) == 0 && fd.close();
 }
 
 std::string readFileIn(int dir, const std::string& name) {
@@ -128,24 +150,52 @@ std::string readFileIn(int dir, const std::string& name) {
 
 }  // namespace
 
+// One move at a time per trash: the lock on its folder, held for the scope.
+// The first time it is taken it clears what a killed run left.
+class Trash::Lock {
+ public:
+  explicit Lock(Trash& trash) : fd_(trash.root_.get()) {
+    while (flock(fd_, LOCK_EX) != 0) {
+      if (errno != EINTR) {
+        error_ = errorText("cannot lock the trash");
+        fd_ = -1;
+        return;
+      }
+    }
+    if (!trash.cleaned_) trash.cleanUp();
+    trash.cleaned_ = true;
+  }
+  ~Lock() {
+    if (fd_ >= 0) flock(fd_, LOCK_UN);
+  }
+  Lock(const Lock&) = delete;
+  Lock& operator=(const Lock&) = delete;
+  bool held() const { return fd_ >= 0; }
+  const std::string& error() const { return error_; }
+
+ private:
+  int fd_;
+  std::string error_;
+};
+
 Trash::Trash(UniqueFd root, UniqueFd files, UniqueFd info, UniqueFd staging, std::string path,
-             std::string topdir, TreeOwner owner, dev_t device)
+             std::string topdir, User user, dev_t device)
     : root_(std::move(root)),
       files_(std::move(files)),
       info_(std::move(info)),
       staging_(std::move(staging)),
       path_(std::move(path)),
       topdir_(std::move(topdir)),
-      owner_(owner),
+      user_(std::move(user)),
       device_(device) {}
 
 std::optional<Trash> Trash::openIn(UniqueFd root, std::string path, std::string topdir,
-                                   TreeOwner owner, std::string& error) {
-  UniqueFd files = openFolder(root.get(), "files", owner, false, error);
+                                   const User& user, std::string& error) {
+  UniqueFd files = openFolder(root.get(), "files", user, Folder::Trash, error);
   if (!files.valid()) return std::nullopt;
-  UniqueFd info = openFolder(root.get(), "info", owner, false, error);
+  UniqueFd info = openFolder(root.get(), "info", user, Folder::Trash, error);
   if (!info.valid()) return std::nullopt;
-  UniqueFd staging = openFolder(root.get(), kStaging, owner, false, error);
+  UniqueFd staging = openFolder(root.get(), kStaging, user, Folder::Trash, error);
   if (!staging.valid()) return std::nullopt;
   struct stat st;
   if (fstat(files.get(), &st) != 0) {
@@ -153,91 +203,85 @@ std::optional<Trash> Trash::openIn(UniqueFd root, std::string path, std::string 
     return std::nullopt;
   }
   return Trash(std::move(root), std::move(files), std::move(info), std::move(staging),
-               std::move(path), std::move(topdir), owner, st.st_dev);
+               std::move(path), std::move(topdir), user, st.st_dev);
 }
 
-std::optional<Trash> Trash::openHome(const std::string& path, TreeOwner owner, std::string& error) {
-  std::vector<std::string> parts = splitPath(path);
-  std::size_t depth = 0;
-  UniqueFd folder = openNearest(parts, depth, error);
-  if (!folder.valid()) return std::nullopt;
-  if (depth == parts.size()) {
-    // An existing Trash folder may be a link the user made; whose it is counts.
-    struct stat st;
-    if (fstat(folder.get(), &st) != 0 || (st.st_uid != owner.uid && st.st_uid != 0)) {
-      error = "the Trash folder belongs to another user";
-      return std::nullopt;
-    }
+std::optional<Trash> Trash::openHome(const std::string& path, const User& user, std::string& error) {
+  // Where the Trash and the home folder really are; from the home folder on,
+  // the walk never follows a link, so nothing renamed meanwhile can lead it out.
+  ResolvedPath home, trash;
+  if (!resolvePath(splitPath(user.home), home, error) || !home.fd.valid() ||
+      !resolvePath(splitPath(path), trash, error)) {
+    error = "cannot find the home folder " + user.home + " or the Trash: " + error;
+    return std::nullopt;
   }
-  for (; depth < parts.size(); ++depth) {
-    folder = openFolder(folder.get(), parts[depth], owner, true, error);
+  if (trash.parts.size() <= home.parts.size() ||
+      !std::equal(home.parts.begin(), home.parts.end(), trash.parts.begin())) {
+    error = "it does not lie inside the home folder " + user.home + " of the user it is for";
+    return std::nullopt;
+  }
+  UniqueFd folder(openat(home.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  struct stat st;
+  if (!folder.valid() || fstat(folder.get(), &st) != 0 || !usable(st, user, Folder::OnTheWay)) {
+    error = "the home folder " + user.home + " may be written by others than its user";
+    return std::nullopt;
+  }
+  for (std::size_t i = home.parts.size(); i < trash.parts.size(); ++i) {
+    const bool last = i + 1 == trash.parts.size();
+    folder = openFolder(folder.get(), trash.parts[i], user, last ? Folder::Trash : Folder::OnTheWay, error);
     if (!folder.valid()) return std::nullopt;
   }
-  return openIn(std::move(folder), joinParts(parts), "", owner, error);
+  return openIn(std::move(folder), joinParts(splitPath(path)), "", user, error);
 }
 
-std::optional<Trash> Trash::openTop(int top, const std::string& topdir, TreeOwner owner,
+std::optional<Trash> Trash::openTop(int top, const std::string& topdir, const User& user,
                                     std::string& error) {
-  const std::string uid = std::to_string(owner.uid);
+  const std::string uid = std::to_string(user.uid);
   // The administrator's shared trash, when it is a real sticky folder.
+  UniqueFd shared(openat(top, ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   struct stat st;
-  if (fstatat(top, ".Trash", &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode) &&
-      (st.st_mode & S_ISVTX) != 0) {
-    UniqueFd shared(openat(top, ".Trash", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (shared.valid() && fstat(shared.get(), &st) == 0 && (st.st_mode & S_ISVTX) != 0) {
     std::string ignored;
-    UniqueFd own = shared.valid() ? openFolder(shared.get(), uid, owner, false, ignored) : UniqueFd();
+    UniqueFd own = openFolder(shared.get(), uid, user, Folder::Trash, ignored);
     if (own.valid()) {
-      return openIn(std::move(own), joinPath(topdir, ".Trash/" + uid), topdir, owner, error);
+      return openIn(std::move(own), joinPath(topdir, ".Trash/" + uid), topdir, user, error);
     }
   }
-  UniqueFd own = openFolder(top, ".Trash-" + uid, owner, false, error);
+  UniqueFd own = openFolder(top, ".Trash-" + uid, user, Folder::Trash, error);
   if (!own.valid()) return std::nullopt;
-  return openIn(std::move(own), joinPath(topdir, ".Trash-" + uid), topdir, owner, error);
+  return openIn(std::move(own), joinPath(topdir, ".Trash-" + uid), topdir, user, error);
 }
 
-bool Trash::lock(std::string& error) {
-  while (flock(root_.get(), LOCK_EX) != 0) {
-    if (errno != EINTR) {
-      error = errorText("cannot lock the trash");
-      return false;
-    }
-  }
-  if (!cleaned_) cleanUp();
-  cleaned_ = true;
-  return true;
-}
-
-void Trash::unlock() { flock(root_.get(), LOCK_UN); }
-
-// What a killed run left, removed under the lock, so that none of it belongs
-// to a run still going. A copy that reached files/ may have left part of its
-// source: that is finished when the same path comes again, never copied twice.
 void Trash::cleanUp() {
   std::vector<std::string> names;
   std::string ignored;
   if (!listNames(staging_.get(), names)) return;
   for (const std::string& entry : names) {
     struct stat st;
-    if (fstatat(staging_.get(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
-        st.st_uid != owner_.uid) {
-      continue;
-    }
-    const std::string name = entry.substr(2);
-    if (entry.rfind(kMarker, 0) == 0 && exists(files_.get(), name)) {
+    const bool ours = fstatat(staging_.get(), entry.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+                      S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+    const std::string name = entry.substr(std::min<std::size_t>(2, entry.size()));
+    if (ours && entry.rfind(kMarker, 0) == 0 && exists(files_.get(), name)) {
       UniqueFd marker(openat(staging_.get(), entry.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
       std::string source = marker.valid() ? readFileIn(marker.get(), kSourceFile) : "";
       if (!source.empty()) unfinished_[source] = name;
-      // Killed between its rename and giving it away: the user's all the same.
-      if (owner_.uid != 0) giveTree(files_.get(), name, owner_, ignored);
-    } else if (entry.rfind(kMarker, 0) == 0) {
+      // Killed between its rename and giving it away: the user's all the same,
+      // but only the very item, whatever the user renamed in their trash since.
+      const std::string given = marker.valid() ? readFileIn(marker.get(), kGiveFile) : "";
+      struct stat now;
+      if (!given.empty() && fstatat(files_.get(), name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+          given == identityOf(now)) {
+        giveTree(files_.get(), name, now, user_.owner(), ignored);
+      }
+    } else if (ours && entry.rfind(kMarker, 0) == 0) {
       unlinkat(info_.get(), (name + kInfoSuffix).c_str(), 0);
     }
     removeTree(staging_.get(), entry, ignored);
   }
 }
 
-// The info file is created exclusively, after the item's staging folder: it
-// reserves the name against any other program trashing at the same time.
+// The info file is created exclusively, after the item's marker: it reserves
+// the name against any other program trashing at the same time.
 bool Trash::reserve(const Item& item, const struct stat& st, bool copying, std::string& name,
                     std::string& error) {
   // Cut on a character boundary, so that the name stays valid UTF-8.
@@ -267,9 +311,10 @@ bool Trash::reserve(const Item& item, const struct stat& st, bool copying, std::
       abandon(candidate);
       continue;  // an item without its info file still owns its name
     }
-    bool written = giveTo(marker.get(), owner_) && writeAll(info.get(), infoText(item.path, st)) &&
-                   giveTo(info.get(), owner_) && fsync(info.get()) == 0 && info.close() &&
-                   (!copying || writeFileIn(marker.get(), kSourceFile, item.path, owner_));
+    bool written = writeAll(info.get(), infoText(item, st)) && giveTo(info.get(), user_.owner()) &&
+                   fsync(info.get()) == 0 && info.close() &&
+                   (!copying || writeFileIn(marker.get(), kSourceFile, item.path)) &&
+                   (copying || !item.giveAway || writeFileIn(marker.get(), kGiveFile, identityOf(st)));
     if (!written) {
       error = errorText("cannot write the info file");
       abandon(candidate);
@@ -288,13 +333,13 @@ void Trash::abandon(const std::string& name) {
   removeTree(staging_.get(), kMarker + name, ignored);
 }
 
-std::string Trash::infoText(const std::string& path, const struct stat& st) const {
+std::string Trash::infoText(const Item& item, const struct stat& st) const {
   // In a top-directory trash the path is relative to the top folder.
-  std::string shown = path;
-  if (!topdir_.empty()) shown = path.substr(topdir_ == "/" ? 1 : topdir_.size() + 1);
+  std::string shown = item.path;
+  if (!topdir_.empty()) shown = item.path.substr(topdir_ == "/" ? 1 : topdir_.size() + 1);
   std::string text = "[Trash Info]\nPath=" + percentEncode(shown) + "\nDeletionDate=" +
                      deletionDate() + "\n";
-  if (st.st_uid != owner_.uid) {
+  if (item.giveAway && st.st_uid != user_.uid) {
     // Given to the user below: an administrator can put this back.
     char original[64];
     std::snprintf(original, sizeof original, "X-TAVO-OriginalOwner=%u:%u:%04o\n",
@@ -308,46 +353,46 @@ std::string Trash::infoText(const std::string& path, const struct stat& st) cons
 MoveResult Trash::moved(const std::string& name) {
   std::string ignored;
   removeTree(staging_.get(), kMarker + name, ignored);
-  return {MoveResult::Outcome::Moved, joinPath(path_, "files/" + name), "", false};
+  return MoveResult::moved(joinPath(path_, "files/" + name));
 }
 
 // One move at a time per trash, of an item looked at once the lock is held:
-// another run may have moved it meanwhile.
-MoveResult Trash::underLock(const Item& item,
-                            MoveResult (Trash::*move)(const Item&, const struct stat&)) {
-  using Outcome = MoveResult::Outcome;
-  std::string error;
-  if (!lock(error)) return {Outcome::Failed, "", error, false};
+// another run may have moved it meanwhile, and it must still be what was checked.
+MoveResult Trash::underLock(const Item& item, const Move& move) {
+  Lock lock(*this);
+  if (!lock.held()) return MoveResult::failed(lock.error());
   struct stat st;
-  MoveResult result{Outcome::Missing, "", "", false};
-  if (fstatat(item.parent, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    result = (this->*move)(item, st);
-  } else if (errno != ENOENT) {
-    result = {Outcome::Failed, "", errorText("cannot look at it"), false};
+  if (fstatat(item.parent, item.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? MoveResult::missing() : MoveResult::failed(errorText("cannot look at it"));
   }
-  unlock();
-  return result;
+  if (st.st_dev != item.device || st.st_ino != item.inode) {
+    return MoveResult::failed("another file took its place after it was checked");
+  }
+  return move(st);
 }
 
-MoveResult Trash::rename(const Item& item) { return underLock(item, &Trash::renameLocked); }
+MoveResult Trash::rename(const Item& item) {
+  return underLock(item, [&](const struct stat& st) { return renameLocked(item, st); });
+}
 
-MoveResult Trash::copy(const Item& item) { return underLock(item, &Trash::copyLocked); }
+MoveResult Trash::copy(const Item& item, const CopyProgress& progress) {
+  return underLock(item, [&](const struct stat& st) { return copyLocked(item, st, progress); });
+}
 
 MoveResult Trash::renameLocked(const Item& item, const struct stat& st) {
-  using Outcome = MoveResult::Outcome;
   std::string name, error;
-  if (!reserve(item, st, false, name, error)) return {Outcome::Failed, "", error, false};
+  if (!reserve(item, st, false, name, error)) return MoveResult::failed(error);
   if (renameNoReplace(item.parent, item.name, files_.get(), name) != 0) {
     const int why = errno;
     abandon(name);
-    if (why == ENOENT) return {Outcome::Missing, "", "", false};
-    return {Outcome::Failed, "", std::string("cannot move it: ") + std::strerror(why), why == EXDEV};
+    if (why == ENOENT) return MoveResult::missing();
+    const std::string text = std::string("cannot move it: ") + std::strerror(why);
+    return why == EXDEV ? MoveResult::cannotReach(text) : MoveResult::failed(text);
   }
+  // Given before its marker goes, so that a run killed meanwhile is finished by the next.
+  const bool given = !item.giveAway || giveTree(files_.get(), name, st, user_.owner(), error);
   MoveResult result = moved(name);
-  // Root, whose trash it may be, can do anything with what is in it.
-  if (owner_.uid != 0 && !giveTree(files_.get(), name, owner_, error)) {
-    result.detail = "not all of it is the user's: " + error;
-  }
+  if (!given) result.detail = "not all of it is the user's: " + error;
   return result;
 }
 
@@ -355,12 +400,11 @@ MoveResult Trash::renameLocked(const Item& item, const struct stat& st) {
 // its source is still there and the same is removed now.
 MoveResult Trash::resume(const Item& item, std::string name) {
   unfinished_.erase(item.path);  // `name` is a copy: the entry it came from is gone now
-  MoveResult result = moved(name);
-  if (!removeMatching(item.parent, item.name, files_.get(), name)) {
-    result.outcome = MoveResult::Outcome::Partial;
-    result.detail = "an earlier run copied it; what differs from that copy stays";
-  }
-  return result;
+  const std::optional<uid_t> onlyOf =
+      item.giveAway || user_.uid == 0 ? std::nullopt : std::optional<uid_t>(user_.uid);
+  if (removeMatching(item.parent, item.name, files_.get(), name, onlyOf)) return moved(name);
+  return MoveResult::partial(moved(name).where,
+                             "an earlier run copied it; what differs from that copy stays");
 }
 
 UniqueFd Trash::makeCopyFolder(std::string& name, std::string& error) {
@@ -368,7 +412,7 @@ UniqueFd Trash::makeCopyFolder(std::string& name, std::string& error) {
     name = kCopy + std::to_string(getpid()) + "." + std::to_string(n);
     if (mkdirat(staging_.get(), name.c_str(), 0700) == 0) {
       UniqueFd fd(openat(staging_.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (fd.valid() && giveTo(fd.get(), owner_)) return fd;
+      if (fd.valid() && giveTo(fd.get(), user_.owner())) return fd;
       break;
     }
     if (errno != EEXIST) break;
@@ -377,18 +421,24 @@ UniqueFd Trash::makeCopyFolder(std::string& name, std::string& error) {
   return UniqueFd();
 }
 
-MoveResult Trash::copyLocked(const Item& item, const struct stat& st) {
-  using Outcome = MoveResult::Outcome;
-  std::string name, error;
+MoveResult Trash::copyLocked(const Item& item, const struct stat& st, const CopyProgress& progress) {
   if (auto earlier = unfinished_.find(item.path); earlier != unfinished_.end()) {
     return resume(item, earlier->second);
   }
+  if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) {
+    return MoveResult::failed("it is a device, which a copy never makes");
+  }
+  const std::uint64_t total = bytesIn(item.parent, item.name);
+  if (progress) progress(0, total);
+  const CopyOptions options{user_.owner(), item.giveAway,
+                            [&](std::uint64_t done) { if (progress) progress(done, total); }};
   // The copy is made first, out of sight: only a whole copy gets an info file.
-  std::string copyFolder;
+  std::string copyFolder, name, error;
   UniqueFd copies = makeCopyFolder(copyFolder, error);
   CopiedEntry copied;
+  std::vector<std::string> left;
   bool copiedAll = copies.valid() && copyTree(item.parent, item.name, copies.get(), kCopyName,
-                                              owner_, copied, error);
+                                              options, copied, left, error);
   // On the disk before it shows in files/ and before the source goes.
   if (copiedAll && syncfs(files_.get()) != 0) {
     copiedAll = false;
@@ -397,7 +447,7 @@ MoveResult Trash::copyLocked(const Item& item, const struct stat& st) {
   std::string ignored;
   if (!copiedAll) {
     if (!copyFolder.empty()) removeTree(staging_.get(), copyFolder, ignored);
-    return {Outcome::Failed, "", "cannot copy it to the trash: " + error, false};
+    return MoveResult::failed("cannot copy it to the trash: " + error);
   }
   bool placed = reserve(item, st, true, name, error);
   if (placed && renameNoReplace(copies.get(), kCopyName, files_.get(), name) != 0) {
@@ -406,14 +456,18 @@ MoveResult Trash::copyLocked(const Item& item, const struct stat& st) {
     placed = false;
   }
   removeTree(staging_.get(), copyFolder, ignored);
-  if (!placed) return {Outcome::Failed, "", error, false};
+  if (!placed) return MoveResult::failed(error);
   // The copy is committed: from here on the marker tells a later run which
   // source to finish, should this one be killed.
-  if (removeCopied(item.parent, copied, files_.get(), name)) return moved(name);
+  const bool allGone = removeCopied(item.parent, copied, files_.get(), name);
   MoveResult result = moved(name);
-  result.outcome = Outcome::Partial;
-  result.detail = "what changed while it was copied stays";
-  return result;
+  if (allGone) return result;
+  std::string what = "what changed while it was copied stays";
+  if (!left.empty()) {
+    what = "devices are never copied, and stay:";
+    for (const std::string& device : left) what += " " + device;
+  }
+  return MoveResult::partial(result.where, what);
 }
 
 }  // namespace tavo

@@ -66,7 +66,7 @@ Trash* Trashes::openTop(dev_t device, const std::vector<std::string>& parts, std
   UniqueFd top = topFolder(*mounts_, parts, device, topdir, why);
   if (!top.valid()) return nullptr;
   std::string error;
-  std::optional<Trash> trash = Trash::openTop(top.get(), topdir, owner_, error);
+  std::optional<Trash> trash = Trash::openTop(top.get(), topdir, user_, error);
   if (!trash) {
     why = "the trash of " + topdir + " cannot be used: " + error;
     return nullptr;

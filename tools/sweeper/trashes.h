@@ -17,7 +17,7 @@ namespace tavo {
 
 class Trashes {
  public:
-  Trashes(Trash& home, TreeOwner owner) : home_(home), owner_(owner) {}
+  Trashes(Trash& home, const User& user) : home_(home), user_(user) {}
 
   /// The trash for items in the folder held by `parent`, whose resolved
   /// location is `parts`; opened once per filesystem. nullptr with `why` when
@@ -28,7 +28,7 @@ class Trashes {
   Trash* openTop(dev_t device, const std::vector<std::string>& parts, std::string& why);
 
   Trash& home_;
-  TreeOwner owner_;
+  const User& user_;
   std::optional<std::vector<Mount>> mounts_;
   std::map<dev_t, Trash> tops_;
   std::map<dev_t, std::string> unusable_;

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/sysmacros.h>
+
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -19,6 +21,11 @@ constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 bool failed(std::string& error, const std::string& what, const std::string& name) {
   error = what + " " + name + ": " + std::strerror(errno);
+  return false;
+}
+
+bool tooDeep(std::string& error) {
+  error = "its folders are nested more than " + std::to_string(kMaxTreeDepth) + " deep";
   return false;
 }
 
@@ -37,24 +44,25 @@ bool sameItem(int fd, const struct stat& st) {
   return false;
 }
 
-// Modes as they were, less the set-ID bits of an owner that is not kept.
-mode_t modeFor(const struct stat& st, TreeOwner owner) {
+// Modes as they were, less the set-ID bits of a file: a copy must not make a
+// program that runs with rights the drive it came from may not have granted.
+mode_t modeFor(const struct stat& st) {
   mode_t mode = st.st_mode & 07777;
-  if (st.st_uid != owner.uid || st.st_gid != owner.gid) mode &= ~mode_t(S_ISUID | S_ISGID);
+  if (!S_ISDIR(st.st_mode)) mode &= ~mode_t(S_ISUID | S_ISGID);
   return mode;
 }
 
 // Owner first: changing it clears the set-ID bits.
 bool setAttributes(int fd, const struct stat& st, TreeOwner owner) {
   const timespec times[2] = {st.st_atim, st.st_mtim};
-  return fchown(fd, owner.uid, owner.gid) == 0 && fchmod(fd, modeFor(st, owner)) == 0 &&
+  return fchown(fd, owner.uid, owner.gid) == 0 && fchmod(fd, modeFor(st)) == 0 &&
          futimens(fd, times) == 0;
 }
 
 // For links and special files, which cannot be opened to be changed.
 bool setAttributesAt(int dir, const std::string& name, const struct stat& st, TreeOwner owner) {
   if (fchownat(dir, name.c_str(), owner.uid, owner.gid, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  if (!S_ISLNK(st.st_mode) && fchmodat(dir, name.c_str(), modeFor(st, owner), 0) != 0) return false;
+  if (!S_ISLNK(st.st_mode) && fchmodat(dir, name.c_str(), modeFor(st), 0) != 0) return false;
   const timespec times[2] = {st.st_atim, st.st_mtim};
   return utimensat(dir, name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
@@ -85,7 +93,14 @@ bool sameContents(int in, int copyDir, const std::string& copyName) {
   }
 }
 
-bool copyContents(int from, int to) {
+// What one copy shares across its tree.
+struct CopyRun {
+  const CopyOptions& options;
+  std::vector<std::string>& left;
+  std::uint64_t done = 0;
+};
+
+bool copyContents(int from, int to, CopyRun& run) {
   std::vector<char> buffer(1 << 16);
   for (;;) {
     ssize_t n = read(from, buffer.data(), buffer.size());
@@ -93,6 +108,8 @@ bool copyContents(int from, int to) {
     if (n < 0) return false;
     if (n == 0) return true;
     if (!writeAll(to, std::string_view(buffer.data(), static_cast<std::size_t>(n)))) return false;
+    run.done += static_cast<std::uint64_t>(n);
+    if (run.options.progress) run.options.progress(run.done);
   }
 }
 
@@ -101,16 +118,23 @@ struct Copy {
   const std::string& srcName;
   int dstDir;
   const std::string& dstName;
-  TreeOwner owner;
+  std::string inside;  // its path inside the item, for what is left out
+  int depth;
 };
 
-bool copyItem(const Copy& c, dev_t device, CopiedEntry& copied, std::string& error);
+bool copyItem(const Copy& c, CopyRun& run, CopiedEntry& copied, std::string& error);
+
+// Whose the copy of an entry is: the user's, or its source's owner's.
+TreeOwner ownerFor(const struct stat& st, const CopyRun& run) {
+  return run.options.giveAway ? run.options.owner : TreeOwner{st.st_uid, st.st_gid};
+}
 
 bool before(const timespec& a, const timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-bool copyFile(const Copy& c, const struct stat& st, CopiedEntry& copied, std::string& error) {
+bool copyFile(const Copy& c, const struct stat& st, CopyRun& run, CopiedEntry& copied,
+              std::string& error) {
   // Change times come from a clock that may tick only every few milliseconds:
   // a file changed since this moment may still show the same time.
   timespec start{};
@@ -120,21 +144,23 @@ bool copyFile(const Copy& c, const struct stat& st, CopiedEntry& copied, std::st
   UniqueFd out(openat(c.dstDir, c.dstName.c_str(),
                       O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!out.valid()) return failed(error, "cannot create the copy of", c.srcName);
-  if (!copyContents(in.get(), out.get())) return failed(error, "cannot copy", c.srcName);
+  if (!copyContents(in.get(), out.get(), run)) return failed(error, "cannot copy", c.srcName);
   struct stat after;
   if (fstat(in.get(), &after) != 0) return failed(error, "cannot look at", c.srcName);
   // Written to while it was read: the copy may be torn, so the source stays.
   copied.unchanged = sameTime(after.st_ctim, st.st_ctim) && after.st_size == st.st_size;
   copied.recent = !before(after.st_ctim, start);
   copied.size = st.st_size;
-  if (!setAttributes(out.get(), st, c.owner)) {
+  if (!setAttributes(out.get(), st, ownerFor(st, run))) {
     return failed(error, "cannot set the attributes of", c.srcName);
   }
   if (!out.close()) return failed(error, "cannot write", c.srcName);
   return true;
 }
 
-bool copyFolder(const Copy& c, const struct stat& st, CopiedEntry& copied, std::string& error) {
+bool copyFolder(const Copy& c, const struct stat& st, CopyRun& run, CopiedEntry& copied,
+                std::string& error) {
+  if (c.depth >= kMaxTreeDepth) return tooDeep(error);
   UniqueFd in(openat(c.srcDir, c.srcName.c_str(), kFolderFlags));
   if (!in.valid() || !sameItem(in.get(), st)) return failed(error, "cannot open", c.srcName);
   std::vector<std::string> names;
@@ -143,25 +169,26 @@ bool copyFolder(const Copy& c, const struct stat& st, CopiedEntry& copied, std::
     return failed(error, "cannot create the copy of", c.srcName);
   }
   UniqueFd out(openat(c.dstDir, c.dstName.c_str(), kFolderFlags));
-  // The user's from the start: a run killed half-way leaves what they can remove.
-  if (!out.valid() || fchown(out.get(), c.owner.uid, c.owner.gid) != 0) {
+  const TreeOwner owner = ownerFor(st, run);
+  // Its owner's from the start: a run killed half-way leaves what they can remove.
+  if (!out.valid() || fchown(out.get(), owner.uid, owner.gid) != 0) {
     return failed(error, "cannot open the copy of", c.srcName);
   }
   copied.entries.resize(names.size());
   for (std::size_t i = 0; i < names.size(); ++i) {
-    if (!copyItem({in.get(), names[i], out.get(), names[i], c.owner}, st.st_dev, copied.entries[i],
-                  error)) {
+    if (!copyItem({in.get(), names[i], out.get(), names[i], c.inside + "/" + names[i], c.depth + 1},
+                  run, copied.entries[i], error)) {
       return false;
     }
   }
   // Last, so that creating the entries does not change the folder's times.
-  if (!setAttributes(out.get(), st, c.owner)) {
+  if (!setAttributes(out.get(), st, owner)) {
     return failed(error, "cannot set the attributes of", c.srcName);
   }
   return true;
 }
 
-bool copyLink(const Copy& c, const struct stat& st, std::string& error) {
+bool copyLink(const Copy& c, const struct stat& st, const CopyRun& run, std::string& error) {
   std::vector<char> target(static_cast<std::size_t>(st.st_size) + 2);
   ssize_t n = readlinkat(c.srcDir, c.srcName.c_str(), target.data(), target.size());
   if (n < 0) return failed(error, "cannot read the link", c.srcName);
@@ -174,55 +201,81 @@ bool copyLink(const Copy& c, const struct stat& st, std::string& error) {
   if (symlinkat(target.data(), c.dstDir, c.dstName.c_str()) != 0) {
     return failed(error, "cannot create the copy of", c.srcName);
   }
-  return setAttributesAt(c.dstDir, c.dstName, st, c.owner) ||
+  return setAttributesAt(c.dstDir, c.dstName, st, ownerFor(st, run)) ||
          failed(error, "cannot set the attributes of", c.srcName);
 }
 
-bool copySpecial(const Copy& c, const struct stat& st, std::string& error) {
-  if (mknodat(c.dstDir, c.dstName.c_str(), (st.st_mode & S_IFMT) | 0600, st.st_rdev) != 0) {
+// FIFOs and sockets. A device is never made: the drive it lies on may be
+// mounted so that its devices open nothing, where the copy's would.
+bool copySpecial(const Copy& c, const struct stat& st, CopyRun& run, CopiedEntry& copied,
+                 std::string& error) {
+  if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) {
+    copied.left = true;
+    run.left.push_back(c.inside);
+    return true;
+  }
+  if (mknodat(c.dstDir, c.dstName.c_str(), (st.st_mode & S_IFMT) | 0600, 0) != 0) {
     return failed(error, "cannot create the copy of", c.srcName);
   }
-  return setAttributesAt(c.dstDir, c.dstName, st, c.owner) ||
+  return setAttributesAt(c.dstDir, c.dstName, st, ownerFor(st, run)) ||
          failed(error, "cannot set the attributes of", c.srcName);
 }
 
-bool copyItem(const Copy& c, dev_t device, CopiedEntry& copied, std::string& error) {
+bool copyItem(const Copy& c, CopyRun& run, CopiedEntry& copied, std::string& error) {
   struct stat st;
-  if (fstatat(c.srcDir, c.srcName.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return failed(error, "cannot look at", c.srcName);
-  }
-  if (st.st_dev != device) {
+  bool mountRoot = false;
+  if (!lookAt(c.srcDir, c.srcName, st, mountRoot)) return failed(error, "cannot look at", c.srcName);
+  if (mountRoot) {
     error = c.srcName + " is the mount point of another filesystem";
     return false;
   }
   copied = CopiedEntry{c.srcName, st.st_dev, st.st_ino, st.st_ctim, st.st_size, S_ISDIR(st.st_mode),
-                       true, false, {}};
-  if (S_ISREG(st.st_mode)) return copyFile(c, st, copied, error);
-  if (S_ISDIR(st.st_mode)) return copyFolder(c, st, copied, error);
-  if (S_ISLNK(st.st_mode)) return copyLink(c, st, error);
-  return copySpecial(c, st, error);
+                       true, false, false, {}};
+  if (S_ISREG(st.st_mode)) return copyFile(c, st, run, copied, error);
+  if (S_ISDIR(st.st_mode)) return copyFolder(c, st, run, copied, error);
+  if (S_ISLNK(st.st_mode)) return copyLink(c, st, run, error);
+  return copySpecial(c, st, run, copied, error);
+}
+
+std::uint64_t bytesBelow(int dir, const std::string& name, int depth) {
+  struct stat st;
+  bool mountRoot = false;
+  if (!lookAt(dir, name, st, mountRoot) || mountRoot) return 0;
+  if (S_ISREG(st.st_mode)) return static_cast<std::uint64_t>(st.st_size);
+  UniqueFd folder(S_ISDIR(st.st_mode) && depth < kMaxTreeDepth ? openat(dir, name.c_str(), kFolderFlags)
+                                                                : -1);
+  std::vector<std::string> names;
+  std::uint64_t total = 0;
+  if (!folder.valid() || !listNames(folder.get(), names)) return 0;
+  for (const std::string& entry : names) total += bytesBelow(folder.get(), entry, depth + 1);
+  return total;
 }
 
 // Gives `name` in `dir` and what it holds to `owner`; an entry is changed only
-// through a descriptor that was checked to be what was looked at.
-bool give(int dir, const std::string& name, dev_t device, TreeOwner owner, std::string& error) {
+// through a descriptor that was checked to be what was looked at, and, at the
+// top, to be `expected`. A folder is given last, so that nobody can add to it
+// while what it holds is given.
+bool give(int dir, const std::string& name, int depth, TreeOwner owner, const struct stat* expected,
+          std::string& error) {
   struct stat st;
-  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT || failed(error, "cannot look at", name);
+  bool mountRoot = false;
+  if (!lookAt(dir, name, st, mountRoot)) return errno == ENOENT || failed(error, "cannot look at", name);
+  if (expected && (st.st_dev != expected->st_dev || st.st_ino != expected->st_ino)) {
+    error = name + " was replaced after it was moved";
+    return false;
   }
-  if (st.st_dev != device) return true;
+  if (mountRoot) return true;
   if (S_ISDIR(st.st_mode)) {
+    if (depth >= kMaxTreeDepth) return tooDeep(error);
     UniqueFd folder(openat(dir, name.c_str(), kFolderFlags));
     std::vector<std::string> names;
     if (!folder.valid() || !sameItem(folder.get(), st)) return failed(error, "cannot open", name);
-    if (st.st_uid != owner.uid && fchown(folder.get(), owner.uid, owner.gid) != 0) {
-      return failed(error, "cannot give away", name);
-    }
     if (!listNames(folder.get(), names)) return failed(error, "cannot list", name);
     for (const std::string& entry : names) {
-      if (!give(folder.get(), entry, device, owner, error)) return false;
+      if (!give(folder.get(), entry, depth + 1, owner, nullptr, error)) return false;
     }
-    return true;
+    return st.st_uid == owner.uid || fchown(folder.get(), owner.uid, owner.gid) == 0 ||
+           failed(error, "cannot give away", name);
   }
   if (st.st_uid == owner.uid || st.st_nlink > 1) return true;
   UniqueFd entry(openat(dir, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
@@ -246,7 +299,7 @@ bool matchesCopied(const struct stat& st, const CopiedEntry& copied) {
 bool removeCopiedFile(int dir, const CopiedEntry& copied, int copyDir, const std::string& copyName) {
   const char* name = copied.name.c_str();
   struct stat st;
-  if (!copied.unchanged) return false;
+  if (!copied.unchanged || copied.left) return false;
   if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
   if (!matchesCopied(st, copied)) return false;
   if (!S_ISREG(st.st_mode)) return isGone(unlinkat(dir, name, 0));
@@ -262,7 +315,86 @@ bool removeCopiedFile(int dir, const CopiedEntry& copied, int copyDir, const std
   return gone;
 }
 
+bool matchingGone(int dir, const std::string& name, int copyDir, const std::string& copyName,
+                  std::optional<uid_t> onlyOf, int depth) {
+  struct stat st, copy;
+  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (fstatat(copyDir, copyName.c_str(), &copy, AT_SYMLINK_NOFOLLOW) != 0 ||
+      (st.st_mode & S_IFMT) != (copy.st_mode & S_IFMT) || (onlyOf && st.st_uid != *onlyOf)) {
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    bool same = st.st_size == copy.st_size && (st.st_mode & 0777) == (copy.st_mode & 0777) &&
+                sameTime(st.st_mtim, copy.st_mtim);
+    return same && isGone(unlinkat(dir, name.c_str(), 0));
+  }
+  if (depth >= kMaxTreeDepth) return false;
+  UniqueFd folder(openat(dir, name.c_str(), kFolderFlags));
+  UniqueFd copyFolder(openat(copyDir, copyName.c_str(), kFolderFlags));
+  std::vector<std::string> names;
+  if (!folder.valid() || !sameItem(folder.get(), st) || !copyFolder.valid() ||
+      !listNames(folder.get(), names)) {
+    return false;
+  }
+  bool all = true;
+  for (const std::string& entry : names) {
+    all = matchingGone(folder.get(), entry, copyFolder.get(), entry, onlyOf, depth + 1) && all;
+  }
+  folder.reset();
+  return all && isGone(unlinkat(dir, name.c_str(), AT_REMOVEDIR));
+}
+
+bool removeBelow(int dir, const std::string& name, int depth, std::string& error) {
+  struct stat st;
+  bool mountRoot = false;
+  if (!lookAt(dir, name, st, mountRoot)) return errno == ENOENT || failed(error, "cannot look at", name);
+  if (mountRoot) {
+    error = name + " is the mount point of another filesystem";
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    return isGone(unlinkat(dir, name.c_str(), 0)) || failed(error, "cannot remove", name);
+  }
+  if (depth >= kMaxTreeDepth) return tooDeep(error);
+  UniqueFd folder(openat(dir, name.c_str(), kFolderFlags));
+  if (!folder.valid() || !sameItem(folder.get(), st)) return failed(error, "cannot open", name);
+  std::vector<std::string> names;
+  if (!listNames(folder.get(), names)) return failed(error, "cannot list", name);
+  for (const std::string& entry : names) {
+    if (!removeBelow(folder.get(), entry, depth + 1, error)) return false;
+  }
+  folder.reset();
+  return isGone(unlinkat(dir, name.c_str(), AT_REMOVEDIR)) || failed(error, "cannot remove", name);
+}
+
 }  // namespace
+
+bool lookAt(int dir, const std::string& name, struct stat& st, bool& mountRoot) {
+  struct statx x {};
+  if (statx(dir, name.c_str(), AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, STATX_BASIC_STATS, &x) != 0) {
+    return false;
+  }
+  st = {};
+  st.st_dev = makedev(x.stx_dev_major, x.stx_dev_minor);
+  st.st_ino = x.stx_ino;
+  st.st_mode = x.stx_mode;
+  st.st_nlink = x.stx_nlink;
+  st.st_uid = x.stx_uid;
+  st.st_gid = x.stx_gid;
+  st.st_rdev = makedev(x.stx_rdev_major, x.stx_rdev_minor);
+  st.st_size = static_cast<off_t>(x.stx_size);
+  st.st_atim = {x.stx_atime.tv_sec, x.stx_atime.tv_nsec};
+  st.st_mtim = {x.stx_mtime.tv_sec, x.stx_mtime.tv_nsec};
+  st.st_ctim = {x.stx_ctime.tv_sec, x.stx_ctime.tv_nsec};
+  if ((x.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    mountRoot = (x.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    return true;
+  }
+  // A kernel that cannot say: another device number is the nearest sign.
+  struct stat folder;
+  mountRoot = fstat(dir, &folder) != 0 || folder.st_dev != st.st_dev;
+  return true;
+}
 
 // Read before any of the names is touched, so that no listing stays open
 // while the tree below is walked.
@@ -287,14 +419,15 @@ bool listNames(int dirFd, std::vector<std::string>& names) {
 }
 
 bool copyTree(int srcDir, const std::string& name, int dstDir, const std::string& dstName,
-              TreeOwner owner, CopiedEntry& copied, std::string& error) {
-  struct stat st;
-  if (fstatat(srcDir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return failed(error, "cannot look at", name);
-  }
-  return copyItem({srcDir, name, dstDir, dstName, owner}, st.st_dev, copied, error);
+              const CopyOptions& options, CopiedEntry& copied, std::vector<std::string>& left,
+              std::string& error) {
+  CopyRun run{options, left};
+  return copyItem({srcDir, name, dstDir, dstName, name, 0}, run, copied, error);
 }
 
+std::uint64_t bytesIn(int dir, const std::string& name) { return bytesBelow(dir, name, 0); }
+
+// Bounded by the copy it follows, which is.
 bool removeCopied(int dir, const CopiedEntry& copied, int copyDir, const std::string& copyName) {
   if (!copied.folder) return removeCopiedFile(dir, copied, copyDir, copyName);
   const char* name = copied.name.c_str();
@@ -311,62 +444,22 @@ bool removeCopied(int dir, const CopiedEntry& copied, int copyDir, const std::st
     all = removeCopied(folder.get(), entry, copy.get(), entry.name) && all;
   }
   folder.reset();
-  // A folder that gained an entry is not empty, and stays.
+  // A folder that gained an entry, or holds one left out, is not empty, and stays.
   return all && isGone(unlinkat(dir, name, AT_REMOVEDIR));
 }
 
-bool removeMatching(int dir, const std::string& name, int copyDir, const std::string& copyName) {
-  struct stat st, copy;
-  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
-  if (fstatat(copyDir, copyName.c_str(), &copy, AT_SYMLINK_NOFOLLOW) != 0 ||
-      (st.st_mode & S_IFMT) != (copy.st_mode & S_IFMT)) {
-    return false;
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    bool same = st.st_size == copy.st_size && (st.st_mode & 0777) == (copy.st_mode & 0777) &&
-                sameTime(st.st_mtim, copy.st_mtim);
-    return same && isGone(unlinkat(dir, name.c_str(), 0));
-  }
-  UniqueFd folder(openat(dir, name.c_str(), kFolderFlags));
-  UniqueFd copyFolder(openat(copyDir, copyName.c_str(), kFolderFlags));
-  std::vector<std::string> names;
-  if (!folder.valid() || !sameItem(folder.get(), st) || !copyFolder.valid() ||
-      !listNames(folder.get(), names)) {
-    return false;
-  }
-  bool all = true;
-  for (const std::string& entry : names) {
-    all = removeMatching(folder.get(), entry, copyFolder.get(), entry) && all;
-  }
-  folder.reset();
-  return all && isGone(unlinkat(dir, name.c_str(), AT_REMOVEDIR));
+bool removeMatching(int dir, const std::string& name, int copyDir, const std::string& copyName,
+                    std::optional<uid_t> onlyOf) {
+  return matchingGone(dir, name, copyDir, copyName, onlyOf, 0);
 }
 
-bool giveTree(int dir, const std::string& name, TreeOwner owner, std::string& error) {
-  struct stat st;
-  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return failed(error, "cannot look at", name);
-  }
-  return give(dir, name, st.st_dev, owner, error);
+bool giveTree(int dir, const std::string& name, const struct stat& moved, TreeOwner owner,
+              std::string& error) {
+  return give(dir, name, 0, owner, &moved, error);
 }
 
 bool removeTree(int dir, const std::string& name, std::string& error) {
-  struct stat st;
-  if (fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT || failed(error, "cannot look at", name);
-  }
-  if (!S_ISDIR(st.st_mode)) {
-    return isGone(unlinkat(dir, name.c_str(), 0)) || failed(error, "cannot remove", name);
-  }
-  UniqueFd folder(openat(dir, name.c_str(), kFolderFlags));
-  if (!folder.valid() || !sameItem(folder.get(), st)) return failed(error, "cannot open", name);
-  std::vector<std::string> names;
-  if (!listNames(folder.get(), names)) return failed(error, "cannot list", name);
-  for (const std::string& entry : names) {
-    if (!removeTree(folder.get(), entry, error)) return false;
-  }
-  folder.reset();
-  return isGone(unlinkat(dir, name.c_str(), AT_REMOVEDIR)) || failed(error, "cannot remove", name);
+  return removeBelow(dir, name, 0, error);
 }
 
 }  // namespace tavo

@@ -129,5 +129,22 @@ TEST_F(KeyscrubTest, AFailedOrKilledWriteLeavesTheFileWholeAndOnlyItsTemporaryIs
   EXPECT_EQ(readPlistFile(file()).dict, withoutEntry(stored, {"Banks", "Harp"}));
 }
 
+// Through pkexec it acts only on a domain that an installed product names.
+TEST_F(KeyscrubTest, UnderPkexecChangesOnlyANamedDomain) {
+  TempDir bundle;
+  const std::string tool = bundled(KEYSCRUB_PATH, bundle / "B.app", "Resources",
+                                   "P\nV\n-\n~/Library/Preferences/" + domain + ".plist$_var(B/x)$\n-\n");
+  const PlistDict stored = dict({{"B", PlistValue(dict({{"x", "1"}}))}});
+  const std::string other = prefs.anyUserFile("com.other");
+  ASSERT_TRUE(writePlistFile(file(), stored, PlistFormat::Xml) && writePlistFile(other, stored, PlistFormat::Xml));
+  const std::string before = readFile(other);
+  ToolRun named = runTool(tool, {domain, "B", "x"}, {env(), "PKEXEC_UID=0"});
+  ToolRun refused = runTool(tool, {"com.other", "B", "x"}, {env(), "PKEXEC_UID=0"});
+  EXPECT_EQ(readPlistFile(file()).dict, withoutEntry(stored, {"B", "x"}));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.err, "keyscrub: com.other is not a domain that an installed product names\n");
+  EXPECT_EQ(readFile(other), before);
+}
+
 }  // namespace
 }  // namespace tavo::testing

@@ -76,20 +76,45 @@ TEST_F(Pkgutil, UnlinkRemovesTheListedFilesAndOnlyEmptyFolders) {
             "./Applications/TAVO.app/Contents/binary\n./Applications/TAVO.app/Contents/lib\n"
             "Library\nLibrary/VST3\nLibrary/VST3/TAVO.vst3\n./Library/missing/file\n");
   EXPECT_EQ(pkgutil({"--unlink", "com.x"}).status, 0);
-  EXPECT_FALSE(exists(root() + "/Applications") || exists(root() + "/Library/VST3/TAVO.vst3"));
+  EXPECT_FALSE(exists(root() + "/Applications/TAVO.app") || exists(root() + "/Library/VST3/TAVO.vst3"));
+  EXPECT_TRUE(exists(root() + "/Applications"));  // directly under the root: the safety table keeps it
   EXPECT_EQ(readFile(root() + "/Library/VST3/Other.vst3"), "another package's");
   EXPECT_EQ(readFile(dir_ / "target/kept"), "k");  // the link went, not what it points to
   EXPECT_TRUE(exists(root()) && exists(receipts() + "/com.x.plist"));
 }
 
-TEST_F(Pkgutil, UnlinkNeverLeavesItsRoot) {
+// What a bill of materials lists never leads the removal elsewhere: out of
+// the root, through a link among the parent folders (one planted in a
+// world-writable presets folder would reach a user's home), or to what the
+// safety table keeps.
+TEST_F(Pkgutil, UnlinkRemovesNothingThroughALinkOrThatTheSafetyTableKeeps) {
   writeFile(dir_ / "victim", "v");
   writeFile(dir_ / "elsewhere/victim", "v");
-  std::filesystem::create_directories(root());
-  ASSERT_EQ(symlink((dir_ / "elsewhere").c_str(), (root() + "/out").c_str()), 0);
-  writeFile(receipts() + "/com.x.bom", "../victim\n./a/../../victim\nout/victim\n");
-  EXPECT_EQ(pkgutil({"--unlink", "com.x"}).status, 1);
-  EXPECT_TRUE(exists(dir_ / "victim") && exists(dir_ / "elsewhere/victim"));
+  writeFile(root() + "/home/bob/.ssh/id", "k");
+  writeFile(root() + "/topfile", "t");
+  std::filesystem::create_directories(root() + "/presets");
+  ASSERT_EQ(symlink((dir_ / "elsewhere").c_str(), (root() + "/out").c_str()) |
+                symlink((root() + "/home/bob").c_str(), (root() + "/presets/link").c_str()), 0);
+  writeFile(receipts() + "/com.x.bom", "../victim\n./a/../../victim\nout/victim\npresets/link/.ssh/id\ntopfile\n");
+  ToolRun run = pkgutil({"--unlink", "com.x"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(exists(dir_ / "victim") && exists(dir_ / "elsewhere/victim") &&
+              exists(root() + "/home/bob/.ssh/id") && exists(root() + "/topfile"));
+  EXPECT_NE(run.err.find("Refusing /presets/link/.ssh/id: a folder on its way is a link"), std::string::npos);
+  EXPECT_NE(run.err.find("Refusing /topfile: is a folder directly under the root folder\n"), std::string::npos);
+}
+
+// Through pkexec it acts only on a receipt that an installed product names.
+TEST_F(Pkgutil, UnderPkexecForgetsOnlyANamedReceipt) {
+  writeFile(receipts() + "/com.y.plist", "<plist/>");
+  const std::string tool =
+      bundled(TAVO_PKGUTIL_TESTROOT, dir_ / "B.app", "MacOS", "P\nV\n-\n$_pkg(com.x)$\n-\n");
+  const Strings env = {"TAVO_TEST_RECEIPTS_DIR=" + receipts(), "PKEXEC_UID=0"};
+  ToolRun named = runTool(tool, {"--forget", "com.x"}, env), other = runTool(tool, {"--forget", "com.y"}, env);
+  EXPECT_EQ(other.status, 1);
+  EXPECT_EQ(other.err, "pkgutil: 'com.y' is not a package that an installed product names\n");
+  EXPECT_FALSE(exists(receipts() + "/com.x.plist"));
+  EXPECT_TRUE(exists(receipts() + "/com.y.plist"));
 }
 
 }  // namespace

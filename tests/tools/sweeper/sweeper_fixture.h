@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <tuple>
 
 #include "tests/support/test_user.h"
@@ -97,28 +98,74 @@ struct Started {
   std::string output() const { return readFile("/proc/self/fd/" + std::to_string(out.get())); }
 };
 
+/// The output without its "copying:" lines: what became of each path.
+inline std::string outcomes(const std::string& out) {
+  std::string kept;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("copying: ", 0) != 0) kept += line + "\n";
+  }
+  return kept;
+}
+
+/// Three plain users with homes in a folder all may pass through: alice, for
+/// whom sweeper acts, and bob and eve, who must lose nothing to her.
+struct Users {
+  Users() : dir("") {
+    ::chmod(dir.path().c_str(), 0755);
+    alice = makeUser("tavo-alice", dir / "home/alice");
+    bob = makeUser("tavo-bob", dir / "home/bob");
+    eve = makeUser("tavo-eve", dir / "home/eve");
+  }
+  bool made() const { return alice && bob && eve; }
+  std::string trash() const { return alice->home + "/.local/share/Trash"; }
+  Strings pkexec() const { return {"PKEXEC_UID=" + std::to_string(alice->uid)}; }
+  /// `path` made a folder of `user`'s with `mode`.
+  static std::string own(const std::string& path, const TestUser& user, mode_t mode = 0755) {
+    fs::create_directories(path);
+    EXPECT_EQ(::chown(path.c_str(), user.uid, user.gid) | ::chmod(path.c_str(), mode), 0) << path;
+    return path;
+  }
+  TempDir dir;
+  std::optional<TestUser> alice, bob, eve;
+};
+
 // Root-level: the real sweeper, run as root.
 class SweeperTest : public ::testing::Test {
  protected:
+  explicit SweeperTest(const std::string& base = rootsHome()) : dir_(base) {}
   void SetUp() override { TAVO_REQUIRE_THROWAWAY_ROOT(); }
   std::string trash() const { return dir_ / "Trash"; }
-  /// The test's list file, holding `paths`, each ended by a line feed.
-  std::string list(const Strings& paths) const {
+  /// The test's list file in `folder`, holding `paths`, each ended by a line feed.
+  std::string list(const Strings& paths, const std::string& folder = "") const {
     std::string text;
     for (const std::string& path : paths) text += path + "\n";
-    return dir_.write("list.txt", text, 0600);
+    const std::string file = (folder.empty() ? dir_.path() : folder) + "/list.txt";
+    writeFile(file, text, 0600);
+    return file;
   }
-  /// One run over a list of `paths`.
-  ToolRun sweep(const Strings& paths, const std::string& trashDir = "", const Strings& env = {}) {
-    return runTool(TAVO_SWEEPER, {trashDir.empty() ? trash() : trashDir, list(paths)}, env);
+  /// From now on the runs use a copy of sweeper in an installed bundle whose
+  /// product description names `paths`.
+  void claim(const Strings& paths) {
+    std::string text = "Product\nVendor\n-\n";
+    for (const std::string& path : paths) text += path + "\n";
+    sweeper_ = bundled(TAVO_SWEEPER, dir_ / "B.app", "Resources", text + "-\n");
+  }
+  /// One run over a list of `paths`, written by the user `owner` in their home when given.
+  ToolRun sweep(const Strings& paths, const std::string& trashDir = "", const Strings& env = {},
+                const TestUser* owner = nullptr) {
+    const std::string listFile = list(paths, owner ? owner->home : "");
+    EXPECT_TRUE(!owner || ::chown(listFile.c_str(), owner->uid, owner->gid) == 0);
+    return runTool(sweeper_, {trashDir.empty() ? trash() : trashDir, listFile}, env);
   }
   /// A run over the list file `listFile`, started and left running.
-  static Started start(const std::string& trash, const std::string& listFile, const Strings& env = {}) {
+  Started start(const std::string& trash, const std::string& listFile, const Strings& env = {}) const {
     UniqueFd out(::memfd_create("out", MFD_CLOEXEC));
-    Child child = Child::start({.argv = {TAVO_SWEEPER, trash, listFile}, .environment = env, .out = out.get()});
+    Child child = Child::start({.argv = {sweeper_, trash, listFile}, .environment = env, .out = out.get()});
     return Started{std::move(out), std::move(child)};
   }
   TempDir dir_;
+  std::string sweeper_ = TAVO_SWEEPER;
 };
 
 }  // namespace tavo::testing

@@ -2,6 +2,7 @@
 // folder or is missing there, so that a refusal that fails cannot touch the system.
 
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 
 #include "tests/tools/sweeper/sweeper_fixture.h"
 
@@ -85,7 +86,7 @@ TEST_F(Sweeper, PassesOverMissingPathsAndCountsRefusedOnesAsNotMoved) {
       {"$D/bad\xFF\n", 1, false, "refused: $D/bad\xFF: is not valid UTF-8"},
   };
   for (const Case& c : cases) {
-    TempDir dir;
+    TempDir dir(rootsHome());
     writeFile(dir / "f", "f");
     writeFile(dir / "bad\xFF", "bad");
     ASSERT_EQ(symlink("Trash", (dir / "tolink").c_str()), 0);
@@ -98,56 +99,102 @@ TEST_F(Sweeper, PassesOverMissingPathsAndCountsRefusedOnesAsNotMoved) {
   }
 }
 
-TEST_F(Sweeper, RefusesBadArgumentsWithOneLine) {
-  writeFile(dir_ / "f", "f");
-  for (auto [name, mode] : {std::pair{"list", 0600}, {"shared", 0620}, {"theirs", 0600}}) {
-    writeFile(dir_ / name, dir_ / "f\n", mode);
-  }
-  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
-  const std::string list = dir_ / "list";
-  std::vector<Strings> bad = {
-      {}, {trash()}, {trash(), list, "x"}, {"relative/Trash", list}, {dir_ / "a/../Trash", list},
-      {trash(), dir_ / "none.txt"}, {trash(), dir_.path()}, {trash(), dir_ / "shared"},
-      {trash(), dir_ / "fifo"},  // must not wait for a writer
+// Acting for alice, sweeper moves what she could move herself and what an
+// installed product names, and refuses the rest: the system's files, root's,
+// bob's, whatever the list says.
+TEST_F(Sweeper, MovesOnlyWhatTheUserCouldMoveOrAProductNames) {
+  Users users;
+  ASSERT_TRUE(users.made()) << "useradd failed";
+  const TestUser &alice = *users.alice, &bob = *users.bob;
+  const std::string m = users.dir.path(), bobs = bob.home;
+  claim({m + "/opt/Product"});
+  writeFile(m + "/opt/Product/lib.so", "l", 0600);
+  writeFile(m + "/opt/Product/sub/data", "d");
+  writeFile(m + "/etc/shadow", "root:*:19000::::::\n", 0640);
+  writeFile(Users::own(Users::own(bobs + "/.ssh", bob, 0700) + "/id", bob, 0600), "");
+  Users::own(Users::own(Users::own(bobs + "/private", bob, 0700) + "/pub", bob, 0777) + "/f", bob);
+  Users::own(m + "/drop", *users.eve, 01777);
+  Users::own(m + "/drop/bobs", bob);
+  Users::own(m + "/drop/alices", alice);
+  writeFile(Users::own(alice.home + "/Lib", alice) + "/secret", "s", 0600);  // root's, in her folder
+  // A killed run's marker to give files/NAME, which she renamed to name her own folder of root's files.
+  const std::string t = users.trash();
+  writeFile(Users::own(t + "/files/evil", alice) + "/secret", "s", 0600);
+  for (const char* folder : {"", "/files", "/info", "/.sweeper-staging"}) Users::own(t + folder, alice, 0700);
+  writeFile(t + "/.sweeper-staging/m.evil/give", std::to_string(statOf(t + "/files/evil").st_dev) + ":1");
+  // Each path, and whether it goes.
+  const std::pair<std::string, bool> rows[] = {
+      {m + "/opt/Product", true}, {m + "/etc/shadow", false},
+      {bobs + "/.ssh", false}, {bobs + "/private/pub/f", false}, {m + "/drop/bobs", false},
+      {m + "/drop/alices", true}, {alice.home + "/Lib", true},
   };
-  if (geteuid() == 0) {
-    ASSERT_EQ(chown((dir_ / "theirs").c_str(), kNobody, kNobody), 0);
-    bad.push_back({trash(), dir_ / "theirs"});
+  Strings paths;
+  for (const auto& row : rows) paths.push_back(row.first);
+  ToolRun run = sweep(paths, users.trash(), users.pkexec(), &alice);
+  EXPECT_EQ(run.status, 1);
+  for (const auto& [path, goes] : rows) {
+    EXPECT_NE(run.out.find((goes ? "moved: " : "refused: ") + path + (goes ? " -> " : ": the user may not")),
+              std::string::npos) << path << "\n" << run.out;
+    EXPECT_EQ(exists(path), !goes) << path;
   }
-  for (const Strings& args : bad) {
-    ToolRun run = runTool(TAVO_SWEEPER, args);
-    EXPECT_EQ(run.status, 1) << run.out;
-    EXPECT_TRUE(std::regex_match(run.out, std::regex("sweeper: [^\n]*\n"))) << run.out;
+  // Hers: what it made, and a product's files whole; what she moved herself keeps its owners.
+  for (const char* made : {"", "/files", "/info", "/.sweeper-staging", "/info/Product.trashinfo",
+                           "/files/Product/lib.so", "/files/Product/sub/data", "/files/Lib"}) {
+    EXPECT_EQ(statOf(t + made).st_uid, alice.uid) << made;
   }
-  EXPECT_TRUE(exists(dir_ / "f"));
-  EXPECT_FALSE(exists(trash()));
+  EXPECT_EQ(statOf(t + "/files/Lib/secret").st_uid + statOf(t + "/files/evil/secret").st_uid, 0u);
+  EXPECT_NE(readFile(t + "/info/Product.trashinfo").find("\nX-TAVO-OriginalOwner=0:0:0755\n"),
+            std::string::npos);
+  EXPECT_EQ(readFile(t + "/info/Lib.trashinfo").find("X-TAVO"), std::string::npos);
+  // Root's own run for her, as under sudo keeping her home, writes the list itself.
+  EXPECT_EQ(sweep({Users::own(alice.home + "/Mine", alice)}, t).status, 0);
+  EXPECT_TRUE(exists(t + "/files/Mine") && !exists(alice.home + "/Mine"));
 }
 
-TEST_F(Sweeper, WhatItCreatesAndMovesBelongsToTheUserWhoseTrashItIs) {
-  if (!getpwuid(kNobody)) GTEST_SKIP() << "needs user " << kNobody;
-  ASSERT_EQ(chmod(dir_.path().c_str(), 0755), 0);
-  fs::create_directories(dir_ / "theirs");
-  ASSERT_EQ(chown((dir_ / "theirs").c_str(), kNobody, kNobody), 0);
-  // Told by pkexec, or else the owner of the nearest existing folder.
-  for (auto [at, env] : {std::pair{dir_ / "home/.local/share/Trash", Strings{"PKEXEC_UID=65534"}},
-                         {dir_ / "theirs/.local/share/Trash", {}}}) {
-    writeFile(dir_ / "product/secret", "s", 0600);
-    writeFile(dir_ / "product/tool", "t", 04755);
-    writeFile(dir_ / "product/shared", "h", 0644);
-    ASSERT_EQ(link((dir_ / "product/shared").c_str(), (dir_ / "shared-elsewhere").c_str()), 0);
-    ASSERT_EQ(chmod((dir_ / "product").c_str(), 0751), 0);
-    ASSERT_EQ(sweep({dir_ / "product"}, at, env).status, 0);
-    for (const char* made : {"", "/files", "/info", "/info/product.trashinfo", "/.sweeper-staging",
-                             "/..", "/files/product", "/files/product/secret", "/files/product/tool"}) {
-      EXPECT_EQ(statOf(at + made).st_uid, kNobody) << at << made;
-    }
-    // Another name of a file would be given away too: it stays as it was.
-    EXPECT_EQ(statOf(at + "/files/product/shared").st_uid, 0u);
-    EXPECT_EQ(statOf(at + "/files/product/tool").st_mode & 07777, 0755u);  // no set-ID for the user
-    EXPECT_NE(readFile(at + "/info/product.trashinfo").find("\nX-TAVO-OriginalOwner=0:0:0751\n"),
-              std::string::npos);
-    fs::remove(dir_ / "shared-elsewhere");
+// The Trash and the list file come from the caller: neither may make root
+// create, open or read anything that is not alice's own.
+TEST_F(Sweeper, RefusesATrashOrAListThatIsNotTheUsersOwn) {
+  Users users;
+  ASSERT_TRUE(users.made()) << "useradd failed";
+  const TestUser& alice = *users.alice;
+  const std::string m = users.dir.path(), home = alice.home;
+  fs::create_directories(m + "/etc/cron.d");
+  writeFile(m + "/etc/shadow", "root:*:19000::::::\n", 0600);
+  fs::create_directory_symlink(m + "/etc", home + "/link");
+  Users::own(home + "/open", alice, 0777);
+  Users::own(home + "/loose/Trash", alice, 0777);
+  const std::string list = home + "/list", t = users.trash(), bobs = users.bob->home;
+  auto hers = [&](const std::string& path) { return lchown(path.c_str(), alice.uid, alice.gid) == 0; };
+  writeFile(list, "x\n");
+  writeFile(home + "/shared", "x\n", 0620);
+  writeFile(bobs + "/list", "x\n");
+  ASSERT_TRUE(symlink((m + "/etc/shadow").c_str(), (home + "/shadow-list").c_str()) == 0 && hers(list) &&
+              hers(home + "/shadow-list") && hers(home + "/shared") &&
+              mkfifo((home + "/fifo").c_str(), 0600) == 0 && hers(home + "/fifo"));
+  // The arguments, and how the one line ends.
+  const std::pair<Strings, std::string> rows[] = {
+      {{}, "usage: sweeper TRASH_DIR LIST_FILE"}, {{t}, "usage"}, {{t, list, "x"}, "usage"},
+      {{"relative/Trash", list}, "must be an absolute path"}, {{home + "/a/../Trash", list}, "must be an absolute path"},
+      {{t, home + "/none.txt"}, "No such file or directory"}, {{t, home}, "is not a regular file"},
+      {{t, home + "/shared"}, "is not the user's alone"},
+      {{t, home + "/fifo"}, "is not a regular file"},  // must not wait for a writer
+      {{m + "/etc/cron.d", list}, "does not lie inside the home folder " + home + " of the user it is for"},
+      {{bobs + "/.local/share/Trash", list}, "does not lie inside the home folder"},
+      {{home + "/link/Trash", list}, "does not lie inside the home folder"},
+      {{home + "/open/Trash", list}, "open belongs to another user or may be written by others"},
+      {{home + "/loose/Trash", list}, "Trash belongs to another user or may be written by others"},
+      {{t, home + "/shadow-list"}, "cannot open the list file " + home + "/shadow-list: Too many levels of symbolic links"},
+      {{t, bobs + "/list"}, "the list file " + bobs + "/list is not the user's alone"},
+  };
+  for (const auto& [args, why] : rows) {
+    ToolRun run = runTool(sweeper_, args, users.pkexec());
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_TRUE(std::regex_match(run.out, std::regex("sweeper: [^\n]*\n"))) << run.out;
+    EXPECT_NE(run.out.find(why), std::string::npos) << run.out;
   }
+  EXPECT_TRUE(namesIn(m + "/etc/cron.d").empty() && namesIn(home + "/open").empty());
+  EXPECT_FALSE(exists(users.bob->home + "/.local") || exists(m + "/etc/Trash") || exists(users.trash()));
+  EXPECT_EQ(namesIn(home + "/loose/Trash"), Strings{});
 }
 
 // Each case lays out a second filesystem's top folder, then moves a folder and
@@ -171,7 +218,7 @@ TEST_F(Sweeper, ItemsOfAnotherFilesystemGoToItsOwnTrashByOneRename) {
        }, ""},
   };
   for (const Case& c : cases) {
-    TempDir dir;
+    TempDir dir(rootsHome());
     Volume vol(dir / "vol");
     if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
     SCOPED_TRACE(c.what);
@@ -193,7 +240,7 @@ TEST_F(Sweeper, ItemsOfAnotherFilesystemGoToItsOwnTrashByOneRename) {
     EXPECT_EQ(infoPath(info["Library X"]), prefix + "lib/Library%20X");
     EXPECT_EQ(infoPath(info["top.txt"]), prefix + "top.txt");
     if (c.trash.empty()) {
-      EXPECT_EQ(run.out.rfind("moved: " + vol / "lib/Library X -> " + where + "/files/Library X (copied: ", 0), 0u)
+      EXPECT_EQ(outcomes(run.out).rfind("moved: " + vol / "lib/Library X -> " + where + "/files/Library X (copied: ", 0), 0u)
           << run.out;
     } else {
       EXPECT_EQ(statOf(where + "/files/Library X").st_ino, inode);  // renamed, not copied
@@ -226,7 +273,7 @@ TEST_F(Sweeper, MountPointsTopDirectoryTrashesAndReadOnlyFilesystemsStay) {
                 readFile(ro / "product"), "oldoldp");
 }
 
-TEST_F(Sweeper, ACopyKeepsContentsModesAndTimesAndGivesTheOwnersToTheUser) {
+TEST_F(Sweeper, ACopyKeepsContentsModesTimesAndOwnersAndSaysHowFarItIs) {
   Volume vol(dir_ / "vol");
   if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   ASSERT_EQ(symlink("/", (vol / ".Trash-0").c_str()), 0);  // so that it is copied
@@ -245,17 +292,21 @@ TEST_F(Sweeper, ACopyKeepsContentsModesAndTimesAndGivesTheOwnersToTheUser) {
   for (const char* name : names)
     ASSERT_EQ(utimensat(AT_FDCWD, (vol / name).c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
   const Tree item = treeOf(vol / "item"), top = treeOf(vol / "top.txt");
-  ASSERT_EQ(sweep({vol / "item", vol / "top.txt"}).status, 0);
+  ToolRun run = sweep({vol / "item", vol / "top.txt"});
+  ASSERT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("copying: " + vol / "item: 0 of 12 bytes\n", 0), 0u) << run.out;
   EXPECT_FALSE(exists(vol / "item") || exists(vol / "top.txt"));
   EXPECT_EQ(treeOf(trash() + "/files/item"), item);
   EXPECT_EQ(treeOf(trash() + "/files/top.txt"), top);
-  for (const char* name : names)  // the user's: root here
-    EXPECT_EQ(statOf(trash() + "/files/" + name).st_uid, 0u) << name;
+  for (const char* name : names) {  // root's copy keeps its owners, nobody's too
+    const bool nobodys = std::string(name) == "item/file" || std::string(name) == "item/link";
+    EXPECT_EQ(statOf(trash() + "/files/" + name).st_uid, nobodys ? kNobody : 0u) << name;
+  }
   EXPECT_TRUE(namesIn(trash() + "/.sweeper-staging").empty());
 }
 
 TEST_F(Sweeper, ACopyThatFailsHalfWayLeavesTheOriginalAndNoPartialCopy) {
-  Volume small(dir_ / "small", "size=256k"), vol(dir_ / "vol");
+  Volume small(dir_ / "small", "size=256k,mode=0755"), vol(dir_ / "vol");
   if (!small.mounted() || !vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   ASSERT_EQ(symlink("/", (vol / ".Trash-0").c_str()), 0);
   const std::string smallTrash = small / "Trash";
@@ -266,13 +317,66 @@ TEST_F(Sweeper, ACopyThatFailsHalfWayLeavesTheOriginalAndNoPartialCopy) {
 
   ToolRun run = sweep({vol / "product"}, smallTrash);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out.rfind("not moved: " + vol / "product", 0), 0u) << run.out;
+  EXPECT_EQ(outcomes(run.out).rfind("not moved: " + vol / "product", 0), 0u) << run.out;
   EXPECT_EQ(readFile(vol / "product/a.txt"), "a");
   EXPECT_EQ(readFile(vol / "product/big.bin"), big);
   EXPECT_EQ(readFile(vol / "product/z/c.txt"), "c");
   for (const char* folder : {"/files", "/info", "/.sweeper-staging"}) {
     EXPECT_TRUE(namesIn(smallTrash + folder).empty()) << folder;
   }
+}
+
+// What a drive holds must not become more on the home filesystem, nor crash the copy.
+TEST_F(Sweeper, ACopyMakesNoDeviceKeepsNoSetIdBitAndRefusesTooDeepATree) {
+  Volume vol(dir_ / "vol");
+  if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  ASSERT_EQ(symlink("/", (vol / ".Trash-0").c_str()), 0);  // so that it is copied
+  writeFile(vol / "item/tool", "t", 04755);
+  writeFile(vol / "item/group", "g", 02755);
+  ASSERT_EQ(mknod((vol / "item/disk").c_str(), S_IFBLK | 0600, makedev(7, 0)) |
+                mknod((vol / "item/mem").c_str(), S_IFCHR | 0666, makedev(1, 1)), 0);
+  UniqueFd deep(open(vol.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (int i = 0; i < 100000 && deep.valid(); ++i) {
+    mkdirat(deep.get(), "d", 0700);
+    deep.reset(openat(deep.get(), "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  }
+  ToolRun run = sweep({vol / "item", vol / "d"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_NE(run.out.find("partly moved: " + vol / "item -> " + trash() +
+                         "/files/item: devices are never copied, and stay: item/"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("not moved: " + vol / "d: cannot copy it to the trash: its folders are nested "
+                         "more than 1000 deep\n"), std::string::npos) << run.out;
+  EXPECT_EQ(namesIn(trash() + "/files/item"), (Strings{"group", "tool"}));
+  EXPECT_EQ(statOf(trash() + "/files/item/tool").st_mode & 07777, 0755u);
+  EXPECT_EQ(statOf(trash() + "/files/item/group").st_mode & 07777, 0755u);
+  EXPECT_EQ(namesIn(vol / "item"), (Strings{"disk", "mem"}));
+  EXPECT_TRUE(exists(vol / "d/d/d"));
+}
+
+// On an overlay root (live sessions, containers) a file's device number is
+// its layer's, though nothing is mounted there: the copy into a home on a
+// tmpfs, and the giving after a rename into the overlay's own trash, take it
+// like any other file.
+TEST_F(Sweeper, AnOverlaysFilesAreCopiedAndGivenLikeAnyOther) {
+  Users users;
+  ASSERT_TRUE(users.made()) << "useradd failed";
+  const TestUser& alice = *users.alice;
+  Volume home(alice.home, "mode=0700,uid=" + std::to_string(alice.uid) + ",gid=" + std::to_string(alice.gid));
+  TempDir src("/var/tmp");  // the overlay, not the throwaway root's /tmp
+  if (!home.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  claim({src / "Product"});
+  for (const bool shared : {false, true}) {  // copied into the home Trash, then renamed into /.Trash/UID
+    ASSERT_TRUE(!shared || folder("/.Trash", 01777));
+    writeFile(src / "Product/a", "a", 0600);
+    writeFile(src / "Product/sub/b", "b");
+    ToolRun run = sweep({src / "Product"}, users.trash(), users.pkexec(), &alice);
+    EXPECT_EQ(run.status, 0) << run.out;
+    const std::string where = shared ? "/.Trash/" + std::to_string(alice.uid) : users.trash();
+    for (const char* rel : {"", "/a", "/sub", "/sub/b"}) {
+      EXPECT_EQ(statOf(where + "/files/Product" + rel).st_uid, alice.uid) << where << rel << run.out;
+    }
+  }
+  fs::remove_all("/.Trash");
 }
 
 }  // namespace
