@@ -19,6 +19,7 @@
 #include "tests/support/fake_controls.h"
 #include "tests/support/prefs_fixture.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/throwaway_root_check.h"
 
 namespace tavo::testing {
 
@@ -86,7 +87,7 @@ class CoreFixture : public ::testing::Test, public ScanRelay {
     return *controller().products();
   }
 
-  TempDir tree;
+  TempDir tree{rootsHome()};  // a removal as root needs its Trash in root's home
   std::string root = tree.path(), home = root + "/home";
   ScopedEnv homeEnv{"HOME", home};
   CapturingLog log;
