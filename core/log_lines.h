@@ -61,6 +61,9 @@ inline constexpr const char* kStepFailedAfter = " reported a failure";
 inline constexpr const char* kAlreadyGone = "Already gone: ";
 inline constexpr const char* kNotAPreferenceValue = "Not a preference value: ";
 inline constexpr const char* kListFile = "List file: ";
+// Root acting for a user could not take that user's file-system ids: nothing
+// of that home is scanned or changed ("Cannot act as the user of HOME").
+inline constexpr const char* kCannotActFor = "Cannot act as the user of ";
 
 /// The value, or "(null)" for a missing string, as the platform logs it.
 inline std::string text(const std::optional<std::string>& value) {

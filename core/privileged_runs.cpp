@@ -87,12 +87,13 @@ RunResult PrivilegedRuns::deleteAnyUserPrefKey(const std::string& domain,
 }
 
 SweeperRun PrivilegedRuns::rmAdmin(const std::string& trash, const std::string& listPath,
-                                   std::size_t entries) {
+                                   std::size_t entries, std::optional<uid_t> forUser) {
   if (tools_.sweeper.empty()) return {};
   Right branch = obtainRight(tools_.sweeper);
   if (branch == Right::Refused) return {};
-  auto process =
-      authorization_.execute(*_myAuthorizationRef, tools_.sweeper, {trash, listPath}, true);
+  std::vector<std::string> args{trash, listPath};
+  if (forUser) args.insert(args.begin(), {"--for", std::to_string(*forUser)});
+  auto process = authorization_.execute(*_myAuthorizationRef, tools_.sweeper, args, true);
   if (!process) {
     log_.line(std::string(branch == Right::AlreadyHeld ? loglines::kRmAdminErrorHeld
                                                        : loglines::kRmAdminErrorGranted) +

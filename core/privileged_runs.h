@@ -3,7 +3,10 @@
 // keyscrub, each after making sure that the held authorisation reference
 // carries the right to run that program.
 
+#include <sys/types.h>
+
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,9 +56,10 @@ class PrivilegedRuns {
   RunResult unlinkPkg(const std::string& identifier);
   /// sweeper with the Trash folder `trash` and `listPath` (`entries` lines,
   /// when known), read until it has ended; each line it reports is logged as
-  /// received, shown by the helper wait and returned.
+  /// received, shown by the helper wait and returned. `forUser`: root acting
+  /// for that user, whom sweeper is told to act for.
   SweeperRun rmAdmin(const std::string& trash, const std::string& listPath,
-                     std::size_t entries = 0);
+                     std::size_t entries = 0, std::optional<uid_t> forUser = std::nullopt);
   /// keyscrub with the domain and the key names; NotRun at once, asking
   /// nobody, for an empty list of names.
   RunResult deleteAnyUserPrefKey(const std::string& domain,

@@ -1,7 +1,11 @@
 #include "core/removal_session.h"
 
-#include <algorithm>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+
+#include "base/as_user.h"
 #include "base/path.h"
 #include "core/list_file.h"
 #include "core/log_lines.h"
@@ -14,10 +18,38 @@ namespace {
 
 constexpr const char* kNotRun =
     "not run: the right was refused or the program could not be started";
+constexpr const char* kNotAsTheUser = "it could not be looked at as the user it belongs to";
 
 bool holds(const Product::List& list, const std::string& entry) {
   return std::find(list.begin(), list.end(), entry) != list.end();
 }
+
+// For the scope the process looks at the file system as `user` would: with
+// their file-system ids, and their home as HOME so that "~" names it.
+// Nothing changes without a user.
+class UserScope {
+ public:
+  UserScope(const UserIds* user, const std::string& home) {
+    if (!user) return;
+    ids_.emplace(*user);
+    if (const char* old = std::getenv("HOME")) oldHome_ = old;
+    ::setenv("HOME", home.c_str(), 1);
+  }
+  ~UserScope() {
+    if (!ids_) return;
+    if (oldHome_)
+      ::setenv("HOME", oldHome_->c_str(), 1);
+    else
+      ::unsetenv("HOME");
+  }
+  UserScope(const UserScope&) = delete;
+  UserScope& operator=(const UserScope&) = delete;
+  bool ok() const { return !ids_ || ids_->ok(); }
+
+ private:
+  std::optional<AsUser> ids_;
+  std::optional<std::string> oldHome_;
+};
 
 }  // namespace
 
@@ -45,6 +77,12 @@ RemovalSession::~RemovalSession() = default;
 
 const ProductList& RemovalSession::scan(ScanRelay* relay) {
   removed_.clear();
+  UserScope scope(setup_.actingFor, user_.home);
+  if (!scope.ok()) {
+    setup_.log.line(loglines::kCannotActFor + user_.home);
+    products_.emplace();
+    return *products_;
+  }
   products_ = parser_.parse(configPaths_, relay);
   return *products_;
 }
@@ -64,7 +102,15 @@ std::vector<const Product*> RemovalSession::listedBesides(const Product* except)
 }
 
 RemovalPreview RemovalSession::preview(const Product& product) const {
-  return previewRemoval(product, listedBesides(&product), SafetyCheck({user_.home, user_.trash}));
+  UserScope scope(setup_.actingFor, user_.home);
+  if (scope.ok())
+    return previewRemoval(product, listedBesides(&product), SafetyCheck({user_.home, user_.trash}));
+  // Not looked at as the user: nothing of it may move.
+  setup_.log.line(loglines::kCannotActFor + user_.home);
+  RemovalPreview keepAll;
+  for (const Product::List* list : {&product.dirs(), &product.prefFiles()})
+    for (const std::string& entry : *list) keepAll.kept.push_back({entry, kNotAsTheUser});
+  return keepAll;
 }
 
 RemovalOutcome RemovalSession::remove(const Product& product) {
@@ -107,6 +153,39 @@ bool RemovalSession::runSteps(const Product& product, const std::vector<KeptEntr
   return true;
 }
 
+RemovalOutcome RemovalSession::removeUserTraces(const Product& product,
+                                                const RemovalPreview& preview) {
+  RemovalOutcome out;
+  out.confirmed = true;
+  out.touched = preview.shared;
+  out.kept = preview.kept;
+  bool made = (product.dirs().empty() || moveToTrash(user_, product.dirs(), preview.kept, out)) &&
+              (product.prefFiles().empty() ||
+               moveToTrash(user_, product.prefFiles(), preview.kept, out));
+  for (const std::string& entry : product.prefVars()) {
+    if (!made) break;
+    if (std::optional<ValueEntry> value = valueEntry(entry, out)) deleteUserValue(user_, *value, out);
+  }
+  out.removed = made && out.failed.empty();
+  return out;
+}
+
+RemovalOutcome RemovalSession::removeMachineTraces(const Product::List& receipts,
+                                                   const Product::List& values) {
+  RemovalOutcome out;
+  out.confirmed = true;
+  bool made = true;
+  for (const std::string& receipt : receipts) {
+    if (!(made = forgetReceipt(receipt, out))) break;
+  }
+  for (const std::string& entry : values) {
+    if (!made) break;
+    if (std::optional<ValueEntry> value = valueEntry(entry, out)) made = deleteAnyUserValue(*value, out);
+  }
+  out.removed = made && out.failed.empty();
+  return out;
+}
+
 void RemovalSession::reportedFailure(RemovalOutcome& out, const std::string& step, bool record) {
   setup_.log.line(loglines::kStepFailedBefore + step + loglines::kStepFailedAfter);
   if (record) out.failed.push_back({step, "reported a failure"});
@@ -114,6 +193,7 @@ void RemovalSession::reportedFailure(RemovalOutcome& out, const std::string& ste
 
 bool RemovalSession::notMade(RemovalOutcome& out, const std::string& step, const std::string& why) {
   out.failed.push_back({step, why});
+  out.stopped = true;
   return false;
 }
 
@@ -127,7 +207,11 @@ bool RemovalSession::moveToTrash(const UserSpace& user, const Product::List& ent
   int written = writeListFile(*listFile, entries, kept, setup_.log);
   if (written < 0) return notMade(out, "list file", "cannot write " + *listFile);
   if (written == 0) return true;
-  SweeperRun run = runs_.rmAdmin(user.trash, *listFile, static_cast<std::size_t>(written));
+  // Root acting for another user names them: a Trash of theirs tells nothing.
+  std::optional<uid_t> forUser;
+  if (setup_.actingFor && setup_.actingFor->uid != ::geteuid()) forUser = setup_.actingFor->uid;
+  SweeperRun run =
+      runs_.rmAdmin(user.trash, *listFile, static_cast<std::size_t>(written), forUser);
   if (run.result == RunResult::NotRun) return notMade(out, "sweeper", kNotRun);
   std::size_t failures = out.failed.size();
   takeSweeperLines(run.lines, entries, out);
@@ -183,6 +267,11 @@ std::optional<RemovalSession::ValueEntry> RemovalSession::valueEntry(const std::
 
 void RemovalSession::deleteUserValue(const UserSpace& user, const ValueEntry& value,
                                      RemovalOutcome& out) {
+  UserScope scope(setup_.actingFor, user.home);
+  if (!scope.ok()) {
+    out.failed.push_back({"preferences of " + value.entry, kNotAsTheUser});
+    return;
+  }
   PlistValue removed;
   prefs::KeyDeletion done = prefs::deletePrefKey(user.store, value.domain, value.names,
                                                  PrefUser::Current, PrefHost::Any, &removed);

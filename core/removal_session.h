@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/home.h"
 #include "base/system_log.h"
 #include "core/description_parser.h"
 #include "core/folder_lister.h"
@@ -49,6 +50,11 @@ struct SessionSetup {
   std::string home = {};            // the user's home folder
   Alert* alert = nullptr;           // the confirmation; without one nothing is removed
   HelperWait* helperWait = nullptr;  // follows sweeper's runs; null: poll(2)
+  /// The account the session acts for, when root acts for another user:
+  /// the scan, the preview and the deletions in the user's preferences then
+  /// see the file system with that user's file-system ids and `home` as
+  /// HOME, and sweeper is told whom it acts for. Null: the process's own user.
+  const UserIds* actingFor = nullptr;
 };
 
 /// The tools a bundle carries: the package tool beside its programs, sweeper
@@ -87,6 +93,7 @@ struct RemovalOutcome {
   std::vector<std::string> forgotten;  // receipts this removal forgot
   std::vector<DeletedValue> deleted;   // values gone, one per scope
   std::vector<FailedStep> failed;
+  bool stopped = false;  // a privileged run could not be made: the removal ended there
 };
 
 class RemovalSession {
@@ -119,6 +126,17 @@ class RemovalSession {
   /// step has reached its goal the outcome says removed, and the product is
   /// no longer listed.
   RemovalOutcome remove(const Product& product);
+
+  /// The steps in the user's space alone, without asking, for a removal
+  /// that acts for several users: the product's files and folders, then its
+  /// preference files, moved to the user's Trash (what `preview` keeps
+  /// stays), then each of its values deleted from the user's own
+  /// preferences. The outcome says removed when each reached its goal.
+  RemovalOutcome removeUserTraces(const Product& product, const RemovalPreview& preview);
+  /// The machine-wide steps, made once however many users a removal acts
+  /// for: each receipt forgotten, then each value entry ("domain::key/path")
+  /// deleted for all users.
+  RemovalOutcome removeMachineTraces(const Product::List& receipts, const Product::List& values);
 
   /// Asks a running scan to stop at its next step and ends a package tool it
   /// waits for. Safe from any thread.

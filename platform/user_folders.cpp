@@ -15,8 +15,10 @@ const char* absoluteVariable(const char* name) {
 
 std::string homeTrashFolder(const std::string& home) {
   if (const char* data = absoluteVariable("XDG_DATA_HOME")) return std::string(data) + "/Trash";
-  return home + "/.local/share/Trash";
+  return defaultHomeTrashFolder(home);
 }
+
+std::string defaultHomeTrashFolder(const std::string& home) { return home + "/.local/share/Trash"; }
 
 std::string privateFolder(const std::string& home) {
   if (const char* runtime = absoluteVariable("XDG_RUNTIME_DIR"))
