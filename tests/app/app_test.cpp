@@ -139,46 +139,6 @@ TEST_F(AppTest, TheProductShownKeepsUpWithoutHoldingTheScanBack) {
   EXPECT_TRUE(QTest::qWaitFor([&] { return product->text() == "p9999"; }));
 }
 
-// The pictures in the README: the built bundle over the demo home that
-// scripts/demo lays out, the main window and the confirmation of removing
-// the player. Runs only when asked for; nothing is removed.
-TEST(DemoScreenshot, MainWindowAndThePlayersConfirmation) {
-  const char* shots = std::getenv("TAVO_SCREENSHOT_DIR");
-  const char* demoHome = std::getenv("TAVO_DEMO_HOME");
-  if (!shots || !demoHome) GTEST_SKIP() << "set TAVO_SCREENSHOT_DIR and TAVO_DEMO_HOME";
-  ::setenv("HOME", demoHome, 1);
-  CapturingLog log;
-  Application app({.bundlePath = TAVO_BUNDLE,
-                   .prefsRoots = {std::string(demoHome) + "/Library/Preferences", "/nonexistent", "host"},
-                   .authorization = std::make_unique<FakeAuthorization>(),
-                   .home = demoHome,
-                   .trash = std::string(demoHome) + "/.local/share/Trash",
-                   .privateFolder = std::string(demoHome) + "/.cache/TAVO_Uninstaller",
-                   .log = log});
-  app.finishLaunching();
-  for (int i = 0; i < 500 && !app.window().isVisible(); ++i) QTest::qWait(10);
-  QComboBox& products = *app.window().ui().listButton;
-  products.setCurrentIndex(products.findText("Glass Harp"));
-  app.delegate().unins()->listButtonValueChanged();
-  app.window().resize(760, 520);
-  for (int i = 0; i < 100 && app.window().ui().sizeLine->text().startsWith("Counting"); ++i)
-    QTest::qWait(10);
-  EXPECT_TRUE(app.window().grab().save(QString(shots) + "/main-window.png"));
-
-  products.setCurrentIndex(products.findText("TAVO Player"));
-  app.delegate().unins()->listButtonValueChanged();
-  bool grabbed = false;
-  QTimer::singleShot(300, [&] {
-    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-    if (!box) return;
-    grabbed = box->grab().save(QString(shots) + "/removal-confirmation.png");
-    for (QAbstractButton* button : box->buttons())
-      if (button->text() == "Skip") button->click();
-  });
-  app.window().ui().removeButton->click();
-  EXPECT_TRUE(grabbed);
-}
-
 TEST_F(AppTest, TheBundleNameTitlesTheWindowAndTheMenuItems) {
   makeBundle("", "R&D Remover.app");
   auto app = start(std::make_unique<FakeAuthorization>(), "R&D Remover.app");

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "safety/description_file.h"
 #include "cli/scan_report.h"
 #include "tests/core/core_fixture.h"
 #include "tests/support/tool_run.h"
@@ -177,21 +176,53 @@ TEST_F(TavoScanTest, EveryReproducerAsPreferencesEndsTheScanWithALogLine) {
   }
 }
 
-// Each bad description file in the bundle: the scan ends normally, and a
-// file that cannot be decoded is named in the log.
-TEST_F(TavoScanTest, EveryReproducerAsADescriptionFileEndsTheScan) {
-  Lines files = reproducers("description_lines");
-  for (const std::string& file : reproducers("description_parse")) files.push_back(file);
-  for (const std::string& file : files) {
-    const std::string bytes = readFile(file);
-    description("reproducer.txt", bytes);
+// The worked example's two entries, whole and broken in each way the format
+// knows: the scan ends normally, keeps the entries it should, and says in
+// the log why it stopped reading a file.
+TEST_F(TavoScanTest, TheWorkedExampleBrokenInEachWayEndsTheScanWithWhatItKept) {
+  const std::string strings = tree / "Library/Application Support/Example Audio/Example Strings";
+  const std::string brass = tree / "Applications/Example Brass.app";
+  tree.write(strings.substr(root.size() + 1) + "/s1.wav");
+  tree.write(brass.substr(root.size() + 1) + "/Contents/Info.plist");
+  const std::string first = "Example Strings\nExample Audio\n-\n# installed folders\n" + strings;
+  const std::string second = "Example Brass\nExample Audio\n-\n" + brass;
+  const std::string file = bundle.bundlePath() + "/Contents/Resources/Products/example.txt";
+  const std::string noOpening = "manque la liste de trucs \xc3\xa0 effacer";
+  const struct {
+    const char* what;
+    std::string text;
+    Lines kept;
+    std::string logged;  // "": none of the parser's complaints
+  } cases[] = {
+      {"whole", first + "\n-\n" + second + "\n-\n", {"Example Strings", "Example Brass"}, ""},
+      {"line 2 not a separator", "Example Strings\nExample Audio\n/Library/Example Strings\n" +
+           strings + "\n-\n" + second + "\n-\n", {}, noOpening},
+      {"line breaks of CR LF", "Example Strings\r\nExample Audio\r\n-\r\n" + strings + "\r\n-\r\n",
+       {}, noOpening},
+      {"three line breaks after the last separator", first + "\n-\n" + second + "\n-\n\n\n",
+       {"Example Strings", "Example Brass"}, noOpening},
+      {"no closing separator", first + "\n-\n" + second + "\n", {"Example Strings", "Example Brass"},
+       "No closing \"-\" at the end of " + file},
+      {"an empty body", "Example Strings\nExample Audio\n-\n-\n" + second + "\n-\n",
+       {"Example Brass"}, ""},
+      {"fewer than three lines", "Example Strings\nExample Audio", {}, ""},
+      {"a byte above 0x7F", "Caf\xe9 Strings\nExample Audio\n-\n" + strings + "\n-\n", {},
+       "Cannot read the description file " + file + ": it is not 7-bit ASCII"},
+  };
+  for (const auto& c : cases) {
+    description("example.txt", c.text);
     ToolRun r = run({"--json", bundle.bundlePath()});
-    EXPECT_EQ(r.status, 0) << file << "\n" << r.err;
-    std::vector<std::string> lines;
-    std::string why;
-    const bool decodable = decodeDescriptionText(bytes, lines, why);
-    EXPECT_EQ(r.err.find("Cannot read the description file ") == std::string::npos, decodable)
-        << file << "\n" << r.err;
+    EXPECT_EQ(r.status, 0) << c.what << "\n" << r.err;
+    Lines kept;
+    const std::string key = "{\"name\": \"";
+    for (std::size_t at = r.out.find(key); at != std::string::npos; at = r.out.find(key, at + 1))
+      kept.push_back(r.out.substr(at + key.size(), r.out.find('"', at + key.size()) - at - key.size()));
+    EXPECT_EQ(kept, c.kept) << c.what << "\n" << r.out;
+    for (const std::string& complaint : {noOpening, std::string("No closing"), std::string("Cannot read")}) {
+      const bool expected = !c.logged.empty() && c.logged.rfind(complaint, 0) == 0;
+      EXPECT_EQ(r.err.find(expected ? c.logged : complaint) != std::string::npos, expected)
+          << c.what << ": " << complaint << "\n" << r.err;
+    }
   }
 }
 

@@ -42,14 +42,20 @@ moved=/etc/hostname
 moved_sum=$(cksum <"$moved")
 etc_before=$(ls -A /etc)
 mounts_before=$(cut -d' ' -f5 /proc/self/mountinfo)
-# The command damages nothing unless it sees an overlay as "/", so that even a
-# runner broken so far as to run it on the machine fails here harmlessly.
-TAVO_RUNNER_TEST_TOKEN=$token "$runner" -- bash -c '
-  [ "$(stat -f -c %T /)" = overlayfs ] || exit 3
+# The command damages nothing unless it sees an overlay as "/" and the runner's
+# marker, so that even a runner broken so far as to run it on the machine fails
+# here harmlessly, also where the machine's own root is an overlay (a container).
+damage='
+  [ "$(stat -f -c %T /)" = overlayfs ] && [ -f /run/tavo-throwaway-root ] || exit 3
   rm "$1" && mv "$2" /tmp/ && echo written >"/etc/$3" || exit 1
   [ ! -e "$1" ] && [ ! -e "$2" ] || exit 1
   sleep 300 >/dev/null 2>&1 &
-  exit 42' damage "$victim" "$moved" "$token"
+  exit 42'
+"$runner" -- bash -c 'rm /run/tavo-throwaway-root && bash -c "$1" damage "$2" "$3" "$4"' \
+  unmarked "$damage" "$victim" "$moved" "$token"
+status=$?
+[ "$status" = 3 ] || fail "on an overlay without the marker the command went on (status $status)"
+TAVO_RUNNER_TEST_TOKEN=$token "$runner" -- bash -c "$damage" damage "$victim" "$moved" "$token"
 status=$?
 [ "$status" = 42 ] || fail "exit status $status, not the command's 42"
 [ -f "$victim" ] || fail "$victim was deleted on the machine"
