@@ -117,6 +117,19 @@ KeyDeletion deletePrefKey(PrefsStore& store, const std::string& domain,
   return KeyDeletion::Deleted;
 }
 
+KeyRestore restorePrefKey(PrefsStore& store, const std::string& domain,
+                          const std::vector<std::string>& withKeyNames, PrefUser user,
+                          PrefHost host, const PlistValue& value) {
+  if (withKeyNames.size() < 2) return KeyRestore::NotReached;
+  const std::string& first = withKeyNames.front();
+  auto lock = store.lockDomain(domain, user, host);
+  PlistValue top = store.copyValue(first, domain, user, host).value_or(PlistValue(PlistDict()));
+  if (lenientKeyPathFind(top, withKeyNames)) return KeyRestore::Occupied;
+  if (!lenientKeyPathInsert(top, withKeyNames, value)) return KeyRestore::NotReached;
+  store.setValue(first, std::move(top), domain, user, host);
+  return store.synchronize(domain, user, host) ? KeyRestore::Restored : KeyRestore::WriteFailed;
+}
+
 std::optional<PlistValue> prefValueAt(PrefsStore& store, const std::string& domain,
                                       const std::vector<std::string>& withKeyNames, PrefUser user,
                                       PrefHost host) {

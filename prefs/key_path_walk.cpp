@@ -39,4 +39,13 @@ bool lenientKeyPathRemove(PlistValue& topValue, const std::vector<std::string>& 
   return dict->remove(names.back());
 }
 
+bool lenientKeyPathInsert(PlistValue& topValue, const std::vector<std::string>& names,
+                          PlistValue value) {
+  if (names.size() < 2) return false;
+  PlistDict* dict = lastDictionary(topValue, names);
+  if (!dict || dict->find(names.back())) return false;
+  dict->set(names.back(), std::move(value));
+  return true;
+}
+
 }  // namespace tavo

@@ -25,4 +25,10 @@ bool lenientKeyPathExists(const PlistValue& topValue, const std::vector<std::str
 bool lenientKeyPathRemove(PlistValue& topValue, const std::vector<std::string>& names,
                           PlistValue* removed = nullptr);
 
+/// Puts `value` at the last name, in the dictionary the walk reaches, where
+/// lenientKeyPathRemove() took it from; false, changing nothing, when the walk
+/// does not reach a dictionary or the last name holds a value already.
+bool lenientKeyPathInsert(PlistValue& topValue, const std::vector<std::string>& names,
+                          PlistValue value);
+
 }  // namespace tavo
