@@ -9,8 +9,9 @@
 //
 // The second puts a removed entry back where the first took it from: VALUE,
 // on standard input, is a property list whose top-level dictionary holds the
-// entry under "Value", as the undo of a removal recorded it. A value that is
-// there now is never replaced. Exits 0 when the entry is back; 1, with one
+// entry under "Value" and, when known, its place among its dictionary's
+// members under "Position", as the undo of a removal recorded them. A value
+// that is there now is never replaced. Exits 0 when the entry is back; 1, with one
 // line on standard error, when it is not.
 //
 // Run through pkexec (PKEXEC_UID set) it acts only on a domain that a product
@@ -78,14 +79,17 @@ int restore(const std::string& domain, const std::vector<std::string>& names) {
   std::string bytes;
   if (!tavo::readAll(STDIN_FILENO, bytes, kMaxValueBytes)) return complain("cannot read the value");
   tavo::PlistFile given = tavo::parsePlist(bytes);
-  const tavo::PlistValue* value = given.dict.find("Value");
+  const tavo::PlistValue *value = given.dict.find("Value"), *position = given.dict.find("Position");
   if (given.state != tavo::PlistFile::State::Ok || !value) {
     return complain("standard input holds no value to put back");
   }
+  const std::optional<std::uint64_t> at =
+      position && position->integer() ? position->integer()->asUint64() : std::nullopt;
   tavo::NullLog log;
   tavo::FilePrefsStore store(roots(), log);
   switch (tavo::prefs::restorePrefKey(store, domain, names, tavo::PrefUser::Any,
-                                      tavo::PrefHost::Current, *value)) {
+                                      tavo::PrefHost::Current, *value,
+                                      at.value_or(SIZE_MAX))) {
     case tavo::prefs::KeyRestore::Restored: return 0;
     case tavo::prefs::KeyRestore::Occupied: return complain("a value is there now: it stays");
     case tavo::prefs::KeyRestore::NotReached: return complain("the key path cannot be reached");

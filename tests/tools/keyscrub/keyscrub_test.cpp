@@ -129,7 +129,8 @@ TEST_F(KeyscrubTest, AFailedOrKilledWriteLeavesTheFileWholeAndOnlyItsTemporaryIs
   EXPECT_EQ(readPlistFile(file()).dict, withoutEntry(stored, {"Banks", "Harp"}));
 }
 
-// A value comes back exactly as it was recorded, where it was taken from, and
+// A value comes back exactly as it was recorded, where it was taken from (its
+// place among its neighbours too: the player's first bank is its own), and
 // never over another; through pkexec only a value an installed product names.
 TEST_F(KeyscrubTest, RestorePutsAValueBackExactlyAndNeverOverAnother) {
   TempDir bundle;
@@ -137,9 +138,9 @@ TEST_F(KeyscrubTest, RestorePutsAValueBackExactlyAndNeverOverAnother) {
                                     "P\nV\n-\n~/Library/Preferences/" + domain + ".plist$_var(Banks/Harp)$\n-\n");
   const PlistValue harp = PlistValue(richDomain()), other = PlistValue(7);
   std::string value;
-  ASSERT_TRUE(serializePlist(dict({{"Value", harp}}), PlistFormat::Binary, value));
+  ASSERT_TRUE(serializePlist(dict({{"Value", harp}, {"Position", 0}}), PlistFormat::Binary, value));
   const PlistDict drums = dict({{"Banks", dict({{"Drums", other}})}});
-  const PlistDict both = dict({{"Banks", dict({{"Drums", other}, {"Harp", harp}})}});
+  const PlistDict both = dict({{"Banks", dict({{"Harp", harp}, {"Drums", other}})}});  // first, as it was
   struct Row { std::string tool; std::vector<std::string> args; std::optional<PlistDict> before, after; int status; };
   const Row rows[] = {
       {KEYSCRUB_PATH, {"--restore", domain, "Banks", "Harp"}, drums, both, 0},
