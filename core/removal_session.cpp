@@ -1,7 +1,11 @@
 #include "core/removal_session.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
+#include "base/home.h"
 #include "base/path.h"
 #include "core/list_file.h"
 #include "core/log_lines.h"
@@ -19,6 +23,15 @@ bool holds(const Product::List& list, const std::string& entry) {
   return std::find(list.begin(), list.end(), entry) != list.end();
 }
 
+// The records are the user's whose home it is, as sweeper acts for the owner
+// of the Trash's folders: root removing for a user keeps the record in their
+// folder, theirs.
+RecordFolder recordFolder(const std::string& home, const std::string& path) {
+  struct stat st;
+  if (home.empty() || ::stat(home.c_str(), &st) != 0) return {path, home, ::getuid(), ::getgid()};
+  return {path, home, st.st_uid, primaryGroupOf(st.st_uid).value_or(st.st_gid)};
+}
+
 }  // namespace
 
 PrivilegedTools bundleTools(const Bundle& bundle) {
@@ -33,7 +46,8 @@ std::unique_ptr<RemovalSession> openRemovalSession(SessionSetup setup) {
 
 RemovalSession::RemovalSession(SessionSetup setup)
     : setup_(std::move(setup)),
-      user_{setup_.home, setup_.trash, setup_.privateFolder, setup_.store},
+      user_{setup_.home, setup_.trash, setup_.privateFolder, setup_.store,
+            recordFolder(setup_.home, setup_.records)},
       lister_(setup_.log, cancelled_),
       receipts_(setup_.tools.packageTool, setup_.log, cancelled_),
       parser_({setup_.store, setup_.log, lister_, receipts_, cancelled_}),
@@ -82,7 +96,23 @@ RemovalOutcome RemovalSession::remove(const Product& product) {
   out.confirmed = true;
   out.touched = preview.shared;
   out.kept = preview.kept;
-  if (!runSteps(product, preview.kept, out)) return out;
+  // Kept before anything changes, so that whatever the removal does can be undone.
+  RemovalRecord record{"", product.name().value_or(""), product.vendor().value_or(""),
+                       recordTimeNow(), std::nullopt, {}};
+  std::string error;
+  if (!user_.records.path.empty() && !saveRecord(user_.records, record, error)) {
+    setup_.log.line(loglines::kRecordNotWritten + error);
+    notMade(out, "removal record", error);
+    return out;
+  }
+  if (!record.id.empty()) {
+    record_ = &record;
+    recordUser_ = &user_;
+  }
+  const bool made = runSteps(product, preview.kept, out);
+  record_ = nullptr;
+  if (!record.id.empty() && record.steps.empty()) removeRecord(user_.records, record.id);
+  if (!made) return out;
   if (!preview.kept.empty())
     alert->showInformation("These entries were kept where they are:", keptText(preview.kept));
   out.removed = out.failed.empty();
@@ -110,6 +140,17 @@ bool RemovalSession::runSteps(const Product& product, const std::vector<KeptEntr
 void RemovalSession::reportedFailure(RemovalOutcome& out, const std::string& step, bool record) {
   setup_.log.line(loglines::kStepFailedBefore + step + loglines::kStepFailedAfter);
   if (record) out.failed.push_back({step, "reported a failure"});
+}
+
+void RemovalSession::saveQuietly(const UserSpace& user, RemovalRecord& record) {
+  std::string error;
+  if (!saveRecord(user.records, record, error)) setup_.log.line(loglines::kRecordNotWritten + error);
+}
+
+void RemovalSession::recordStep(RecordStep step) {
+  if (!record_) return;
+  record_->steps.push_back(std::move(step));
+  saveQuietly(*recordUser_, *record_);
 }
 
 bool RemovalSession::notMade(RemovalOutcome& out, const std::string& step, const std::string& why) {
@@ -154,6 +195,7 @@ void RemovalSession::takeSweeperLines(const std::vector<std::string>& lines,
       case Kind::Moved:
         out.moved.push_back(
             {line->path, line->where, baseName(line->where) + ".trashinfo", line->copied});
+        recordStep({.path = line->path, .trashItem = line->where, .infoName = out.moved.back().infoName});
         break;
       case Kind::Skipped:
         setup_.log.line(loglines::kAlreadyGone + line->path);
@@ -184,9 +226,14 @@ std::optional<RemovalSession::ValueEntry> RemovalSession::valueEntry(const std::
 void RemovalSession::deleteUserValue(const UserSpace& user, const ValueEntry& value,
                                      RemovalOutcome& out) {
   PlistValue removed;
+  // Where it stands among its neighbours is kept too: the first bank is the player's.
+  std::optional<std::size_t> position =
+      prefs::prefPositionAt(user.store, value.domain, value.names, PrefUser::Current, PrefHost::Any);
   prefs::KeyDeletion done = prefs::deletePrefKey(user.store, value.domain, value.names,
                                                  PrefUser::Current, PrefHost::Any, &removed);
   if (done == prefs::KeyDeletion::Deleted) {
+    recordStep({.kind = RecordStep::Kind::Deleted, .domain = value.domain, .keyPath = value.keyPath,
+                .scope = PrefUser::Current, .value = removed, .position = position});
     out.deleted.push_back({value.domain, value.keyPath, PrefUser::Current, std::move(removed)});
     return;
   }
@@ -207,10 +254,14 @@ void RemovalSession::deleteUserValue(const UserSpace& user, const ValueEntry& va
 // aims at.
 bool RemovalSession::forgetReceipt(const std::string& identifier, RemovalOutcome& out) {
   const std::string step = "pkgutil --forget " + identifier;
+  // What the forget takes is read first, for the record.
+  std::optional<PlistDict> receipt = record_ ? receipts_.exportReceipt(identifier) : std::nullopt;
   RunResult result = runs_.forgetPkg(identifier);
   if (result == RunResult::NotRun) return notMade(out, step, kNotRun);
-  if (result == RunResult::Succeeded)
+  if (result == RunResult::Succeeded) {
+    recordStep({.kind = RecordStep::Kind::Forgot, .identifier = identifier, .receipt = std::move(receipt)});
     out.forgotten.push_back(identifier);
+  }
   else if (receipts_.receiptGone(identifier))
     setup_.log.line(std::string(loglines::kAlreadyGone) + "receipt " + identifier);
   else
@@ -222,6 +273,8 @@ bool RemovalSession::deleteAnyUserValue(const ValueEntry& value, RemovalOutcome&
   // keyscrub tells only whether it could write: what it removes is read first.
   std::optional<PlistValue> before =
       prefs::prefValueAt(setup_.store, value.domain, value.names, PrefUser::Any, PrefHost::Current);
+  std::optional<std::size_t> position =
+      prefs::prefPositionAt(setup_.store, value.domain, value.names, PrefUser::Any, PrefHost::Current);
   const std::string step = "keyscrub for " + value.entry;
   RunResult result = runs_.deleteAnyUserPrefKey(value.domain, value.names);
   if (result == RunResult::NotRun) return notMade(out, step, kNotRun);
@@ -231,6 +284,9 @@ bool RemovalSession::deleteAnyUserValue(const ValueEntry& value, RemovalOutcome&
   }
   if (!before && value.names.size() > 1)
     setup_.log.line(loglines::kAlreadyGone + value.entry + " for all users");
+  if (before)
+    recordStep({.kind = RecordStep::Kind::Deleted, .domain = value.domain, .keyPath = value.keyPath,
+                .scope = PrefUser::Any, .value = *before, .position = position});
   out.deleted.push_back({value.domain, value.keyPath, PrefUser::Any, std::move(before)});
   return true;
 }
