@@ -1,13 +1,16 @@
 // tavo-uninstall --list [--json] | NAME [--yes] [--all] [--json]
+//                | --history [--json] | --undo [ID] [--yes] [--json]
 //
 // Removes a product without the window, for administrators' scripts: the
 // same removal session over the bundle this program lives in as the
 // application's, with its scan, safety table, privileged runs and log lines. Without --yes it
 // shows the summary and asks on the terminal. Exit status: 0 when every
 // removal asked for answered yes, 1 when one answered no, 2 for a usage
-// error or an unknown or ambiguous product name. Log lines go to the system
-// log and standard error; with --json standard output carries only the
-// JSON document.
+// error or an unknown or ambiguous product name. Each removal keeps a record
+// in the user's data folder: --history lists them, --undo undoes the newest
+// not undone (or the one named ID), exiting 0 when everything came back and
+// 1 otherwise. Log lines go to the system log and standard error; with
+// --json standard output carries only the JSON document.
 
 #include <cstring>
 #include <optional>
@@ -42,7 +45,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<tavo::Authorization> authorization = tavo::makeSystemAuthorization(log);
   // Over SSH no desktop agent asks for the password: one on this terminal does.
   std::optional<tavo::TerminalAuthenticationAgent> agent;
-  if (!options.list) agent.emplace(log);
+  if (!options.list && !options.history) agent.emplace(log);
   tavo::TerminalAlert alert(std::cin, options.json ? std::cerr : std::cout, options.yes);
   auto session = tavo::openRemovalSession({.store = store,
                                            .authorization = *authorization,
@@ -52,6 +55,7 @@ int main(int argc, char** argv) {
                                            .trash = tavo::homeTrashFolder(home),
                                            .privateFolder = tavo::privateFolder(home),
                                            .home = home,
+                                           .records = tavo::removalRecordsFolder(home),
                                            .alert = &alert});
   return tavo::runUninstall(options, *session, std::cout, std::cerr);
 }

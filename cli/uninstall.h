@@ -15,29 +15,34 @@ namespace tavo {
 
 /// What the command line asks for.
 struct UninstallOptions {
-  bool list = false;  // --list: print what a scan finds, as tavo-scan does
-  bool json = false;  // --json: print a JSON document on standard output
-  bool yes = false;   // --yes: remove without asking
-  bool all = false;   // --all: every product of that name
-  std::string name;   // the product to remove
+  bool list = false;     // --list: print what a scan finds, as tavo-scan does
+  bool history = false;  // --history: list the records of earlier removals
+  bool undo = false;     // --undo: undo a removal from its record
+  bool json = false;     // --json: print a JSON document on standard output
+  bool yes = false;      // --yes: remove (or undo) without asking
+  bool all = false;      // --all: every product of that name
+  std::string name;      // the product to remove, or with --undo the record's id ("": the newest)
 };
 
 inline constexpr const char* kUninstallUsage =
     "usage: tavo-uninstall --list [--json]\n"
-    "       tavo-uninstall NAME [--yes] [--all] [--json]\n";
+    "       tavo-uninstall NAME [--yes] [--all] [--json]\n"
+    "       tavo-uninstall --history [--json]\n"
+    "       tavo-uninstall --undo [ID] [--yes] [--json]\n";
 
 /// Exit statuses: removed, a removal answered no, a usage error or an
 /// unknown or ambiguous product.
 inline constexpr int kUninstallRemoved = 0, kUninstallNotRemoved = 1, kUninstallUsageError = 2;
 
 /// False with `error` for a usage error: an unknown option, no name or two
-/// names, or a name together with --list.
+/// names, a name together with --list or --history, --all without a name, or
+/// two of --list, --history and --undo.
 bool parseUninstallArguments(const std::vector<std::string>& args, UninstallOptions& options,
                              std::string& error);
 
 /// The confirmation on a terminal: the texts on `out`, the answer a line of
-/// `in` ("r", "remove", "y" or "yes" removes; anything else, or the end of
-/// input, skips). With `yes` it removes without reading.
+/// `in` (the first button's name or initial, "y" or "yes" choose it; anything
+/// else, or the end of input, skips). With `yes` it chooses it without reading.
 class TerminalAlert final : public Alert {
  public:
   TerminalAlert(std::istream& in, std::ostream& out, bool yes) : in_(in), out_(out), yes_(yes) {}
@@ -52,8 +57,11 @@ class TerminalAlert final : public Alert {
   bool yes_;
 };
 
-/// Scans with `session`, then lists or removes as `options` say. Reports go
-/// to `out`, refusals to `err`; the exit status.
+/// Scans with `session`, then lists or removes as `options` say; or lists the
+/// records of removals, or undoes one. Reports go to `out`, refusals to
+/// `err`; the exit status. An undo exits 0 when everything came back and 1
+/// when something did not (each named), it was skipped, or the record was
+/// undone before; an unknown record is a usage error.
 int runUninstall(const UninstallOptions& options, RemovalSession& session, std::ostream& out,
                  std::ostream& err);
 

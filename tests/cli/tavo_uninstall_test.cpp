@@ -16,6 +16,8 @@ TEST(UninstallArgumentsTest, AcceptsAListOrOneNameWithItsOptions) {
       {{"X", "--yes", "--all", "--json"}, true},
       {{}, false},               {{"--list", "X"}, false},     {{"A", "B"}, false},
       {{"X", "--force"}, false}, {{"--json"}, false},
+      {{"--history", "--json"}, true},  {{"--undo"}, true},  {{"--undo", "ID", "--yes", "--json"}, true},
+      {{"--history", "X"}, false},      {{"--undo", "--list"}, false}, {{"--undo", "--all"}, false},
   };
   for (const auto& [args, ok] : cases) {
     UninstallOptions options;
