@@ -13,6 +13,7 @@
 #include <cstring>
 #include <thread>
 
+#include "base/as_user.h"
 #include "base/unique_fd.h"
 
 extern char** environ;
@@ -97,6 +98,8 @@ Child Child::start(const ChildSpec& request, std::string* error) {
   auto argv = cStrings(request.argv);
   std::vector<char*> envp = request.environment ? cStrings(*request.environment) : std::vector<char*>();
   pid_t pid = -1;
+  // Started with this process's own ids, even inside a user's scope.
+  AsUser::Pause ownIds;
   int rc = ::posix_spawn(&pid, program.c_str(), &settings.actions, &settings.attributes,
                          argv.data(), request.environment ? envp.data() : environ);
   if (rc != 0) return fail("cannot start " + program, rc);

@@ -1,5 +1,6 @@
 #include "base/home.h"
 
+#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -32,6 +33,22 @@ std::optional<std::string> absoluteHome(const std::optional<passwd>& entry) {
   return std::string(entry->pw_dir);
 }
 
+std::optional<UserIds> idsOf(const std::optional<passwd>& entry) {
+  std::optional<std::string> home = absoluteHome(entry);
+  if (!home || !entry->pw_name) return std::nullopt;
+  UserIds user{entry->pw_name, entry->pw_uid, entry->pw_gid, {}, *home};
+  int count = 32;
+  for (;;) {
+    user.groups.resize(static_cast<std::size_t>(count));
+    int asked = count;
+    if (::getgrouplist(entry->pw_name, entry->pw_gid, user.groups.data(), &count) >= 0) break;
+    if (count <= asked) count = asked * 2;  // some versions do not say how many
+    if (count > 65536) return std::nullopt;
+  }
+  user.groups.resize(static_cast<std::size_t>(count));
+  return user;
+}
+
 }  // namespace
 
 std::optional<std::string> homeFolder() {
@@ -51,6 +68,21 @@ std::optional<std::string> homeFolderOf(uid_t uid) {
   std::vector<char> buffer;
   return absoluteHome(lookUp(buffer, [&](passwd& entry, std::vector<char>& b, passwd*& found) {
     return ::getpwuid_r(uid, &entry, b.data(), b.size(), &found);
+  }));
+}
+
+std::optional<UserIds> userIdsOf(uid_t uid) {
+  std::vector<char> buffer;
+  return idsOf(lookUp(buffer, [&](passwd& entry, std::vector<char>& b, passwd*& found) {
+    return ::getpwuid_r(uid, &entry, b.data(), b.size(), &found);
+  }));
+}
+
+std::optional<UserIds> userIdsNamed(const std::string& name) {
+  if (name.empty() || name.find('\0') != std::string::npos) return std::nullopt;
+  std::vector<char> buffer;
+  return idsOf(lookUp(buffer, [&](passwd& entry, std::vector<char>& b, passwd*& found) {
+    return ::getpwnam_r(name.c_str(), &entry, b.data(), b.size(), &found);
   }));
 }
 

@@ -1,10 +1,11 @@
 #pragma once
-// Users' home folders, found the same way wherever one is needed.
+// Users' home folders and ids, found the same way wherever one is needed.
 
 #include <sys/types.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavo {
 
@@ -20,5 +21,20 @@ std::optional<std::string> homeFolderOf(uid_t uid);
 
 /// The primary group of the user id `uid`; nullopt when it is unknown.
 std::optional<gid_t> primaryGroupOf(uid_t uid);
+
+/// A user as the password database gives them.
+struct UserIds {
+  std::string name;
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::vector<gid_t> groups;  // supplementary, as a login of theirs has them
+  std::string home;           // absolute
+};
+
+/// The user with the id `uid`, or named `name`; nullopt when the password
+/// database does not know them, gives no absolute home folder, or their
+/// groups cannot be listed.
+std::optional<UserIds> userIdsOf(uid_t uid);
+std::optional<UserIds> userIdsNamed(const std::string& name);
 
 }  // namespace tavo

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 
+#include "base/as_user.h"
 #include "safety/description_file.h"
 #include "platform/file_system.h"
 #include "core/log_lines.h"
@@ -55,7 +56,12 @@ void DescriptionParser::parseFile(const std::string& configPath, ProductList& pr
   c_.log.line(loglines::kConfigPath + configPath);
   std::vector<std::string> lines;
   std::string why;
-  if (!readDescriptionLines(configPath, lines, why)) {
+  bool read;
+  {
+    AsUser::Pause bundleFile;  // the bundle's own, read as this process whomever the scan is for
+    read = readDescriptionLines(configPath, lines, why);
+  }
+  if (!read) {
     c_.log.line(loglines::kUnreadableDescription + configPath + ": " + why);
     return;
   }

@@ -61,6 +61,9 @@ inline constexpr const char* kStepFailedAfter = " reported a failure";
 inline constexpr const char* kAlreadyGone = "Already gone: ";
 inline constexpr const char* kNotAPreferenceValue = "Not a preference value: ";
 inline constexpr const char* kListFile = "List file: ";
+// Root acting for a user could not take that user's file-system ids: nothing
+// of that home is scanned or changed ("Cannot act as the user of HOME").
+inline constexpr const char* kCannotActFor = "Cannot act as the user of ";
 
 // The record of a removal, in the user's data folder: one that cannot be
 // written (the removal then stops before anything changes), a record file

@@ -119,19 +119,21 @@ RunResult PrivilegedRuns::deleteAnyUserPrefKey(const std::string& domain,
 }
 
 SweeperRun PrivilegedRuns::rmAdmin(const std::string& trash, const std::string& listPath,
-                                   std::size_t entries) {
-  return runSweeper({trash, listPath}, entries);
+                                   std::size_t entries, std::optional<uid_t> forUser) {
+  return runSweeper({trash, listPath}, entries, forUser);
 }
 
 SweeperRun PrivilegedRuns::restoreAdmin(const std::string& trash, const std::string& listPath,
-                                        std::size_t entries) {
-  return runSweeper({"--restore", trash, listPath}, entries);
+                                        std::size_t entries, std::optional<uid_t> forUser) {
+  return runSweeper({"--restore", trash, listPath}, entries, forUser);
 }
 
-SweeperRun PrivilegedRuns::runSweeper(std::vector<std::string> args, std::size_t entries) {
+SweeperRun PrivilegedRuns::runSweeper(std::vector<std::string> args, std::size_t entries,
+                                      std::optional<uid_t> forUser) {
   if (tools_.sweeper.empty()) return {};
   Right branch = obtainRight(tools_.sweeper);
   if (branch == Right::Refused) return {};
+  if (forUser) args.insert(args.begin(), {"--for", std::to_string(*forUser)});
   auto process = authorization_.execute(*_myAuthorizationRef, tools_.sweeper, args, true);
   if (!process) {
     log_.line(std::string(branch == Right::AlreadyHeld ? loglines::kRmAdminErrorHeld

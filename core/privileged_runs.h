@@ -3,7 +3,10 @@
 // keyscrub, each after making sure that the held authorisation reference
 // carries the right to run that program.
 
+#include <sys/types.h>
+
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,12 +59,13 @@ class PrivilegedRuns {
   RunResult restorePkg(const std::string& identifier, const std::string& receipt);
   /// sweeper with the Trash folder `trash` and `listPath` (`entries` lines,
   /// when known), read until it has ended; each line it reports is logged as
-  /// received, shown by the helper wait and returned.
+  /// received, shown by the helper wait and returned. `forUser`: root acting
+  /// for that user, whom sweeper is told to act for.
   SweeperRun rmAdmin(const std::string& trash, const std::string& listPath,
-                     std::size_t entries = 0);
+                     std::size_t entries = 0, std::optional<uid_t> forUser = std::nullopt);
   /// The same with "--restore": the items of `listPath` put back.
   SweeperRun restoreAdmin(const std::string& trash, const std::string& listPath,
-                          std::size_t entries = 0);
+                          std::size_t entries = 0, std::optional<uid_t> forUser = std::nullopt);
   /// keyscrub with the domain and the key names; NotRun at once, asking
   /// nobody, for an empty list of names.
   RunResult deleteAnyUserPrefKey(const std::string& domain,
@@ -87,7 +91,8 @@ class PrivilegedRuns {
   /// The same with `input` on the program's standard input; its output is read and dropped.
   RunResult runWithInput(const std::string& program, const std::vector<std::string>& args,
                          const std::string& input);
-  SweeperRun runSweeper(std::vector<std::string> args, std::size_t entries);
+  SweeperRun runSweeper(std::vector<std::string> args, std::size_t entries,
+                        std::optional<uid_t> forUser);
   /// The pass lines not logged because sweeper never wrote.
   std::vector<std::string> followSweeper(PrivilegedProcess& process, Right branch);
   void takeLines(std::string& pending, bool atEnd);

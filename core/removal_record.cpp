@@ -12,9 +12,9 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/as_user.h"
 #include "base/io.h"
 #include "base/path.h"
-#include "base/path_walk.h"
 #include "base/unique_fd.h"
 #include "core/log_lines.h"
 #include "plist/plist_file.h"
@@ -137,68 +137,33 @@ std::optional<RemovalRecord> decode(const PlistDict& dict, const std::string& id
   return record;
 }
 
-bool actsForSelf(const RecordFolder& folder) { return ::geteuid() == folder.uid; }
-
 bool failed(std::string& error, const std::string& what) {
   error = what + ": " + std::strerror(errno);
   return false;
 }
 
-// For another user, what root makes becomes theirs.
-bool giveToUser(int fd, const RecordFolder& folder) {
-  return actsForSelf(folder) || ::fchown(fd, folder.uid, folder.gid) == 0;
-}
+// As the user the records are kept for, for the scope.
+class AsOwner {
+ public:
+  explicit AsOwner(const RecordFolder& folder) {
+    if (folder.owner && folder.owner->uid != ::geteuid()) as_.emplace(*folder.owner);
+  }
+  bool ok() const { return !as_ || as_->ok(); }
 
-// `name` in `parent`, made when missing: a folder of the user's that nobody
-// else may write, never reached through a link.
-UniqueFd openUsersFolder(int parent, const std::string& name, const RecordFolder& folder, bool create,
-                         std::string& error) {
-  const bool made = create && ::mkdirat(parent, name.c_str(), 0700) == 0;
-  UniqueFd fd(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  struct stat st;
-  if (!fd.valid() || ::fstat(fd.get(), &st) != 0) {
-    failed(error, "cannot open " + name);
-    return UniqueFd();
-  }
-  if (made && st.st_uid == ::geteuid() && !giveToUser(fd.get(), folder)) {
-    failed(error, "cannot give " + name + " to its user");
-    return UniqueFd();
-  }
-  if ((made ? folder.uid : st.st_uid) != folder.uid || (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    error = name + " is not the user's alone";
-    return UniqueFd();
-  }
-  return fd;
-}
+ private:
+  std::optional<AsUser> as_;
+};
 
-// The records folder. A user acting for themselves reaches it as they would;
-// root acting for a user walks from that user's home and follows no link
-// below it, so that nothing the user laid there leads root elsewhere.
 UniqueFd openRecords(const RecordFolder& folder, bool create, std::string& error) {
-  if (actsForSelf(folder)) {
+  if (create) {
     std::string reached;
     for (const std::string& part : splitPath(folder.path)) {
       reached = joinPath(reached.empty() ? "/" : reached, part);
-      if (create) ::mkdir(reached.c_str(), 0700);
+      ::mkdir(reached.c_str(), 0700);
     }
-    UniqueFd fd(::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!fd.valid()) failed(error, "cannot open " + folder.path);
-    return fd;
   }
-  const std::vector<std::string> home = splitPath(folder.home), path = splitPath(folder.path);
-  ResolvedPath resolved;
-  if (home.empty() || path.size() <= home.size() || !std::equal(home.begin(), home.end(), path.begin())) {
-    error = folder.path + " does not lie inside the home folder " + folder.home;
-    return UniqueFd();
-  }
-  if (!resolvePath(home, resolved, error) || !resolved.fd.valid()) {
-    error = "cannot find the home folder " + folder.home + ": " + error;
-    return UniqueFd();
-  }
-  UniqueFd fd(::openat(resolved.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  for (std::size_t i = home.size(); i < path.size() && fd.valid(); ++i) {
-    fd = openUsersFolder(fd.get(), path[i], folder, create, error);
-  }
+  UniqueFd fd(::open(folder.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.valid()) failed(error, "cannot open " + folder.path);
   return fd;
 }
 
@@ -221,7 +186,7 @@ bool reserveId(int folderFd, const RecordFolder& folder, RemovalRecord& record, 
                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (fd.valid()) {
       record.id = id;
-      return giveToUser(fd.get(), folder) || failed(error, "cannot give the record to its user");
+      return true;
     }
     if (errno != EEXIST) return failed(error, "cannot create a record in " + folder.path);
   }
@@ -269,6 +234,11 @@ std::string recordTimeText(double time) {
 }
 
 bool saveRecord(const RecordFolder& folder, RemovalRecord& record, std::string& error) {
+  AsOwner as(folder);
+  if (!as.ok()) {
+    error = "cannot act as the user the records are kept for";
+    return false;
+  }
   UniqueFd fd = openRecords(folder, true, error);
   if (!fd.valid() || (record.id.empty() && !reserveId(fd.get(), folder, record, error))) return false;
   std::string bytes, problem;
@@ -280,7 +250,7 @@ bool saveRecord(const RecordFolder& folder, RemovalRecord& record, std::string& 
   const std::string writing = "." + record.id + ".writing", name = record.id + kSuffix;
   ::unlinkat(fd.get(), writing.c_str(), 0);
   UniqueFd out(::openat(fd.get(), writing.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  bool written = out.valid() && giveToUser(out.get(), folder) && writeAll(out.get(), bytes) &&
+  bool written = out.valid() && writeAll(out.get(), bytes) &&
                  ::fsync(out.get()) == 0 && out.close() &&
                  ::renameat(fd.get(), writing.c_str(), fd.get(), name.c_str()) == 0;
   if (!written) {
@@ -291,15 +261,17 @@ bool saveRecord(const RecordFolder& folder, RemovalRecord& record, std::string& 
 }
 
 void removeRecord(const RecordFolder& folder, const std::string& id) {
+  AsOwner as(folder);
   std::string error;
-  UniqueFd fd = openRecords(folder, false, error);
+  UniqueFd fd = as.ok() ? openRecords(folder, false, error) : UniqueFd();
   if (fd.valid() && !id.empty()) ::unlinkat(fd.get(), (id + kSuffix).c_str(), 0);
 }
 
 std::vector<RemovalRecord> listRecords(const RecordFolder& folder, SystemLog& log) {
   std::vector<RemovalRecord> records;
+  AsOwner as(folder);
   std::string error;
-  UniqueFd fd = openRecords(folder, false, error);
+  UniqueFd fd = as.ok() ? openRecords(folder, false, error) : UniqueFd();
   const int listed = fd.valid() ? ::dup(fd.get()) : -1;
   DIR* dir = listed >= 0 ? ::fdopendir(listed) : nullptr;
   if (!dir) {

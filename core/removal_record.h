@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/home.h"
 #include "base/system_log.h"
 #include "plist/plist_value.h"
 #include "prefs/prefs_store.h"
@@ -58,9 +59,11 @@ struct RemovalRecord {
 /// The folder of one user's records and whose they are.
 struct RecordFolder {
   std::string path;  // removalRecordsFolder() of the user's home
-  std::string home;  // the user's home folder
-  uid_t uid = 0;     // the user: the records are theirs
-  gid_t gid = 0;
+  /// The user they are kept for when the process acts for another (root for
+  /// a user): they are read and written with that user's file-system ids, so
+  /// that they are the user's and root goes nowhere the user could not.
+  /// nullopt: the process's own.
+  std::optional<UserIds> owner = std::nullopt;
 };
 
 /// Seconds since 2001-01-01 UTC, now.
@@ -69,11 +72,8 @@ double recordTimeNow();
 std::string recordTimeText(double time);
 
 /// Writes `record` whole in place of its earlier version, giving it an id
-/// (from its time) when it has none. The folders are made when missing. When
-/// the process acts for another user than itself (root for a user), it
-/// follows no link below that user's home, accepts only folders of theirs
-/// that nobody else may write, and gives what it makes to them. False with
-/// `error` when it cannot be written.
+/// (from its time) when it has none. The folders are made when missing.
+/// False with `error` when it cannot be written.
 bool saveRecord(const RecordFolder& folder, RemovalRecord& record, std::string& error);
 
 /// Removes the record `id`, as a removal that did nothing does its own.

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 
+#include "core/user_scope.h"
 #include "base/home.h"
 #include "base/path.h"
 #include "core/list_file.h"
@@ -18,18 +20,22 @@ namespace {
 
 constexpr const char* kNotRun =
     "not run: the right was refused or the program could not be started";
+constexpr const char* kNotAsTheUser = "it could not be looked at as the user it belongs to";
 
 bool holds(const Product::List& list, const std::string& entry) {
   return std::find(list.begin(), list.end(), entry) != list.end();
 }
 
-// The records are the user's whose home it is, as sweeper acts for the owner
-// of the Trash's folders: root removing for a user keeps the record in their
-// folder, theirs.
-RecordFolder recordFolder(const std::string& home, const std::string& path) {
+
+// The records are kept for the user the session acts for, or else for the
+// owner of the home, as sweeper acts for the owner of the Trash's folders:
+// root removing for a user keeps the record in their folder, as them.
+RecordFolder recordFolder(const SessionSetup& setup) {
   struct stat st;
-  if (home.empty() || ::stat(home.c_str(), &st) != 0) return {path, home, ::getuid(), ::getgid()};
-  return {path, home, st.st_uid, primaryGroupOf(st.st_uid).value_or(st.st_gid)};
+  if (setup.actingFor) return {setup.records, *setup.actingFor};
+  if (setup.home.empty() || ::stat(setup.home.c_str(), &st) != 0 || st.st_uid == ::geteuid())
+    return {setup.records, std::nullopt};
+  return {setup.records, userIdsOf(st.st_uid)};
 }
 
 }  // namespace
@@ -46,8 +52,7 @@ std::unique_ptr<RemovalSession> openRemovalSession(SessionSetup setup) {
 
 RemovalSession::RemovalSession(SessionSetup setup)
     : setup_(std::move(setup)),
-      user_{setup_.home, setup_.trash, setup_.privateFolder, setup_.store,
-            recordFolder(setup_.home, setup_.records)},
+      user_{setup_.home, setup_.trash, setup_.privateFolder, setup_.store, recordFolder(setup_)},
       lister_(setup_.log, cancelled_),
       receipts_(setup_.tools.packageTool, setup_.log, cancelled_),
       parser_({setup_.store, setup_.log, lister_, receipts_, cancelled_}),
@@ -59,6 +64,12 @@ RemovalSession::~RemovalSession() = default;
 
 const ProductList& RemovalSession::scan(ScanRelay* relay) {
   removed_.clear();
+  UserScope scope(setup_.actingFor, user_.home);
+  if (!scope.ok()) {
+    setup_.log.line(loglines::kCannotActFor + user_.home);
+    products_.emplace();
+    return *products_;
+  }
   products_ = parser_.parse(configPaths_, relay);
   return *products_;
 }
@@ -78,7 +89,15 @@ std::vector<const Product*> RemovalSession::listedBesides(const Product* except)
 }
 
 RemovalPreview RemovalSession::preview(const Product& product) const {
-  return previewRemoval(product, listedBesides(&product), SafetyCheck({user_.home, user_.trash}));
+  UserScope scope(setup_.actingFor, user_.home);
+  if (scope.ok())
+    return previewRemoval(product, listedBesides(&product), SafetyCheck({user_.home, user_.trash}));
+  // Not looked at as the user: nothing of it may move.
+  setup_.log.line(loglines::kCannotActFor + user_.home);
+  RemovalPreview keepAll;
+  for (const Product::List* list : {&product.dirs(), &product.prefFiles()})
+    for (const std::string& entry : *list) keepAll.kept.push_back({entry, kNotAsTheUser});
+  return keepAll;
 }
 
 RemovalOutcome RemovalSession::remove(const Product& product) {
@@ -96,22 +115,10 @@ RemovalOutcome RemovalSession::remove(const Product& product) {
   out.confirmed = true;
   out.touched = preview.shared;
   out.kept = preview.kept;
-  // Kept before anything changes, so that whatever the removal does can be undone.
-  RemovalRecord record{"", product.name().value_or(""), product.vendor().value_or(""),
-                       recordTimeNow(), std::nullopt, {}};
-  std::string error;
-  if (!user_.records.path.empty() && !saveRecord(user_.records, record, error)) {
-    setup_.log.line(loglines::kRecordNotWritten + error);
-    notMade(out, "removal record", error);
-    return out;
-  }
-  if (!record.id.empty()) {
-    record_ = &record;
-    recordUser_ = &user_;
-  }
+  if (!startRecord(product, out)) return out;
   const bool made = runSteps(product, preview.kept, out);
-  record_ = nullptr;
-  if (!record.id.empty() && record.steps.empty()) removeRecord(user_.records, record.id);
+  endRecord();
+  record_.reset();
   if (!made) return out;
   if (!preview.kept.empty())
     alert->showInformation("These entries were kept where they are:", keptText(preview.kept));
@@ -137,6 +144,42 @@ bool RemovalSession::runSteps(const Product& product, const std::vector<KeptEntr
   return true;
 }
 
+RemovalOutcome RemovalSession::removeUserTraces(const Product& product,
+                                                const RemovalPreview& preview) {
+  RemovalOutcome out;
+  out.confirmed = true;
+  out.touched = preview.shared;
+  out.kept = preview.kept;
+  if (!startRecord(product, out)) return out;
+  bool made = (product.dirs().empty() || moveToTrash(user_, product.dirs(), preview.kept, out)) &&
+              (product.prefFiles().empty() ||
+               moveToTrash(user_, product.prefFiles(), preview.kept, out));
+  for (const std::string& entry : product.prefVars()) {
+    if (!made) break;
+    if (std::optional<ValueEntry> value = valueEntry(entry, out)) deleteUserValue(user_, *value, out);
+  }
+  endRecord();  // left open for the machine-wide steps that may follow
+  out.removed = made && out.failed.empty();
+  return out;
+}
+
+RemovalOutcome RemovalSession::removeMachineTraces(const Product::List& receipts,
+                                                   const Product::List& values) {
+  RemovalOutcome out;
+  out.confirmed = true;
+  if (record_ && record_->id.empty()) saveQuietly(user_, *record_);  // before anything changes
+  bool made = true;
+  for (const std::string& receipt : receipts) {
+    if (!(made = forgetReceipt(receipt, out))) break;
+  }
+  for (const std::string& entry : values) {
+    if (!made) break;
+    if (std::optional<ValueEntry> value = valueEntry(entry, out)) made = deleteAnyUserValue(*value, out);
+  }
+  out.removed = made && out.failed.empty();
+  return out;
+}
+
 void RemovalSession::reportedFailure(RemovalOutcome& out, const std::string& step, bool record) {
   setup_.log.line(loglines::kStepFailedBefore + step + loglines::kStepFailedAfter);
   if (record) out.failed.push_back({step, "reported a failure"});
@@ -147,14 +190,42 @@ void RemovalSession::saveQuietly(const UserSpace& user, RemovalRecord& record) {
   if (!saveRecord(user.records, record, error)) setup_.log.line(loglines::kRecordNotWritten + error);
 }
 
+std::optional<uid_t> RemovalSession::sweeperFor() const {
+  // Root acting for another user names them: a Trash of theirs tells nothing.
+  if (setup_.actingFor && setup_.actingFor->uid != ::geteuid()) return setup_.actingFor->uid;
+  return std::nullopt;
+}
+
+bool RemovalSession::startRecord(const Product& product, RemovalOutcome& out) {
+  record_.reset();
+  if (user_.records.path.empty()) return true;
+  // Kept before anything changes, so that whatever the removal does can be undone.
+  record_ = RemovalRecord{"", product.name().value_or(""), product.vendor().value_or(""),
+                          recordTimeNow(), std::nullopt, {}};
+  std::string error;
+  if (saveRecord(user_.records, *record_, error)) return true;
+  setup_.log.line(loglines::kRecordNotWritten + error);
+  record_.reset();
+  // Nothing is removed that could not be undone; other users' removals go on.
+  out.failed.push_back({"removal record", error});
+  return false;
+}
+
+void RemovalSession::endRecord() {
+  if (!record_ || !record_->steps.empty() || record_->id.empty()) return;
+  removeRecord(user_.records, record_->id);  // it did nothing
+  record_->id.clear();
+}
+
 void RemovalSession::recordStep(RecordStep step) {
   if (!record_) return;
   record_->steps.push_back(std::move(step));
-  saveQuietly(*recordUser_, *record_);
+  saveQuietly(user_, *record_);
 }
 
 bool RemovalSession::notMade(RemovalOutcome& out, const std::string& step, const std::string& why) {
   out.failed.push_back({step, why});
+  out.stopped = true;
   return false;
 }
 
@@ -168,7 +239,8 @@ bool RemovalSession::moveToTrash(const UserSpace& user, const Product::List& ent
   int written = writeListFile(*listFile, entries, kept, setup_.log);
   if (written < 0) return notMade(out, "list file", "cannot write " + *listFile);
   if (written == 0) return true;
-  SweeperRun run = runs_.rmAdmin(user.trash, *listFile, static_cast<std::size_t>(written));
+  SweeperRun run =
+      runs_.rmAdmin(user.trash, *listFile, static_cast<std::size_t>(written), sweeperFor());
   if (run.result == RunResult::NotRun) return notMade(out, "sweeper", kNotRun);
   std::size_t failures = out.failed.size();
   takeSweeperLines(run.lines, entries, out);
@@ -225,6 +297,11 @@ std::optional<RemovalSession::ValueEntry> RemovalSession::valueEntry(const std::
 
 void RemovalSession::deleteUserValue(const UserSpace& user, const ValueEntry& value,
                                      RemovalOutcome& out) {
+  UserScope scope(setup_.actingFor, user.home);
+  if (!scope.ok()) {
+    out.failed.push_back({"preferences of " + value.entry, kNotAsTheUser});
+    return;
+  }
   PlistValue removed;
   // Where it stands among its neighbours is kept too: the first bank is the player's.
   std::optional<std::size_t> position =

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "base/home.h"
 #include "base/system_log.h"
 #include "core/description_parser.h"
 #include "core/folder_lister.h"
@@ -52,6 +53,11 @@ struct SessionSetup {
   std::string records = {};         // the folder of the user's removal records; "": none kept
   Alert* alert = nullptr;           // the confirmation; without one nothing is removed
   HelperWait* helperWait = nullptr;  // follows sweeper's runs; null: poll(2)
+  /// The account the session acts for, when root acts for another user:
+  /// the scan, the preview and the deletions in the user's preferences then
+  /// see the file system with that user's file-system ids and `home` as
+  /// HOME, and sweeper is told whom it acts for. Null: the process's own user.
+  const UserIds* actingFor = nullptr;
 };
 
 /// The tools a bundle carries: the package tool beside its programs, sweeper
@@ -98,6 +104,7 @@ struct RemovalOutcome {
   std::vector<std::string> forgotten;  // receipts this removal forgot
   std::vector<DeletedValue> deleted;   // values gone, one per scope
   std::vector<FailedStep> failed;
+  bool stopped = false;  // a privileged run could not be made: the removal ended there
 };
 
 class RemovalSession {
@@ -130,6 +137,19 @@ class RemovalSession {
   /// step has reached its goal the outcome says removed, and the product is
   /// no longer listed.
   RemovalOutcome remove(const Product& product);
+
+  /// The steps in the user's space alone, without asking, for a removal
+  /// that acts for several users: the product's files and folders, then its
+  /// preference files, moved to the user's Trash (what `preview` keeps
+  /// stays), then each of its values deleted from the user's own
+  /// preferences. The outcome says removed when each reached its goal. Like
+  /// remove(), it keeps a record of the product's removal in the user's
+  /// folder, which the machine-wide steps that follow in this session join.
+  RemovalOutcome removeUserTraces(const Product& product, const RemovalPreview& preview);
+  /// The machine-wide steps, made once however many users a removal acts
+  /// for: each receipt forgotten, then each value entry ("domain::key/path")
+  /// deleted for all users.
+  RemovalOutcome removeMachineTraces(const Product::List& receipts, const Product::List& values);
 
   /// The records of the user's removals, newest first.
   std::vector<RemovalRecord> records() const;
@@ -192,8 +212,15 @@ class RemovalSession {
   bool deleteAnyUserValue(const ValueEntry& value, RemovalOutcome& out);
 
   std::optional<ValueEntry> valueEntry(const std::string& entry, RemovalOutcome& out);
-  /// Adds a finished step to the record of the removal under way and writes it.
+  /// Opens the record of a removal of `product` and writes it; false, the
+  /// removal stopped, when it cannot be written.
+  bool startRecord(const Product& product, RemovalOutcome& out);
+  /// Removes the record again when no step was made.
+  void endRecord();
+  /// Adds a finished step to the open record and writes it.
   void recordStep(RecordStep step);
+  /// Whom sweeper is told it acts for: the user root acts for, if any.
+  std::optional<uid_t> sweeperFor() const;
 
   // The undo's steps, each a run of the record's steps of one kind.
   bool restoreItems(const UserSpace& user, RemovalRecord& record, const std::vector<std::size_t>& steps,
@@ -221,9 +248,9 @@ class RemovalSession {
   std::vector<std::string> configPaths_;  // the description files, sorted by name
   std::optional<ProductList> products_;
   std::set<const Product*> removed_;  // of products_, since the scan
-  // The record of the removal under way, and whose it is; null between removals.
-  RemovalRecord* record_ = nullptr;
-  const UserSpace* recordUser_ = nullptr;
+  // The record of the removal under way, in the user's folder; the
+  // machine-wide steps of a removal for several users join the last one.
+  std::optional<RemovalRecord> record_;
 };
 
 /// The session every front end opens: it finds the bundle's description

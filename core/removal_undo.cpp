@@ -7,6 +7,7 @@
 #include "core/list_file.h"
 #include "core/log_lines.h"
 #include "core/removal_session.h"
+#include "core/user_scope.h"
 #include "plist/plist_file.h"
 #include "prefs/key_path.h"
 #include "safety/description_file.h"
@@ -126,7 +127,7 @@ bool RemovalSession::restoreItems(const UserSpace& user, RemovalRecord& record,
     out.failed.push_back({"list file", "no private place to write it"});
     return false;
   }
-  SweeperRun run = runs_.restoreAdmin(user.trash, *listFile, pairs.size() / 2);
+  SweeperRun run = runs_.restoreAdmin(user.trash, *listFile, pairs.size() / 2, sweeperFor());
   if (run.result == RunResult::NotRun) {
     out.failed.push_back({"sweeper --restore", kNotRun});
     return false;
@@ -193,6 +194,11 @@ bool RemovalSession::restoreValue(const UserSpace& user, RecordStep& step, const
     return true;
   }
   if (step.scope == PrefUser::Current) {
+    UserScope scope(setup_.actingFor, user.home);
+    if (!scope.ok()) {
+      out.failed.push_back({what, "it could not be put back as the user it belongs to"});
+      return true;
+    }
     switch (prefs::restorePrefKey(user.store, step.domain, names, PrefUser::Current, PrefHost::Any,
                                   step.value, step.position.value_or(SIZE_MAX))) {
       case prefs::KeyRestore::Restored:

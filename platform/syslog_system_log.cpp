@@ -27,7 +27,8 @@ std::string stderrPrefix(const std::string& ident) {
 
 }  // namespace
 
-SyslogSystemLog::SyslogSystemLog(std::string ident) : ident_(std::move(ident)) {
+SyslogSystemLog::SyslogSystemLog(std::string ident, bool echo)
+    : ident_(std::move(ident)), echo_(echo) {
   ::openlog(ident_.c_str(), LOG_PID, LOG_USER);
 }
 
@@ -35,6 +36,7 @@ SyslogSystemLog::~SyslogSystemLog() { ::closelog(); }
 
 void SyslogSystemLog::line(const std::string& text) {
   ::syslog(LOG_NOTICE, "%s", text.c_str());
+  if (!echo_) return;
   // One write per line so that lines from two threads never interleave.
   std::string whole = stderrPrefix(ident_) + text + "\n";
   std::lock_guard<std::mutex> lock(stderrMutex_);

@@ -1,7 +1,7 @@
 #pragma once
 // The system log of this build: each line goes to syslog under the
-// application's name and to standard error, as the platform's own logging
-// call does.
+// application's name and, unless asked not to, to standard error, as the
+// platform's own logging call does.
 
 #include <mutex>
 #include <string>
@@ -12,8 +12,9 @@ namespace tavo {
 
 class SyslogSystemLog final : public SystemLog {
  public:
-  /// Opens syslog with `ident` (the application's name).
-  explicit SyslogSystemLog(std::string ident);
+  /// Opens syslog with `ident` (the application's name); `echo`: each line
+  /// also goes to standard error.
+  explicit SyslogSystemLog(std::string ident, bool echo = true);
   ~SyslogSystemLog() override;
   SyslogSystemLog(const SyslogSystemLog&) = delete;
   SyslogSystemLog& operator=(const SyslogSystemLog&) = delete;
@@ -23,6 +24,7 @@ class SyslogSystemLog final : public SystemLog {
 
  private:
   std::string ident_;  // syslog keeps a pointer to it until closelog
+  bool echo_;
   std::mutex stderrMutex_;
 };
 

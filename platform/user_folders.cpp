@@ -15,12 +15,18 @@ const char* absoluteVariable(const char* name) {
 
 std::string homeTrashFolder(const std::string& home) {
   if (const char* data = absoluteVariable("XDG_DATA_HOME")) return std::string(data) + "/Trash";
-  return home + "/.local/share/Trash";
+  return defaultHomeTrashFolder(home);
 }
+
+std::string defaultHomeTrashFolder(const std::string& home) { return home + "/.local/share/Trash"; }
 
 std::string removalRecordsFolder(const std::string& home) {
   const char* data = absoluteVariable("XDG_DATA_HOME");
-  return (data ? std::string(data) : home + "/.local/share") + "/TAVO_Uninstaller/removals";
+  return data ? std::string(data) + "/TAVO_Uninstaller/removals" : defaultRemovalRecordsFolder(home);
+}
+
+std::string defaultRemovalRecordsFolder(const std::string& home) {
+  return home + "/.local/share/TAVO_Uninstaller/removals";
 }
 
 std::string privateFolder(const std::string& home) {

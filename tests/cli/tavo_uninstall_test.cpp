@@ -14,10 +14,12 @@ TEST(UninstallArgumentsTest, AcceptsAListOrOneNameWithItsOptions) {
   const std::pair<Lines, bool> cases[] = {
       {{"--list"}, true},        {{"--list", "--json"}, true}, {{"Glass Harp"}, true},
       {{"X", "--yes", "--all", "--json"}, true},
+      {{"X", "--user", "a", "--user", "b", "--dry-run", "--verbose"}, true}, {{"--list", "--all-users"}, true},
       {{}, false},               {{"--list", "X"}, false},     {{"A", "B"}, false},
-      {{"X", "--force"}, false}, {{"--json"}, false},
-      {{"--history", "--json"}, true},  {{"--undo"}, true},  {{"--undo", "ID", "--yes", "--json"}, true},
-      {{"--history", "X"}, false},      {{"--undo", "--list"}, false}, {{"--undo", "--all"}, false},
+      {{"X", "--force"}, false}, {{"--json"}, false},          {{"X", "--user"}, false},
+      {{"X", "--user", "--yes"}, false}, {{"X", "--user", "a", "--all-users"}, false},
+      {{"--history", "--all-users"}, true}, {{"--undo"}, true}, {{"--undo", "ID", "--yes", "--user", "a"}, true},
+      {{"--history", "X"}, false}, {{"--undo", "--list"}, false}, {{"--undo", "--all-users"}, false},
   };
   for (const auto& [args, ok] : cases) {
     UninstallOptions options;
@@ -36,7 +38,8 @@ class TavoUninstallTest : public CoreFixture {
     harp2 = tree.write("two/Glass Harp/b");
     description("p.txt", "Glass Harp\nK\n-\n" + tree / "one/Glass Harp" + "\n$_pkg(com.ok.harp)$\n"
                          "-\nGlass Harp\nOther\n-\n" + tree / "two/Glass Harp" + "\n-\n"
-                         "Iron Drums\nK\n-\n" + tree.write("drums") + "\n-\n");
+                         "Iron Drums\nK\n-\n" + tree.write("drums") + "\n-\n"
+                         "Velvet Choir\nK\n-\n" + tree / "none" + "\n-\n");
   }
   /// Runs the command over the fixture's machine, answering `typed` on the terminal.
   int run(const Lines& args, const std::string& typed = "") {
@@ -90,9 +93,30 @@ TEST_F(TavoUninstallTest, AsksOnTheTerminalAndSkipsUnlessTheAnswerIsYes) {
                        "\"removed\": false, \"skipped\": true}]}\n");
 }
 
-TEST_F(TavoUninstallTest, ListPrintsWhatTheScanFinds) {
+TEST_F(TavoUninstallTest, ListAndDryRunChangeNothing) {
   EXPECT_EQ(run({"--list"}), 0);
   EXPECT_EQ(out.str().rfind("Glass Harp\n  vendor: K\n", 0), 0u) << out.str();
+  out.str("");
+  EXPECT_EQ(run({"Glass Harp", "--all", "--dry-run"}), 0);
+  EXPECT_EQ(out.str(), "Glass Harp (K)\n  would move: " + tree / "one/Glass Harp" + "\n  would forget: com.ok.harp\n"
+                       "Glass Harp (Other)\n  would move: " + tree / "two/Glass Harp" + "\n") << out.str();
+  EXPECT_TRUE(authorization.started.empty());
+}
+
+// For several accounts: one that holds nothing of a product is no mistake; a
+// name no description knows is.
+TEST_F(TavoUninstallTest, ForAccountsAProductInstalledNowhereIsReportedSo) {
+  std::unique_ptr<RemovalSession> session = openRemovalSession(setup());
+  std::istringstream none;
+  TerminalAlert terminal(none, err, true);
+  for (const auto& [name, status] : {std::pair{"Iron Drums", 0}, {"Velvet Choir", 0}, {"Oboe", 2}}) {
+    UninstallOptions options{.allUsers = true, .users = {}, .name = name};
+    EXPECT_EQ(runForAccounts(options, {{"eve", "/home/eve", session.get()}}, terminal, out, err, false), status);
+  }
+  EXPECT_EQ(out.str(), "eve (/home/eve): \"Iron Drums\" is not installed\n"
+                       "eve (/home/eve): \"Velvet Choir\" is not installed\n");
+  EXPECT_EQ(err.str(), "tavo-uninstall: no product is named \"Oboe\"\n");
+  EXPECT_TRUE(authorization.started.empty());
 }
 
 }  // namespace

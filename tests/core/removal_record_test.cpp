@@ -16,7 +16,7 @@ using Kind = RecordStep::Kind;
 TEST(RemovalRecordTest, ReadsBackWhatWasWrittenNewestFirstAndPassesOverWhatItCannotRead) {
   TempDir tree;
   CapturingLog log;
-  const RecordFolder folder{tree / "data/TAVO_Uninstaller/removals", tree.path(), ::geteuid(), ::getegid()};
+  const RecordFolder folder{tree / "data/TAVO_Uninstaller/removals"};
   RemovalRecord harp{"", "Harp", "K", 100, std::nullopt,
                      {{.path = "/h/Harp", .trashItem = "/h/T/files/Harp", .infoName = "Harp.trashinfo", .restored = true},
                       {.kind = Kind::Forgot, .identifier = "com.x", .receipt = dict({{"Receipt", PlistData{0, 255}}})},

@@ -1,5 +1,5 @@
-// sweeper TRASH_DIR LIST_FILE
-// sweeper --restore TRASH_DIR LIST_FILE
+// sweeper [--for UID] TRASH_DIR LIST_FILE
+// sweeper [--for UID] --restore TRASH_DIR LIST_FILE
 //
 // Moves every path of the list file (UTF-8, one path per line, each line ended
 // by a line feed) into a freedesktop.org trash: the home Trash at TRASH_DIR
@@ -9,17 +9,21 @@
 // trash cannot be used is the item copied into the home Trash and its source
 // removed, entry by entry, where it has not changed since it was copied.
 //
-// It runs as root but acts for one user: PKEXEC_UID when pkexec started it,
-// otherwise the owner of the nearest existing folder of TRASH_DIR. Everything
-// the caller hands it is treated as hostile. TRASH_DIR must lie inside that
-// user's home folder (the password database's), and its folders are made and
-// opened with the user's file-system ids; so are a drive's trash folders. The
-// list file must be the user's own (or root's, when root started the run). An item moves only when the user could
-// move it themselves, or when it lies at or below a path that a product
-// description of the installed bundle names (root's files alone count); the
-// safety table applies on top. Only such a product's items are given to the
-// user whole, so that they can empty the Trash; what the user could move
-// themselves keeps its owners, so that nobody reads what they could not before.
+// It runs as root but acts for one user: PKEXEC_UID when pkexec started it;
+// on a run root started itself, the user --for names (root acting for
+// another user, who could have made their Trash's folders lead to someone
+// else's), else the owner of the nearest existing folder of TRASH_DIR; --for
+// under pkexec refuses the run. Everything the caller hands it is treated as
+// hostile. TRASH_DIR must lie inside that user's home folder (the password
+// database's), and its folders are made and opened with the user's
+// file-system ids; so are a drive's trash folders. The list file must be the
+// user's own (or root's, when root started the run). An item moves only when
+// the user could move it themselves, or when it lies at or below a path that
+// a product description of the installed bundle names (root's files alone
+// count); the safety table applies on top. Only such a product's items are
+// given to the user whole, so that they can empty the Trash; what the user
+// could move themselves keeps its owners, so that nobody reads what they
+// could not before.
 // An item of another owner given away keeps its original owner, group and mode
 // in its info file (X-TAVO-OriginalOwner=UID:GID:MODE). A copy never makes a
 // device and never keeps a set-user-ID or set-group-ID bit.
@@ -96,16 +100,14 @@ int fail(const std::string& why) {
   return 1;
 }
 
-/// The uid pkexec names in PKEXEC_UID; nullopt when unset or not a plain number.
-std::optional<uid_t> pkexecUid(std::string& error) {
-  const char* text = std::getenv("PKEXEC_UID");
-  if (!text) return std::nullopt;
+/// `text` as a user id; nullopt with `error` when it is not a plain number.
+std::optional<uid_t> uidIn(const char* text, const std::string& what, std::string& error) {
   char* end = nullptr;
   errno = 0;
   unsigned long value = std::strtoul(text, &end, 10);
   if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 ||
       value >= static_cast<unsigned long>(static_cast<uid_t>(-1))) {
-    error = "PKEXEC_UID is not a user id";
+    error = what + " is not a user id";
     return std::nullopt;
   }
   return static_cast<uid_t>(value);
@@ -124,11 +126,20 @@ std::optional<uid_t> ownerOfNearest(std::string path, std::string& error) {
   }
 }
 
-/// The user the Trash belongs to; nullopt with `error` when none can be told.
-std::optional<tavo::User> actingUser(const std::string& trash, std::string& error) {
-  std::optional<uid_t> uid = pkexecUid(error);
-  if (!error.empty()) return std::nullopt;
-  if (!uid) uid = ownerOfNearest(trash, error);
+/// The user the run acts for: PKEXEC_UID under pkexec, else the one `named`
+/// by --for, else the one the Trash belongs to; nullopt with `error` when
+/// none can be told. Only root's own run names its user: under pkexec the
+/// caller chose the arguments.
+std::optional<tavo::User> actingUser(const std::string& trash, const char* named,
+                                     std::string& error) {
+  const char* pkexec = std::getenv("PKEXEC_UID");
+  if (pkexec && named) {
+    error = "--for names the user only on a run that root started itself";
+    return std::nullopt;
+  }
+  std::optional<uid_t> uid = pkexec ? uidIn(pkexec, "PKEXEC_UID", error)
+                             : named ? uidIn(named, "the --for argument", error)
+                                     : ownerOfNearest(trash, error);
   if (!uid) return std::nullopt;
   std::optional<tavo::User> user = tavo::lookUpUser(*uid);
   if (!user) error = "no home folder known for user " + std::to_string(*uid);
@@ -389,16 +400,21 @@ int main(int argc, char** argv) {
   // A file is removed under a lease, whose break the kernel signals with SIGIO.
   std::signal(SIGIO, SIG_IGN);
   umask(077);
-  const bool restoring = argc == 4 && std::strcmp(argv[1], "--restore") == 0;
-  if (argc != 3 && !restoring) return fail("usage: sweeper [--restore] TRASH_DIR LIST_FILE");
-  const std::string trashPath = argv[restoring ? 2 : 1];
-  const std::string listPath = argv[restoring ? 3 : 2];
+  // [--for UID] [--restore] TRASH_DIR LIST_FILE
+  const bool named = argc >= 5 && std::strcmp(argv[1], "--for") == 0;
+  const int at = named ? 3 : 1;
+  const bool restoring = argc > at && std::strcmp(argv[at], "--restore") == 0;
+  if (argc != at + (restoring ? 3 : 2)) {
+    return fail("usage: sweeper [--for UID] [--restore] TRASH_DIR LIST_FILE");
+  }
+  const std::string trashPath = argv[restoring ? at + 1 : at];
+  const std::string listPath = argv[restoring ? at + 2 : at + 1];
   if (!tavo::resolveParents(trashPath) || trashPath == "/") {
     return fail("the Trash folder must be an absolute path without \".\" or \"..\"");
   }
 
   std::string error;
-  std::optional<tavo::User> user = actingUser(trashPath, error);
+  std::optional<tavo::User> user = actingUser(trashPath, named ? argv[2] : nullptr, error);
   if (!user) return fail(error);
   std::string list;
   if (!readList(listPath, *user, !std::getenv("PKEXEC_UID"), list, error)) return fail(error);

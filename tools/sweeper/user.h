@@ -8,42 +8,20 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "base/as_user.h"
+#include "base/home.h"
 #include "tools/sweeper/tree.h"
 
 namespace tavo {
 
-struct User {
-  uid_t uid = 0;
-  gid_t gid = 0;
-  std::vector<gid_t> groups;  // supplementary, as a login of theirs has them
-  std::string home;           // from the password database
-
+struct User : UserIds {
   TreeOwner owner() const { return TreeOwner{uid, gid}; }
 };
 
 /// The user with the id `uid`; nullopt when the password database does not
 /// know them or gives no absolute home folder.
 std::optional<User> lookUpUser(uid_t uid);
-
-/// The user's file-system ids and groups for the scope, so that the kernel
-/// checks what the process does as it would for that user; nothing to do
-/// when the process already runs as them. ok() is false when the switch
-/// failed: the caller must then act as if the user were refused.
-class AsUser {
- public:
-  explicit AsUser(const User& user);
-  ~AsUser();
-  AsUser(const AsUser&) = delete;
-  AsUser& operator=(const AsUser&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool switched_ = false;
-  bool ok_ = true;
-  std::vector<gid_t> saved_;
-};
 
 /// Whether `user` could move the entry `name` (looked at as `st`) out of the
 /// folder held by `parent`, whose resolved location is `parentPath`, by

@@ -149,6 +149,14 @@ TEST_F(Sweeper, MovesOnlyWhatTheUserCouldMoveOrAProductNames) {
   // Root's own run for her, as under sudo keeping her home, writes the list itself.
   EXPECT_EQ(sweep({Users::own(alice.home + "/Mine", alice)}, t).status, 0);
   EXPECT_TRUE(exists(t + "/files/Mine") && !exists(alice.home + "/Mine"));
+  // Named by root, she is the one it acts for, wherever she made her Trash's folders lead.
+  fs::create_directory_symlink(bob.home, alice.home + "/bobs");
+  const std::string named = list({Users::own(alice.home + "/Named", alice)});
+  run = runTool(sweeper_, {"--for", std::to_string(alice.uid), alice.home + "/bobs/Trash", named});
+  EXPECT_NE(run.out.find("does not lie inside the home folder " + alice.home), std::string::npos) << run.out;
+  EXPECT_FALSE(exists(bob.home + "/Trash"));
+  EXPECT_EQ(runTool(sweeper_, {"--for", std::to_string(alice.uid), t, named}).status, 0);
+  EXPECT_TRUE(exists(t + "/files/Named") && !exists(alice.home + "/Named"));
 }
 
 // Put back for alice: what she could place goes back as it was; a product's
@@ -163,7 +171,7 @@ TEST_F(Sweeper, RestorePutsBackWhatItMayAndNamesWhatItLeaves) {
   writeFile(m + "/opt/Product/tool", "t", 04755);
   writeFile(m + "/opt/Product/sub/data", "d");
   for (const char* name : {"Mine/a", "Gone", "Taken", "Elsewhere", "Etc"}) writeFile(h + "/" + name, name, 0640);
-  ASSERT_EQ(::chmod((h + "/Mine").c_str(), 0750) | ::system(("chown -R tavo-alice: " + h).c_str()), 0);
+  ASSERT_EQ(::chmod((h + "/Mine").c_str(), 0750) | runTool("/bin/chown", {"-R", "tavo-alice:", h}).status, 0);
   const Tree mine = treeOf(h + "/Mine");
   const Strings items = {m + "/opt/Product", h + "/Mine", h + "/Gone", h + "/Taken", h + "/Elsewhere", h + "/Etc"};
   ASSERT_EQ(sweep(items, users.trash(), users.pkexec(), &alice).status, 0);
@@ -225,7 +233,8 @@ TEST_F(Sweeper, RefusesATrashOrAListThatIsNotTheUsersOwn) {
               mkfifo((home + "/fifo").c_str(), 0600) == 0 && hers(home + "/fifo"));
   // The arguments, and how the one line ends.
   const std::pair<Strings, std::string> rows[] = {
-      {{}, "usage: sweeper [--restore] TRASH_DIR LIST_FILE"}, {{t}, "usage"}, {{t, list, "x"}, "usage"},
+      {{}, "usage: sweeper [--for UID] [--restore] TRASH_DIR LIST_FILE"}, {{t}, "usage"}, {{t, list, "x"}, "usage"},
+      {{"--for", "0", t, list}, "--for names the user only on a run that root started itself"},
       {{"relative/Trash", list}, "must be an absolute path"}, {{home + "/a/../Trash", list}, "must be an absolute path"},
       {{t, home + "/none.txt"}, "No such file or directory"}, {{t, home}, "is not a regular file"},
       {{t, home + "/shared"}, "is not the user's alone"},
