@@ -69,9 +69,10 @@ UndoOutcome RemovalSession::undo(RemovalRecord& record) {
     out.failed.push_back({"undo", "this removal was undone on " + recordTimeText(*record.undone)});
     return out;
   }
-  std::string informative = record.product;
+  std::string comesBack;
   for (auto step = record.steps.rbegin(); step != record.steps.rend(); ++step)
-    if (!step->restored) informative += (informative == record.product ? "\n\n" : "\n") + stepText(*step);
+    if (!step->restored) comesBack += "\n" + stepText(*step);
+  const std::string informative = record.product + (comesBack.empty() ? "" : "\n" + comesBack);
   if (!setup_.alert || setup_.alert->runModal("You are about to undo the removal of this product:",
                                               informative, "Undo", "Skip") == Alert::kSecondButtonReturn)
     return out;
@@ -99,9 +100,10 @@ UndoOutcome RemovalSession::undo(RemovalRecord& record) {
     saveQuietly(user_, record);
   }
   runs_.setPurpose(RightsPurpose::Removal);
-  if (!made) return out;
-  record.undone = recordTimeNow();
-  saveQuietly(user_, record);
+  if (made) {
+    record.undone = recordTimeNow();
+    saveQuietly(user_, record);
+  }
   out.complete = out.failed.empty();
   if (!out.failed.empty())
     setup_.alert->showInformation("These could not be put back:", linesOf(out.failed));
