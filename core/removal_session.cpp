@@ -6,11 +6,11 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "core/user_scope.h"
 #include "base/home.h"
 #include "base/path.h"
 #include "core/list_file.h"
 #include "core/log_lines.h"
+#include "core/user_scope.h"
 #include "prefs/key_path.h"
 #include "safety/path_safety.h"
 #include "safety/sweeper_lines.h"
@@ -25,7 +25,6 @@ constexpr const char* kNotAsTheUser = "it could not be looked at as the user it 
 bool holds(const Product::List& list, const std::string& entry) {
   return std::find(list.begin(), list.end(), entry) != list.end();
 }
-
 
 // The records are kept for the user the session acts for, or else for the
 // owner of the home, as sweeper acts for the owner of the Trash's folders:

@@ -346,6 +346,10 @@ bool putBack(const std::string& listed, const std::string& original, Run& run) {
   }
   std::vector<std::string> parts = tavo::splitPath(original);
   tavo::ResolvedPath parent;
+  if (parts.empty()) {
+    say(Kind::Refused, listed, "names no place to put it back at");
+    return false;
+  }
   if (!tavo::resolvePath({parts.begin(), parts.end() - 1}, parent, why) || !parent.fd.valid()) {
     say(Kind::NotMoved, listed, "the folder of " + original + " is gone" + (why.empty() ? "" : ": " + why));
     return false;
