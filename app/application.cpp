@@ -17,6 +17,7 @@ Application::Application(ApplicationSetup setup)
       removeButton_(*window_.ui().removeButton),
       sizeLine_(*window_.ui().sizeLine),
       rescanLine_(*window_.ui().rescanLine, QStringLiteral("Rescan")),
+      undoItem_(*window_.ui().actionUndo),
       qtAlert_(&window_),
       helperWait_(window_),
       mainThread_(window_) {
@@ -29,6 +30,7 @@ Application::Application(ApplicationSetup setup)
                           .trash = setup.trash,
                           .privateFolder = setup.privateFolder,
                           .home = setup.home,
+                          .records = setup.records,
                           .alert = setup.alert ? setup.alert : &qtAlert_,
                           .helperWait = &helperWait_}),
       processInfo_, mainThread_);
@@ -37,6 +39,7 @@ Application::Application(ApplicationSetup setup)
   unins->setRemoveButton(&removeButton_);
   unins->setSizeLine(&sizeLine_);
   unins->setRescanLine(&rescanLine_);
+  unins->setUndoItem(&undoItem_);
   Uninstaller* controller = unins.get();
   Ui::MainWindow& ui = window_.ui();
   QObject::connect(ui.listButton, &QComboBox::activated, &window_,
@@ -45,6 +48,11 @@ Application::Application(ApplicationSetup setup)
                    [controller] { controller->removeClicked(); });
   QObject::connect(ui.actionQuit, &QAction::triggered, &window_, [this] { window_.close(); });
   ui.actionRescan->setShortcuts(QKeySequence::Refresh);
+  ui.actionUndo->setShortcuts(QKeySequence::Undo);
+  // What an undo put back is found again by a scan.
+  QObject::connect(ui.actionUndo, &QAction::triggered, &window_, [this, controller] {
+    if (controller->undoClicked()) delegate_->rescan();
+  });
   QObject::connect(ui.actionRescan, &QAction::triggered, &window_, [this] { delegate_->rescan(); });
   QObject::connect(ui.rescanLine, &QLabel::linkActivated, &window_, [this] { delegate_->rescan(); });
   QObject::connect(ui.actionAbout, &QAction::triggered, &window_, [this] {

@@ -28,6 +28,7 @@ struct ApplicationSetup {
   std::string home;                               // the user's home folder
   std::string trash;                              // the user's Trash folder
   std::string privateFolder;                      // private to the user, for the list file
+  std::string records;                            // the folder of the user's removal records
   SystemLog& log;                                 // outlives the application
   Alert* alert = nullptr;                         // null: a QMessageBox
 };
@@ -60,6 +61,7 @@ class Application {
   QtButton removeButton_;
   QtTextLine sizeLine_;
   QtTextLine rescanLine_;
+  QtMenuItem undoItem_;
   QtAlert qtAlert_;
   QtHelperWait helperWait_;
   QtMainThread mainThread_;

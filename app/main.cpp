@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
                          .home = home,
                          .trash = tavo::homeTrashFolder(home),
                          .privateFolder = tavo::privateFolder(home),
+                         .records = tavo::removalRecordsFolder(home),
                          .log = log});
   QObject::connect(&qtApp, &QCoreApplication::aboutToQuit, [&app] { app.terminate(); });
   QTimer::singleShot(0, [&app] { app.finishLaunching(); });

@@ -34,6 +34,10 @@ void QtTextLine::setText(const std::string& text) {
   label_.setVisible(!text.empty());
 }
 
+void QtMenuItem::setTitle(const std::string& title) {
+  action_.setText(qs(title).replace(QLatin1Char('&'), QStringLiteral("&&")));
+}
+
 int QtAlert::runModal(const std::string& messageText, const std::string& informativeText,
                       const std::string& firstButton, const std::string& secondButton) {
   QMessageBox box(parent_);

@@ -1,6 +1,7 @@
 #pragma once
 // The controls the controller drives, over Qt widgets.
 
+#include <QAction>
 #include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
@@ -45,6 +46,17 @@ class QtTextLine final : public TextLine {
  private:
   QLabel& label_;
   QString linkText_;
+};
+
+/// A menu item over a QAction; "&" in a title shows as itself.
+class QtMenuItem final : public MenuItem {
+ public:
+  explicit QtMenuItem(QAction& action) : action_(action) {}
+  void setTitle(const std::string& title) override;
+  void setEnabled(bool enabled) override { action_.setEnabled(enabled); }
+
+ private:
+  QAction& action_;
 };
 
 class QtButton final : public Button {

@@ -1,6 +1,8 @@
 // tavo-uninstall --list [--json] [--user USER | --all-users] [--verbose]
 // tavo-uninstall NAME [--yes] [--all] [--dry-run] [--json] [--verbose]
 //                [--user USER | --all-users]
+// tavo-uninstall --history [--json] [--user USER | --all-users]
+// tavo-uninstall --undo [ID] [--yes] [--json] [--verbose] [--user USER]
 //
 // Removes a product without the window, for administrators' scripts: the
 // same removal session over the bundle this program lives in as the
@@ -8,15 +10,17 @@
 // Without --yes it shows the summary and asks on the terminal; --dry-run
 // only says what a removal would do. Exit status: 0 when every removal asked
 // for answered yes, 1 when one answered no, 2 for a usage error or an
-// unknown or ambiguous product name. Log lines go to the system log, and
-// with --verbose to standard error too; with --json standard output carries
-// only the JSON document.
+// unknown or ambiguous product name. Each removal keeps a record in the
+// user's data folder: --history lists them, --undo undoes the newest not
+// undone (or the one named ID), exiting 0 when everything came back and 1
+// otherwise. Log lines go to the system log, and with --verbose to standard
+// error too; with --json standard output carries only the JSON document.
 //
 // --user and --all-users (root only, but for the caller's own account) act
 // for other accounts: each one's scan and its preferences are read and
 // written with that user's file-system ids and their home as HOME, nothing
 // of root's environment names their folders, and sweeper is told whom it
-// acts for.
+// acts for. Their records are kept in their folders, as theirs.
 
 #include <unistd.h>
 
@@ -88,7 +92,7 @@ int main(int argc, char** argv) {
   std::unique_ptr<tavo::Authorization> authorization = tavo::makeSystemAuthorization(log);
   // Over SSH no desktop agent asks for the password: one on this terminal does.
   std::optional<tavo::TerminalAuthenticationAgent> agent;
-  if (!options.list && !options.dryRun) agent.emplace(log);
+  if (!options.list && !options.dryRun && !options.history) agent.emplace(log);
   tavo::TerminalAlert alert(std::cin, options.json ? std::cerr : std::cout, options.yes);
   const tavo::PrivilegedTools tools = tavo::bundleTools(*bundle);
   const std::string privateFolder = tavo::privateFolder(home);
@@ -96,7 +100,8 @@ int main(int argc, char** argv) {
     tavo::FilePrefsStore store(tavo::PrefsRoots::forUser(home), log);
     tavo::SessionSetup own{.store = store, .authorization = *authorization, .tools = tools,
                            .log = log, .bundle = *bundle, .trash = tavo::homeTrashFolder(home),
-                           .privateFolder = privateFolder, .home = home, .alert = &alert};
+                           .privateFolder = privateFolder, .home = home,
+                           .records = tavo::removalRecordsFolder(home), .alert = &alert};
     return tavo::runUninstall(options, *tavo::openRemovalSession(own), std::cout, std::cerr);
   }
   // Each account's own places, from its home alone; the list files stay root's.
@@ -113,10 +118,13 @@ int main(int argc, char** argv) {
                                                  .trash = tavo::defaultHomeTrashFolder(user.home),
                                                  .privateFolder = privateFolder,
                                                  .home = user.home,
+                                                 .records = tavo::defaultRemovalRecordsFolder(user.home),
                                                  .alert = &alert,
                                                  .actingFor = &user}));
     opened.push_back({user.name, user.home, sessions.back().get()});
   }
+  if (options.history) return tavo::historyForAccounts(opened, options.json, std::cout);
+  if (options.undo) return tavo::runUninstall(options, *sessions.front(), std::cout, std::cerr);
   return tavo::runForAccounts(options, opened, alert, std::cout, std::cerr,
                               ::isatty(STDERR_FILENO) == 1);
 }

@@ -293,6 +293,61 @@ int report(const std::string& name, const std::vector<Share>& shares,
   return status;
 }
 
+std::string recordJson(const RemovalRecord& record) {
+  return "{\"id\": " + jsonString(record.id) + ", \"time\": " + jsonString(recordTimeText(record.time)) +
+         ", \"product\": " + jsonString(record.product) + ", \"vendor\": " + jsonString(record.vendor) +
+         ", \"items\": " + std::to_string(record.count(RecordStep::Kind::Moved)) +
+         ", \"receipts\": " + std::to_string(record.count(RecordStep::Kind::Forgot)) +
+         ", \"values\": " + std::to_string(record.count(RecordStep::Kind::Deleted)) + ", \"undone\": " +
+         (record.undone ? jsonString(recordTimeText(*record.undone)) : std::string("null")) + "}";
+}
+
+std::string recordText(const RemovalRecord& record) {
+  return record.id + "  " + recordTimeText(record.time) + "  " + record.product + "  items " +
+         std::to_string(record.count(RecordStep::Kind::Moved)) + ", receipts " +
+         std::to_string(record.count(RecordStep::Kind::Forgot)) + ", values " +
+         std::to_string(record.count(RecordStep::Kind::Deleted)) +
+         (record.undone ? ", undone " + recordTimeText(*record.undone) : std::string()) + "\n";
+}
+
+// The records as text, or the JSON array of them.
+std::string recordsOf(RemovalSession& session, bool json) {
+  std::string documents;
+  for (const RemovalRecord& record : session.records())
+    documents += json ? (documents.empty() ? "" : ", ") + recordJson(record) : recordText(record);
+  return documents;
+}
+
+int history(RemovalSession& session, bool json, std::ostream& out) {
+  out << (json ? "{\"removals\": [" + recordsOf(session, true) + "]}\n" : recordsOf(session, false));
+  return kUninstallRemoved;
+}
+
+int undo(const UninstallOptions& options, RemovalSession& session, std::ostream& out,
+         std::ostream& err) {
+  std::vector<RemovalRecord> records = session.records();
+  auto chosen = std::find_if(records.begin(), records.end(), [&](const RemovalRecord& r) {
+    return options.name.empty() ? !r.undone : r.id == options.name;
+  });
+  if (chosen == records.end()) {
+    err << "tavo-uninstall: " << (options.name.empty() ? std::string("no removal left to undo")
+                                                         : "no removal recorded as " + options.name)
+        << "\n";
+    return options.name.empty() ? kUninstallNotRemoved : kUninstallUsageError;
+  }
+  const bool undoneBefore = chosen->undone.has_value();
+  UndoOutcome outcome = session.undo(*chosen);
+  if (undoneBefore) err << "tavo-uninstall: " << outcome.failed.front().message << "\n";
+  if (outcome.complete && !options.json) out << "The removal of " << chosen->product << " is undone.\n";
+  if (options.json)
+    out << "{\"undo\": {\"id\": " << jsonString(chosen->id) << ", \"product\": " << jsonString(chosen->product)
+        << ", \"undone\": " << (outcome.complete ? "true" : "false")
+        << ", \"skipped\": " << (outcome.confirmed || undoneBefore ? "false" : "true")
+        << ", \"restored\": " << jsonArray(outcome.restored) << ", \"failed\": " << failedJson(outcome.failed)
+        << "}}\n";
+  return outcome.complete ? kUninstallRemoved : kUninstallNotRemoved;
+}
+
 }  // namespace
 
 bool parseUninstallArguments(const std::vector<std::string>& args, UninstallOptions& options,
@@ -301,6 +356,8 @@ bool parseUninstallArguments(const std::vector<std::string>& args, UninstallOpti
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--list") options.list = true;
+    else if (arg == "--history") options.history = true;
+    else if (arg == "--undo") options.undo = true;
     else if (arg == "--json") options.json = true;
     else if (arg == "--yes") options.yes = true;
     else if (arg == "--all") options.all = true;
@@ -324,15 +381,27 @@ bool parseUninstallArguments(const std::vector<std::string>& args, UninstallOpti
       named = true;
     }
   }
-  if (options.list == named) {
-    error = options.list ? "--list takes no product name" : "no product named";
+  const int modes = options.list + options.history + options.undo;
+  if (modes > 1) {
+    error = "one of --list, --history and --undo at a time";
+    return false;
+  }
+  if ((options.all || options.dryRun) && modes > 0) {
+    error = std::string(options.all ? "--all" : "--dry-run") + " goes with a product name";
     return false;
   }
   if (options.allUsers && !options.users.empty()) {
     error = "--all-users or --user, not both";
     return false;
   }
-  return true;
+  if (options.undo && (options.allUsers || options.users.size() > 1)) {
+    error = "--undo acts for one user at a time";
+    return false;
+  }
+  if (options.undo || (modes == 1) != named) return true;
+  error = options.list ? "--list takes no product name"
+          : options.history ? "--history takes no product name" : "no product named";
+  return false;
 }
 
 int TerminalAlert::runModal(const std::string& messageText, const std::string& informativeText,
@@ -344,8 +413,9 @@ int TerminalAlert::runModal(const std::string& messageText, const std::string& i
   std::string answer;
   if (!std::getline(in_, answer)) return kSecondButtonReturn;
   answer = lowered(answer);
-  bool remove = answer == "r" || answer == "remove" || answer == "y" || answer == "yes";
-  return remove ? kFirstButtonReturn : kSecondButtonReturn;
+  const std::string first = lowered(firstButton);
+  bool chosen = answer == first.substr(0, 1) || answer == first || answer == "y" || answer == "yes";
+  return chosen ? kFirstButtonReturn : kSecondButtonReturn;
 }
 
 void TerminalAlert::showInformation(const std::string& messageText,
@@ -355,6 +425,8 @@ void TerminalAlert::showInformation(const std::string& messageText,
 
 int runUninstall(const UninstallOptions& options, RemovalSession& session, std::ostream& out,
                  std::ostream& err) {
+  if (options.history) return history(session, options.json, out);
+  if (options.undo) return undo(options, session, out, err);
   const ProductList& products = session.scan();
   if (options.list) {
     out << (options.json ? productsJson(products) : productsText(products));
@@ -406,6 +478,18 @@ int runUninstall(const UninstallOptions& options, RemovalSession& session, std::
 }  // namespace tavo
 
 namespace tavo {
+
+int historyForAccounts(const std::vector<AccountSession>& accounts, bool json, std::ostream& out) {
+  std::string documents;
+  for (const AccountSession& account : accounts) {
+    if (!json) out << "== " << account.name << " (" << account.home << ") ==\n" << recordsOf(*account.session, false);
+    documents += (documents.empty() ? "" : ", ") + std::string("{\"name\": ") + jsonString(account.name) +
+                 ", \"home\": " + jsonString(account.home) + ", \"removals\": [" +
+                 recordsOf(*account.session, true) + "]}";
+  }
+  if (json) out << "{\"users\": [" << documents << "]}\n";
+  return kUninstallRemoved;
+}
 
 int runForAccounts(const UninstallOptions& options, const std::vector<AccountSession>& accounts,
                    Alert& confirm, std::ostream& out, std::ostream& err, bool progress) {

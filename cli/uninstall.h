@@ -16,14 +16,16 @@ namespace tavo {
 /// What the command line asks for.
 struct UninstallOptions {
   bool list = false;      // --list: print what a scan finds, as tavo-scan does
+  bool history = false;   // --history: list the records of earlier removals
+  bool undo = false;      // --undo: undo a removal from its record
   bool json = false;      // --json: print a JSON document on standard output
-  bool yes = false;       // --yes: remove without asking
+  bool yes = false;       // --yes: remove (or undo) without asking
   bool all = false;       // --all: every product of that name
   bool dryRun = false;    // --dry-run: say what a removal would do, change nothing
   bool verbose = false;   // --verbose: the log lines on standard error too
   bool allUsers = false;  // --all-users: every login account
   std::vector<std::string> users;  // --user USER, once or more: these accounts
-  std::string name;                // the product to remove
+  std::string name;  // the product to remove, or with --undo the record's id ("": the newest)
 
   bool forAccounts() const { return allUsers || !users.empty(); }
 };
@@ -31,21 +33,24 @@ struct UninstallOptions {
 inline constexpr const char* kUninstallUsage =
     "usage: tavo-uninstall --list [--json] [--user USER | --all-users] [--verbose]\n"
     "       tavo-uninstall NAME [--yes] [--all] [--dry-run] [--json] [--verbose]\n"
-    "                      [--user USER | --all-users]\n";
+    "                      [--user USER | --all-users]\n"
+    "       tavo-uninstall --history [--json] [--user USER | --all-users]\n"
+    "       tavo-uninstall --undo [ID] [--yes] [--json] [--verbose] [--user USER]\n";
 
 /// Exit statuses: removed, a removal answered no, a usage error or an
 /// unknown or ambiguous product.
 inline constexpr int kUninstallRemoved = 0, kUninstallNotRemoved = 1, kUninstallUsageError = 2;
 
 /// False with `error` for a usage error: an unknown option, no name or two
-/// names, a name together with --list, --user without a name, or --user
-/// together with --all-users.
+/// names, a name together with --list or --history, --all or --dry-run
+/// without a name, two of --list, --history and --undo, --user without a
+/// name, --user together with --all-users, or --undo for several accounts.
 bool parseUninstallArguments(const std::vector<std::string>& args, UninstallOptions& options,
                              std::string& error);
 
 /// The confirmation on a terminal: the texts on `out`, the answer a line of
-/// `in` ("r", "remove", "y" or "yes" removes; anything else, or the end of
-/// input, skips). With `yes` it removes without reading.
+/// `in` (the first button's name or initial, "y" or "yes" choose it; anything
+/// else, or the end of input, skips). With `yes` it chooses it without reading.
 class TerminalAlert final : public Alert {
  public:
   TerminalAlert(std::istream& in, std::ostream& out, bool yes) : in_(in), out_(out), yes_(yes) {}
@@ -60,8 +65,11 @@ class TerminalAlert final : public Alert {
   bool yes_;
 };
 
-/// Scans with `session`, then lists, previews or removes as `options` say.
-/// Reports go to `out`, refusals to `err`; the exit status.
+/// Scans with `session`, then lists, previews or removes as `options` say;
+/// or lists the records of removals, or undoes one. Reports go to `out`,
+/// refusals to `err`; the exit status. An undo exits 0 when everything came
+/// back and 1 when something did not (each named), it was skipped, or the
+/// record was undone before; an unknown record is a usage error.
 int runUninstall(const UninstallOptions& options, RemovalSession& session, std::ostream& out,
                  std::ostream& err);
 
@@ -72,6 +80,9 @@ struct AccountSession {
   std::string home;
   RemovalSession* session = nullptr;
 };
+
+/// The records of each account's removals, under the account; the exit status.
+int historyForAccounts(const std::vector<AccountSession>& accounts, bool json, std::ostream& out);
 
 /// Scans for each account in turn, then lists, previews or removes as
 /// `options` say: one question through `confirm` for all of them, the

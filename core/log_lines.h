@@ -65,6 +65,13 @@ inline constexpr const char* kListFile = "List file: ";
 // of that home is scanned or changed ("Cannot act as the user of HOME").
 inline constexpr const char* kCannotActFor = "Cannot act as the user of ";
 
+// The record of a removal, in the user's data folder: one that cannot be
+// written (the removal then stops before anything changes), a record file
+// or one of its steps (by its number) that cannot be read and is passed over.
+inline constexpr const char* kRecordNotWritten = "Removal record: ";
+inline constexpr const char* kRecordPassedOver = "Removal record passed over: ";
+inline constexpr const char* kRecordStepPassedOver = "Removal record step passed over: ";
+
 /// The value, or "(null)" for a missing string, as the platform logs it.
 inline std::string text(const std::optional<std::string>& value) {
   return value ? *value : std::string("(null)");

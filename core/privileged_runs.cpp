@@ -1,12 +1,14 @@
 #include "core/privileged_runs.h"
 
 #include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <utility>
 
+#include "base/io.h"
 #include "core/log_lines.h"
 #include "safety/sweeper_lines.h"
 
@@ -59,7 +61,7 @@ PrivilegedRuns::Right PrivilegedRuns::obtainRight(const std::string& program) {
   _freeAuth = true;
   if (_myAuthorizationRef) authorization_.release(std::move(_myAuthorizationRef));
   _myAuthorizationRef = authorization_.create();
-  if (!authorization_.requestRight(*_myAuthorizationRef, program)) return Right::Refused;
+  if (!authorization_.requestRight(*_myAuthorizationRef, program, purpose_)) return Right::Refused;
   return Right::NewlyGranted;
 }
 
@@ -68,6 +70,36 @@ RunResult PrivilegedRuns::runAndWait(const std::string& program,
   if (program.empty() || obtainRight(program) == Right::Refused) return RunResult::NotRun;
   auto process = authorization_.execute(*_myAuthorizationRef, program, args, false);
   return process ? resultOf(process->wait()) : RunResult::NotRun;
+}
+
+RunResult PrivilegedRuns::runWithInput(const std::string& program,
+                                       const std::vector<std::string>& args,
+                                       const std::string& input) {
+  if (program.empty() || obtainRight(program) == Right::Refused) return RunResult::NotRun;
+  auto process = authorization_.execute(*_myAuthorizationRef, program, args, true);
+  if (!process) return RunResult::NotRun;
+  // A program that ends before it has read it all is answered by its status.
+  if (process->stream() >= 0) {
+    writeAll(process->stream(), input);
+    ::shutdown(process->stream(), SHUT_WR);
+    std::string ignored;
+    readAll(process->stream(), ignored, 1 << 20);
+    process->closeStream();
+  }
+  return resultOf(process->wait());
+}
+
+RunResult PrivilegedRuns::restorePkg(const std::string& identifier, const std::string& receipt) {
+  return runWithInput(tools_.packageTool, {"--restore", identifier}, receipt);
+}
+
+RunResult PrivilegedRuns::restoreAnyUserPrefKey(const std::string& domain,
+                                                const std::vector<std::string>& withKeyNames,
+                                                const std::string& value) {
+  if (withKeyNames.size() < 2) return RunResult::NotRun;
+  std::vector<std::string> args{"--restore", domain};
+  args.insert(args.end(), withKeyNames.begin(), withKeyNames.end());
+  return runWithInput(tools_.keyscrub, args, value);
 }
 
 RunResult PrivilegedRuns::forgetPkg(const std::string& identifier) {
@@ -88,10 +120,19 @@ RunResult PrivilegedRuns::deleteAnyUserPrefKey(const std::string& domain,
 
 SweeperRun PrivilegedRuns::rmAdmin(const std::string& trash, const std::string& listPath,
                                    std::size_t entries, std::optional<uid_t> forUser) {
+  return runSweeper({trash, listPath}, entries, forUser);
+}
+
+SweeperRun PrivilegedRuns::restoreAdmin(const std::string& trash, const std::string& listPath,
+                                        std::size_t entries, std::optional<uid_t> forUser) {
+  return runSweeper({"--restore", trash, listPath}, entries, forUser);
+}
+
+SweeperRun PrivilegedRuns::runSweeper(std::vector<std::string> args, std::size_t entries,
+                                      std::optional<uid_t> forUser) {
   if (tools_.sweeper.empty()) return {};
   Right branch = obtainRight(tools_.sweeper);
   if (branch == Right::Refused) return {};
-  std::vector<std::string> args{trash, listPath};
   if (forUser) args.insert(args.begin(), {"--for", std::to_string(*forUser)});
   auto process = authorization_.execute(*_myAuthorizationRef, tools_.sweeper, args, true);
   if (!process) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/system_log.h"
+#include "plist/plist_value.h"
 
 namespace tavo {
 
@@ -25,6 +26,10 @@ class ReceiptCheck {
   /// True only when the package tool answered that there is no such receipt:
   /// its "--files" run exited with status 1.
   bool receiptGone(const std::string& identifier);
+
+  /// The receipt and its bill of materials as the package tool's "--export"
+  /// prints them; nullopt when the tool says nothing readable.
+  std::optional<PlistDict> exportReceipt(const std::string& identifier);
 
  private:
   /// The exit status of the tool's "--files" run; nullopt when it was not

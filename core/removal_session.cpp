@@ -1,14 +1,16 @@
 #include "core/removal_session.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
 
-#include "base/as_user.h"
+#include "base/home.h"
 #include "base/path.h"
 #include "core/list_file.h"
 #include "core/log_lines.h"
+#include "core/user_scope.h"
 #include "prefs/key_path.h"
 #include "safety/path_safety.h"
 #include "safety/sweeper_lines.h"
@@ -24,32 +26,16 @@ bool holds(const Product::List& list, const std::string& entry) {
   return std::find(list.begin(), list.end(), entry) != list.end();
 }
 
-// For the scope the process looks at the file system as `user` would: with
-// their file-system ids, and their home as HOME so that "~" names it.
-// Nothing changes without a user.
-class UserScope {
- public:
-  UserScope(const UserIds* user, const std::string& home) {
-    if (!user) return;
-    ids_.emplace(*user);
-    if (const char* old = std::getenv("HOME")) oldHome_ = old;
-    ::setenv("HOME", home.c_str(), 1);
-  }
-  ~UserScope() {
-    if (!ids_) return;
-    if (oldHome_)
-      ::setenv("HOME", oldHome_->c_str(), 1);
-    else
-      ::unsetenv("HOME");
-  }
-  UserScope(const UserScope&) = delete;
-  UserScope& operator=(const UserScope&) = delete;
-  bool ok() const { return !ids_ || ids_->ok(); }
-
- private:
-  std::optional<AsUser> ids_;
-  std::optional<std::string> oldHome_;
-};
+// The records are kept for the user the session acts for, or else for the
+// owner of the home, as sweeper acts for the owner of the Trash's folders:
+// root removing for a user keeps the record in their folder, as them.
+RecordFolder recordFolder(const SessionSetup& setup) {
+  struct stat st;
+  if (setup.actingFor) return {setup.records, *setup.actingFor};
+  if (setup.home.empty() || ::stat(setup.home.c_str(), &st) != 0 || st.st_uid == ::geteuid())
+    return {setup.records, std::nullopt};
+  return {setup.records, userIdsOf(st.st_uid)};
+}
 
 }  // namespace
 
@@ -65,7 +51,7 @@ std::unique_ptr<RemovalSession> openRemovalSession(SessionSetup setup) {
 
 RemovalSession::RemovalSession(SessionSetup setup)
     : setup_(std::move(setup)),
-      user_{setup_.home, setup_.trash, setup_.privateFolder, setup_.store},
+      user_{setup_.home, setup_.trash, setup_.privateFolder, setup_.store, recordFolder(setup_)},
       lister_(setup_.log, cancelled_),
       receipts_(setup_.tools.packageTool, setup_.log, cancelled_),
       parser_({setup_.store, setup_.log, lister_, receipts_, cancelled_}),
@@ -128,7 +114,11 @@ RemovalOutcome RemovalSession::remove(const Product& product) {
   out.confirmed = true;
   out.touched = preview.shared;
   out.kept = preview.kept;
-  if (!runSteps(product, preview.kept, out)) return out;
+  if (!startRecord(product, out)) return out;
+  const bool made = runSteps(product, preview.kept, out);
+  endRecord();
+  record_.reset();
+  if (!made) return out;
   if (!preview.kept.empty())
     alert->showInformation("These entries were kept where they are:", keptText(preview.kept));
   out.removed = out.failed.empty();
@@ -159,6 +149,7 @@ RemovalOutcome RemovalSession::removeUserTraces(const Product& product,
   out.confirmed = true;
   out.touched = preview.shared;
   out.kept = preview.kept;
+  if (!startRecord(product, out)) return out;
   bool made = (product.dirs().empty() || moveToTrash(user_, product.dirs(), preview.kept, out)) &&
               (product.prefFiles().empty() ||
                moveToTrash(user_, product.prefFiles(), preview.kept, out));
@@ -166,6 +157,7 @@ RemovalOutcome RemovalSession::removeUserTraces(const Product& product,
     if (!made) break;
     if (std::optional<ValueEntry> value = valueEntry(entry, out)) deleteUserValue(user_, *value, out);
   }
+  endRecord();  // left open for the machine-wide steps that may follow
   out.removed = made && out.failed.empty();
   return out;
 }
@@ -174,6 +166,7 @@ RemovalOutcome RemovalSession::removeMachineTraces(const Product::List& receipts
                                                    const Product::List& values) {
   RemovalOutcome out;
   out.confirmed = true;
+  if (record_ && record_->id.empty()) saveQuietly(user_, *record_);  // before anything changes
   bool made = true;
   for (const std::string& receipt : receipts) {
     if (!(made = forgetReceipt(receipt, out))) break;
@@ -189,6 +182,44 @@ RemovalOutcome RemovalSession::removeMachineTraces(const Product::List& receipts
 void RemovalSession::reportedFailure(RemovalOutcome& out, const std::string& step, bool record) {
   setup_.log.line(loglines::kStepFailedBefore + step + loglines::kStepFailedAfter);
   if (record) out.failed.push_back({step, "reported a failure"});
+}
+
+void RemovalSession::saveQuietly(const UserSpace& user, RemovalRecord& record) {
+  std::string error;
+  if (!saveRecord(user.records, record, error)) setup_.log.line(loglines::kRecordNotWritten + error);
+}
+
+std::optional<uid_t> RemovalSession::sweeperFor() const {
+  // Root acting for another user names them: a Trash of theirs tells nothing.
+  if (setup_.actingFor && setup_.actingFor->uid != ::geteuid()) return setup_.actingFor->uid;
+  return std::nullopt;
+}
+
+bool RemovalSession::startRecord(const Product& product, RemovalOutcome& out) {
+  record_.reset();
+  if (user_.records.path.empty()) return true;
+  // Kept before anything changes, so that whatever the removal does can be undone.
+  record_ = RemovalRecord{"", product.name().value_or(""), product.vendor().value_or(""),
+                          recordTimeNow(), std::nullopt, {}};
+  std::string error;
+  if (saveRecord(user_.records, *record_, error)) return true;
+  setup_.log.line(loglines::kRecordNotWritten + error);
+  record_.reset();
+  // Nothing is removed that could not be undone; other users' removals go on.
+  out.failed.push_back({"removal record", error});
+  return false;
+}
+
+void RemovalSession::endRecord() {
+  if (!record_ || !record_->steps.empty() || record_->id.empty()) return;
+  removeRecord(user_.records, record_->id);  // it did nothing
+  record_->id.clear();
+}
+
+void RemovalSession::recordStep(RecordStep step) {
+  if (!record_) return;
+  record_->steps.push_back(std::move(step));
+  saveQuietly(user_, *record_);
 }
 
 bool RemovalSession::notMade(RemovalOutcome& out, const std::string& step, const std::string& why) {
@@ -207,11 +238,8 @@ bool RemovalSession::moveToTrash(const UserSpace& user, const Product::List& ent
   int written = writeListFile(*listFile, entries, kept, setup_.log);
   if (written < 0) return notMade(out, "list file", "cannot write " + *listFile);
   if (written == 0) return true;
-  // Root acting for another user names them: a Trash of theirs tells nothing.
-  std::optional<uid_t> forUser;
-  if (setup_.actingFor && setup_.actingFor->uid != ::geteuid()) forUser = setup_.actingFor->uid;
   SweeperRun run =
-      runs_.rmAdmin(user.trash, *listFile, static_cast<std::size_t>(written), forUser);
+      runs_.rmAdmin(user.trash, *listFile, static_cast<std::size_t>(written), sweeperFor());
   if (run.result == RunResult::NotRun) return notMade(out, "sweeper", kNotRun);
   std::size_t failures = out.failed.size();
   takeSweeperLines(run.lines, entries, out);
@@ -238,6 +266,7 @@ void RemovalSession::takeSweeperLines(const std::vector<std::string>& lines,
       case Kind::Moved:
         out.moved.push_back(
             {line->path, line->where, baseName(line->where) + ".trashinfo", line->copied});
+        recordStep({.path = line->path, .trashItem = line->where, .infoName = out.moved.back().infoName});
         break;
       case Kind::Skipped:
         setup_.log.line(loglines::kAlreadyGone + line->path);
@@ -273,9 +302,14 @@ void RemovalSession::deleteUserValue(const UserSpace& user, const ValueEntry& va
     return;
   }
   PlistValue removed;
+  // Where it stands among its neighbours is kept too: the first bank is the player's.
+  std::optional<std::size_t> position =
+      prefs::prefPositionAt(user.store, value.domain, value.names, PrefUser::Current, PrefHost::Any);
   prefs::KeyDeletion done = prefs::deletePrefKey(user.store, value.domain, value.names,
                                                  PrefUser::Current, PrefHost::Any, &removed);
   if (done == prefs::KeyDeletion::Deleted) {
+    recordStep({.kind = RecordStep::Kind::Deleted, .domain = value.domain, .keyPath = value.keyPath,
+                .scope = PrefUser::Current, .value = removed, .position = position});
     out.deleted.push_back({value.domain, value.keyPath, PrefUser::Current, std::move(removed)});
     return;
   }
@@ -296,10 +330,14 @@ void RemovalSession::deleteUserValue(const UserSpace& user, const ValueEntry& va
 // aims at.
 bool RemovalSession::forgetReceipt(const std::string& identifier, RemovalOutcome& out) {
   const std::string step = "pkgutil --forget " + identifier;
+  // What the forget takes is read first, for the record.
+  std::optional<PlistDict> receipt = record_ ? receipts_.exportReceipt(identifier) : std::nullopt;
   RunResult result = runs_.forgetPkg(identifier);
   if (result == RunResult::NotRun) return notMade(out, step, kNotRun);
-  if (result == RunResult::Succeeded)
+  if (result == RunResult::Succeeded) {
+    recordStep({.kind = RecordStep::Kind::Forgot, .identifier = identifier, .receipt = std::move(receipt)});
     out.forgotten.push_back(identifier);
+  }
   else if (receipts_.receiptGone(identifier))
     setup_.log.line(std::string(loglines::kAlreadyGone) + "receipt " + identifier);
   else
@@ -311,6 +349,8 @@ bool RemovalSession::deleteAnyUserValue(const ValueEntry& value, RemovalOutcome&
   // keyscrub tells only whether it could write: what it removes is read first.
   std::optional<PlistValue> before =
       prefs::prefValueAt(setup_.store, value.domain, value.names, PrefUser::Any, PrefHost::Current);
+  std::optional<std::size_t> position =
+      prefs::prefPositionAt(setup_.store, value.domain, value.names, PrefUser::Any, PrefHost::Current);
   const std::string step = "keyscrub for " + value.entry;
   RunResult result = runs_.deleteAnyUserPrefKey(value.domain, value.names);
   if (result == RunResult::NotRun) return notMade(out, step, kNotRun);
@@ -320,6 +360,9 @@ bool RemovalSession::deleteAnyUserValue(const ValueEntry& value, RemovalOutcome&
   }
   if (!before && value.names.size() > 1)
     setup_.log.line(loglines::kAlreadyGone + value.entry + " for all users");
+  if (before)
+    recordStep({.kind = RecordStep::Kind::Deleted, .domain = value.domain, .keyPath = value.keyPath,
+                .scope = PrefUser::Any, .value = *before, .position = position});
   out.deleted.push_back({value.domain, value.keyPath, PrefUser::Any, std::move(before)});
   return true;
 }

@@ -29,11 +29,13 @@
 #include "core/product.h"
 #include "core/receipt_check.h"
 #include "core/removal_preview.h"
+#include "core/removal_record.h"
 #include "core/scan_relay.h"
 #include "platform/authorization.h"
 #include "platform/bundle.h"
 #include "plist/plist_value.h"
 #include "prefs/prefs_store.h"
+#include "safety/product_claims.h"
 
 namespace tavo {
 
@@ -48,6 +50,7 @@ struct SessionSetup {
   std::string trash = {};           // the user's Trash folder
   std::string privateFolder = {};   // a folder private to the user, for the list file
   std::string home = {};            // the user's home folder
+  std::string records = {};         // the folder of the user's removal records; "": none kept
   Alert* alert = nullptr;           // the confirmation; without one nothing is removed
   HelperWait* helperWait = nullptr;  // follows sweeper's runs; null: poll(2)
   /// The account the session acts for, when root acts for another user:
@@ -81,6 +84,14 @@ struct DeletedValue {
 struct FailedStep {
   std::string step;     // "sweeper", "move PATH", "pkgutil --forget ID", "keyscrub for ENTRY"...
   std::string message;  // what went wrong
+};
+
+/// What one undo did.
+struct UndoOutcome {
+  bool confirmed = false;  // the user confirmed; false after "Skip", without an alert, or for a record undone before
+  bool complete = false;   // every step of the record is undone
+  std::vector<std::string> restored;  // what came back: paths, "receipt ID", "DOMAIN::KEY/PATH for ..."
+  std::vector<FailedStep> failed;     // what did not, each named, and why
 };
 
 /// What one removal did.
@@ -131,12 +142,28 @@ class RemovalSession {
   /// that acts for several users: the product's files and folders, then its
   /// preference files, moved to the user's Trash (what `preview` keeps
   /// stays), then each of its values deleted from the user's own
-  /// preferences. The outcome says removed when each reached its goal.
+  /// preferences. The outcome says removed when each reached its goal. Like
+  /// remove(), it keeps a record of the product's removal in the user's
+  /// folder, which the machine-wide steps that follow in this session join.
   RemovalOutcome removeUserTraces(const Product& product, const RemovalPreview& preview);
   /// The machine-wide steps, made once however many users a removal acts
   /// for: each receipt forgotten, then each value entry ("domain::key/path")
   /// deleted for all users.
   RemovalOutcome removeMachineTraces(const Product::List& receipts, const Product::List& values);
+
+  /// The records of the user's removals, newest first.
+  std::vector<RemovalRecord> records() const;
+
+  /// Asks for confirmation, naming what will come back; then undoes what the
+  /// record says the removal did, in the reverse order, each step on its own:
+  /// puts the values back (never over one that is there now), the items back
+  /// from the Trash (sweeper --restore) and the receipts back (the package
+  /// tool's --restore), refusing a receipt or value that the product's
+  /// description does not name. Each step undone is marked in the record as
+  /// it finishes; once every step has been tried the record is marked undone,
+  /// and an undo of it does nothing more. It stops at a privileged run that
+  /// was refused or could not be made, the rest left for the next undo.
+  UndoOutcome undo(RemovalRecord& record);
 
   /// Asks a running scan to stop at its next step and ends a package tool it
   /// waits for. Safe from any thread.
@@ -161,7 +188,8 @@ class RemovalSession {
   /// Where the per-user steps act.
   struct UserSpace {
     std::string home, trash, privateFolder;
-    PrefsStore& store;  // that user's own preferences
+    PrefsStore& store;     // that user's own preferences
+    RecordFolder records;  // path "" when none are kept
   };
   /// A preference value entry, "domain::key/path", taken apart.
   struct ValueEntry {
@@ -184,6 +212,26 @@ class RemovalSession {
   bool deleteAnyUserValue(const ValueEntry& value, RemovalOutcome& out);
 
   std::optional<ValueEntry> valueEntry(const std::string& entry, RemovalOutcome& out);
+  /// Opens the record of a removal of `product` and writes it; false, the
+  /// removal stopped, when it cannot be written.
+  bool startRecord(const Product& product, RemovalOutcome& out);
+  /// Removes the record again when no step was made.
+  void endRecord();
+  /// Adds a finished step to the open record and writes it.
+  void recordStep(RecordStep step);
+  /// Whom sweeper is told it acts for: the user root acts for, if any.
+  std::optional<uid_t> sweeperFor() const;
+
+  // The undo's steps, each a run of the record's steps of one kind.
+  bool restoreItems(const UserSpace& user, RemovalRecord& record, const std::vector<std::size_t>& steps,
+                    UndoOutcome& out);
+  bool restoreReceipt(RecordStep& step, const ProductClaims& named, UndoOutcome& out);
+  bool restoreValue(const UserSpace& user, RecordStep& step, const ProductClaims& named,
+                    UndoOutcome& out);
+  /// What the description files name for the product `name`.
+  ProductClaims describedBy(const std::string& name) const;
+  /// Writes the record, logging when it cannot be.
+  void saveQuietly(const UserSpace& user, RemovalRecord& record);
   /// Logs a step whose program reported a failure, and records it unless
   /// `record` is false.
   void reportedFailure(RemovalOutcome& out, const std::string& step, bool record = true);
@@ -200,6 +248,9 @@ class RemovalSession {
   std::vector<std::string> configPaths_;  // the description files, sorted by name
   std::optional<ProductList> products_;
   std::set<const Product*> removed_;  // of products_, since the scan
+  // The record of the removal under way, in the user's folder; the
+  // machine-wide steps of a removal for several users join the last one.
+  std::optional<RemovalRecord> record_;
 };
 
 /// The session every front end opens: it finds the bundle's description

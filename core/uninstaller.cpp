@@ -3,6 +3,8 @@
 
 #include "core/uninstaller.h"
 
+#include <algorithm>
+
 #include "core/disk_usage.h"
 #include "core/summary.h"
 #include "core/log_lines.h"
@@ -47,6 +49,7 @@ void Uninstaller::scan(ScanRelay& relay) {
         _listButton->addItem(products[i]->name().value_or(""), static_cast<long>(i));
     }
     listButtonValueChanged();
+    updateUndoItem();
     relay.scanFinished();
   });
 }
@@ -106,6 +109,7 @@ void Uninstaller::removeClicked() {
   }
   long tag = _listButton->selectedTag();
   RemovalOutcome outcome = session_->remove(*product);
+  updateUndoItem();
   if (!outcome.removed) {
     if (_removeButton) _removeButton->setEnabled(true);
     return;
@@ -113,6 +117,31 @@ void Uninstaller::removeClicked() {
   _listButton->removeItemWithTag(tag);
   if (_rescanLine && !outcome.touched.empty()) _rescanLine->setText(kRescanOffer);
   listButtonValueChanged();
+}
+
+namespace {
+
+// The newest record not undone, or end().
+std::vector<RemovalRecord>::iterator undoable(std::vector<RemovalRecord>& records) {
+  return std::find_if(records.begin(), records.end(), [](const RemovalRecord& r) { return !r.undone; });
+}
+
+}  // namespace
+
+void Uninstaller::updateUndoItem() {
+  if (!_undoItem) return;
+  std::vector<RemovalRecord> records = session_->records();
+  auto newest = undoable(records);
+  _undoItem->setTitle(newest == records.end() ? "Undo Removal" : "Undo Removal of " + newest->product);
+  _undoItem->setEnabled(newest != records.end());
+}
+
+bool Uninstaller::undoClicked() {
+  std::vector<RemovalRecord> records = session_->records();
+  auto newest = undoable(records);
+  const bool confirmed = newest != records.end() && session_->undo(*newest).confirmed;
+  updateUndoItem();
+  return confirmed;
 }
 
 bool Uninstaller::readConfigStringValue(const std::string& domain, const std::string& WithKeyName,

@@ -61,6 +61,14 @@ class Uninstaller {
   /// remove button is usable again and nothing else changes.
   void removeClicked();
 
+  /// Undoes the newest removal whose record is not undone, as the session
+  /// does, asking first; true when it was confirmed (what is on the machine
+  /// has changed: the caller rescans). The undo item follows.
+  bool undoClicked();
+  /// Titles the undo item after the newest removal not undone ("Undo Removal
+  /// of NAME"), usable only when there is one.
+  void updateUndoItem();
+
   /// Asks a running scan to stop at its next step and ends a package tool
   /// it waits for; the closing steps still run. Safe from any thread.
   void cancelScan() { session_->cancelScan(); }
@@ -118,6 +126,8 @@ class Uninstaller {
   void setSizeLine(TextLine* line) { _sizeLine = line; }
   /// The offer to rescan after a removal took other products' paths.
   void setRescanLine(TextLine* line) { _rescanLine = line; }
+  /// The menu item that undoes the newest removal.
+  void setUndoItem(MenuItem* item) { _undoItem = item; }
 
   /// The text of the rescan line.
   static constexpr const char* kRescanOffer =
@@ -139,6 +149,7 @@ class Uninstaller {
   Button* _removeButton = nullptr;
   TextLine* _sizeLine = nullptr;
   TextLine* _rescanLine = nullptr;
+  MenuItem* _undoItem = nullptr;
   // The size count of the selection: a worker that posts its result unless
   // a newer selection (a higher generation) came first.
   std::thread sizeThread_;

@@ -31,6 +31,10 @@ class PrivilegedProcess {
   virtual int wait() = 0;
 };
 
+/// What rights are requested for: polkit asks once under that work's own
+/// action, whose grant covers every helper run it makes.
+enum class RightsPurpose { Removal, Undo };
+
 class Authorization {
  public:
   virtual ~Authorization() = default;
@@ -40,9 +44,10 @@ class Authorization {
   /// `program` as administrator. Never interacts with the user.
   virtual bool testRight(const AuthorizationRef* ref, const std::string& program) = 0;
   /// Asks the user for an administrator's credentials so that `ref` holds the
-  /// right to run `program`; false when cancelled or refused. True without
-  /// asking when the launch will ask by itself.
-  virtual bool requestRight(AuthorizationRef& ref, const std::string& program) = 0;
+  /// right to run `program`, for `purpose`; false when cancelled or refused.
+  /// True without asking when the launch will ask by itself.
+  virtual bool requestRight(AuthorizationRef& ref, const std::string& program,
+                            RightsPurpose purpose = RightsPurpose::Removal) = 0;
   /// Starts `program` with `args` (the program's path not among them) as
   /// administrator; with `withStream`, connected to a stream on its standard
   /// input and output. Null when it could not be started.
@@ -59,7 +64,9 @@ class NoAuthorization final : public Authorization {
  public:
   std::unique_ptr<AuthorizationRef> create() override { return std::make_unique<AuthorizationRef>(); }
   bool testRight(const AuthorizationRef*, const std::string&) override { return false; }
-  bool requestRight(AuthorizationRef&, const std::string&) override { return false; }
+  bool requestRight(AuthorizationRef&, const std::string&, RightsPurpose = RightsPurpose::Removal) override {
+    return false;
+  }
   std::unique_ptr<PrivilegedProcess> execute(AuthorizationRef&, const std::string&,
                                              const std::vector<std::string>&, bool) override {
     return nullptr;
@@ -73,8 +80,8 @@ class NoAuthorization final : public Authorization {
 std::unique_ptr<Authorization> makeSystemAuthorization(SystemLog& log);
 
 /// The branch for a process that is not root, over `polkit`: a program's
-/// right is the action naming it, requested through the action implying that
-/// one; programs start through `pkexec` as direct children.
+/// right is the action naming it, requested through the purpose's action
+/// implying that one; programs start through `pkexec` as direct children.
 std::unique_ptr<Authorization> makePolkitAuthorization(std::unique_ptr<Polkit> polkit,
                                                        SystemLog& log,
                                                        std::string pkexec = "/usr/bin/pkexec");

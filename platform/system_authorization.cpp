@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
@@ -12,6 +13,9 @@ namespace tavo {
 namespace {
 
 constexpr const char* kSafePath = "/usr/sbin:/usr/bin:/sbin:/bin";
+// The actions a request asks under, by purpose.
+constexpr const char* kRemoveAction = "org.tavo.uninstaller.remove";
+constexpr const char* kUndoAction = "org.tavo.uninstaller.undo";
 // pkexec's own answers: the dialog was dismissed, or the user is not allowed.
 constexpr int kPkexecDismissed = 126;
 constexpr int kPkexecNotAuthorized = 127;
@@ -58,7 +62,7 @@ class RootAuthorization final : public Authorization {
       : env_(std::move(env)), log_(log) {}
   std::unique_ptr<AuthorizationRef> create() override { return std::make_unique<ChildRef>(); }
   bool testRight(const AuthorizationRef*, const std::string&) override { return true; }
-  bool requestRight(AuthorizationRef&, const std::string&) override { return true; }
+  bool requestRight(AuthorizationRef&, const std::string&, RightsPurpose) override { return true; }
   std::unique_ptr<PrivilegedProcess> execute(AuthorizationRef&, const std::string& program,
                                              const std::vector<std::string>& args,
                                              bool withStream) override {
@@ -81,21 +85,24 @@ const PolkitAction* actionNaming(const std::vector<PolkitAction>& actions,
   return nullptr;
 }
 
-// The action whose grant covers `actionId` (the removal's), first by name
-// when several do; null when none.
+// The action whose grant covers `actionId`: `preferred` when it does, else
+// the first by name that does; null when none.
 const PolkitAction* actionImplying(const std::vector<PolkitAction>& actions,
-                                   const std::string& actionId) {
+                                   const std::string& actionId, const std::string& preferred) {
   const PolkitAction* found = nullptr;
-  for (const PolkitAction& action : actions)
-    for (const std::string& implied : action.implies)
-      if (implied == actionId && (!found || action.id < found->id)) found = &action;
+  for (const PolkitAction& action : actions) {
+    if (std::find(action.implies.begin(), action.implies.end(), actionId) == action.implies.end())
+      continue;
+    if (action.id == preferred) return &action;
+    if (!found || action.id < found->id) found = &action;
+  }
   return found;
 }
 
 // Rights through polkit: a helper's right is its action, the one whose exec
 // path names it and which pkexec checks for this process. The request asks
-// for the action implying it, the removal's, so that one granted request
-// covers every helper run for as long as polkit keeps the grant.
+// for the action implying it, the removal's or the undo's, so that one
+// granted request covers every helper run for as long as polkit keeps the grant.
 class PolkitAuthorization final : public Authorization {
  public:
   PolkitAuthorization(std::unique_ptr<Polkit> polkit, SystemLog& log, std::string pkexec)
@@ -110,7 +117,7 @@ class PolkitAuthorization final : public Authorization {
     return helper && ask(helper->id, false) == PolkitAnswer::Granted;
   }
 
-  bool requestRight(AuthorizationRef&, const std::string& program) override {
+  bool requestRight(AuthorizationRef&, const std::string& program, RightsPurpose purpose) override {
     auto actions = listActions();
     if (!actions) return false;
     const PolkitAction* helper = actionNaming(*actions, program);
@@ -120,8 +127,9 @@ class PolkitAuthorization final : public Authorization {
       log_.line(loglines::kAuthorization + program + loglines::kPkexecAsksAlone);
       return true;
     }
-    const PolkitAction* removal = actionImplying(*actions, helper->id);
-    return ask(removal ? removal->id : helper->id, true) == PolkitAnswer::Granted;
+    const PolkitAction* work = actionImplying(
+        *actions, helper->id, purpose == RightsPurpose::Undo ? kUndoAction : kRemoveAction);
+    return ask(work ? work->id : helper->id, true) == PolkitAnswer::Granted;
   }
 
   std::unique_ptr<PrivilegedProcess> execute(AuthorizationRef&, const std::string& program,

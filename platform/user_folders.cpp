@@ -20,6 +20,15 @@ std::string homeTrashFolder(const std::string& home) {
 
 std::string defaultHomeTrashFolder(const std::string& home) { return home + "/.local/share/Trash"; }
 
+std::string removalRecordsFolder(const std::string& home) {
+  const char* data = absoluteVariable("XDG_DATA_HOME");
+  return data ? std::string(data) + "/TAVO_Uninstaller/removals" : defaultRemovalRecordsFolder(home);
+}
+
+std::string defaultRemovalRecordsFolder(const std::string& home) {
+  return home + "/.local/share/TAVO_Uninstaller/removals";
+}
+
 std::string privateFolder(const std::string& home) {
   if (const char* runtime = absoluteVariable("XDG_RUNTIME_DIR"))
     return std::string(runtime) + "/TAVO_Uninstaller";

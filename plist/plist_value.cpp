@@ -1,5 +1,7 @@
 #include "plist/plist_value.h"
 
+#include <algorithm>
+
 #include <bit>
 
 namespace tavo {
@@ -42,6 +44,22 @@ void PlistDict::set(const std::string& key, PlistValue value) { put(key, std::mo
 
 void PlistDict::setWithRawAsciiKey(const std::string& key, PlistValue value) {
   put(key, std::move(value), true);
+}
+
+bool PlistDict::insert(std::size_t position, const std::string& key, PlistValue value) {
+  if (index_.count(key)) return false;
+  position = std::min(position, entries_.size());
+  for (auto& [name, slot] : index_)
+    if (slot.position >= position) ++slot.position;
+  index_.emplace(key, Slot{position, false});
+  entries_.emplace(entries_.begin() + static_cast<std::ptrdiff_t>(position), key, std::move(value));
+  return true;
+}
+
+std::optional<std::size_t> PlistDict::position(const std::string& key) const {
+  auto it = index_.find(key);
+  if (it == index_.end()) return std::nullopt;
+  return it->second.position;
 }
 
 bool PlistDict::remove(const std::string& key) {

@@ -64,8 +64,13 @@ class PlistDict {
   /// As set(); a new key is marked as read from a binary ASCII-typed object
   /// holding bytes above 0x7F, so that it is written back as one.
   void setWithRawAsciiKey(const std::string& key, PlistValue value);
+  /// Adds a new member at `position` (at the end when that is past it);
+  /// false, changing nothing, when the key is present.
+  bool insert(std::size_t position, const std::string& key, PlistValue value);
   /// Removes the member; false when it was absent.
   bool remove(const std::string& key);
+  /// The member's place in file order, or nullopt when it is absent.
+  std::optional<std::size_t> position(const std::string& key) const;
   /// True when the key exists and was set with setWithRawAsciiKey().
   bool isRawAsciiKey(const std::string& key) const;
 

@@ -117,6 +117,19 @@ KeyDeletion deletePrefKey(PrefsStore& store, const std::string& domain,
   return KeyDeletion::Deleted;
 }
 
+KeyRestore restorePrefKey(PrefsStore& store, const std::string& domain,
+                          const std::vector<std::string>& withKeyNames, PrefUser user,
+                          PrefHost host, const PlistValue& value, std::size_t position) {
+  if (withKeyNames.size() < 2) return KeyRestore::NotReached;
+  const std::string& first = withKeyNames.front();
+  auto lock = store.lockDomain(domain, user, host);
+  PlistValue top = store.copyValue(first, domain, user, host).value_or(PlistValue(PlistDict()));
+  if (lenientKeyPathFind(top, withKeyNames)) return KeyRestore::Occupied;
+  if (!lenientKeyPathInsert(top, withKeyNames, value, position)) return KeyRestore::NotReached;
+  store.setValue(first, std::move(top), domain, user, host);
+  return store.synchronize(domain, user, host) ? KeyRestore::Restored : KeyRestore::WriteFailed;
+}
+
 std::optional<PlistValue> prefValueAt(PrefsStore& store, const std::string& domain,
                                       const std::vector<std::string>& withKeyNames, PrefUser user,
                                       PrefHost host) {
@@ -125,6 +138,14 @@ std::optional<PlistValue> prefValueAt(PrefsStore& store, const std::string& doma
   const PlistValue* found = top ? lenientKeyPathFind(*top, withKeyNames) : nullptr;
   if (!found) return std::nullopt;
   return *found;
+}
+
+std::optional<std::size_t> prefPositionAt(PrefsStore& store, const std::string& domain,
+                                          const std::vector<std::string>& withKeyNames,
+                                          PrefUser user, PrefHost host) {
+  if (withKeyNames.empty()) return std::nullopt;
+  auto top = store.copyValue(withKeyNames.front(), domain, user, host);
+  return top ? lenientKeyPathPosition(*top, withKeyNames) : std::nullopt;
 }
 
 bool deleteCurrentUserPrefKey(PrefsStore& store, const std::string& domain,

@@ -3,6 +3,7 @@
 // plus key names, the first naming a top-level value and each further one a
 // member of the dictionary reached so far.
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,10 +58,30 @@ KeyDeletion deletePrefKey(PrefsStore& store, const std::string& domain,
                           const std::vector<std::string>& withKeyNames, PrefUser user,
                           PrefHost host, PlistValue* removed = nullptr);
 
+/// How putting a deleted value back ended.
+enum class KeyRestore {
+  Restored,     // the value is at its key path again, written back
+  Occupied,     // a value is at the key path now: it is left as it is
+  NotReached,   // fewer than two names, or a value that is no dictionary on the way
+  WriteFailed,  // it could not be written back
+};
+
+/// Puts `value` back where deletePrefKey() took it from, at `position` among
+/// its dictionary's members, in one scope, never over a value that is there
+/// now; holds the domain's lock from the read to the write-back. A missing
+/// first key comes back as a dictionary holding it.
+KeyRestore restorePrefKey(PrefsStore& store, const std::string& domain,
+                          const std::vector<std::string>& withKeyNames, PrefUser user,
+                          PrefHost host, const PlistValue& value, std::size_t position = SIZE_MAX);
+
 /// The value at the key path in exactly one scope (lenient walk), or nullopt.
 std::optional<PlistValue> prefValueAt(PrefsStore& store, const std::string& domain,
                                       const std::vector<std::string>& withKeyNames, PrefUser user,
                                       PrefHost host);
+/// Where among its dictionary's members that value is, or nullopt.
+std::optional<std::size_t> prefPositionAt(PrefsStore& store, const std::string& domain,
+                                          const std::vector<std::string>& withKeyNames,
+                                          PrefUser user, PrefHost host);
 
 /// The deletion for the current user on any host. True when removed, or when
 /// the first key has no value; false for an empty list, a single name, a walk

@@ -39,4 +39,18 @@ bool lenientKeyPathRemove(PlistValue& topValue, const std::vector<std::string>& 
   return dict->remove(names.back());
 }
 
+std::optional<std::size_t> lenientKeyPathPosition(const PlistValue& topValue,
+                                                  const std::vector<std::string>& names) {
+  if (names.size() < 2) return std::nullopt;
+  const PlistDict* dict = lastDictionary(const_cast<PlistValue&>(topValue), names);
+  return dict ? dict->position(names.back()) : std::nullopt;
+}
+
+bool lenientKeyPathInsert(PlistValue& topValue, const std::vector<std::string>& names,
+                          PlistValue value, std::size_t position) {
+  if (names.size() < 2) return false;
+  PlistDict* dict = lastDictionary(topValue, names);
+  return dict && dict->insert(position, names.back(), std::move(value));
+}
+
 }  // namespace tavo

@@ -4,6 +4,8 @@
 // the dictionary reached so far, and an absent name is passed over (the next
 // name is looked up in the same dictionary).
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,5 +26,17 @@ bool lenientKeyPathExists(const PlistValue& topValue, const std::vector<std::str
 /// two names, a non-dictionary on the way, or the last name absent).
 bool lenientKeyPathRemove(PlistValue& topValue, const std::vector<std::string>& names,
                           PlistValue* removed = nullptr);
+
+/// Where among its dictionary's members the walk finds the last name; nullopt
+/// when it finds none.
+std::optional<std::size_t> lenientKeyPathPosition(const PlistValue& topValue,
+                                                  const std::vector<std::string>& names);
+
+/// Puts `value` at the last name, at `position` among the members of the
+/// dictionary the walk reaches, where lenientKeyPathRemove() took it from;
+/// false, changing nothing, when the walk does not reach a dictionary or the
+/// last name holds a value already.
+bool lenientKeyPathInsert(PlistValue& topValue, const std::vector<std::string>& names,
+                          PlistValue value, std::size_t position = SIZE_MAX);
 
 }  // namespace tavo

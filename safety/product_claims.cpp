@@ -127,25 +127,6 @@ void claimPath(const std::string& path, ProductClaims& claims) {
   claims.paths.push_back(std::move(parts));
 }
 
-// The body lines of each entry, as the scan reads them: a name, a vendor,
-// "-", the body, "-".
-void claimLines(const std::vector<std::string>& lines, ProductClaims& claims) {
-  for (std::size_t b = 0; b + 2 < lines.size() && lines[b + 2] == "-";) {
-    std::size_t i = b + 3;
-    for (; i < lines.size() && lines[i] != "-"; ++i) {
-      BodyLine line = classifyBodyLine(lines[i]);
-      switch (line.kind) {
-        case BodyLine::Kind::Pkg: claims.receipts.insert(line.argument); break;
-        case BodyLine::Kind::Var:
-        case BodyLine::Kind::Path: claims.domains.insert(line.domain); break;
-        case BodyLine::Kind::Plist: claimPath(line.argument, claims); break;
-        case BodyLine::Kind::PlainPath: claimPath(lines[i], claims); break;
-        default: break;
-      }
-    }
-    b = i + 1;
-  }
-}
 
 bool listTextFiles(int folder, std::vector<std::string>& names) {
   int copy = ::dup(folder);
@@ -164,6 +145,31 @@ bool listTextFiles(int folder, std::vector<std::string>& names) {
 }
 
 }  // namespace
+
+// The body lines of each entry, as the scan reads them: a name, a vendor,
+// "-", the body, "-".
+void claimDescriptionLines(const std::vector<std::string>& lines, ProductClaims& claims,
+                           const std::optional<std::string>& product) {
+  for (std::size_t b = 0; b + 2 < lines.size() && lines[b + 2] == "-";) {
+    std::size_t i = b + 3;
+    for (; i < lines.size() && lines[i] != "-"; ++i) {
+      if (product && lines[b] != *product) continue;
+      BodyLine line = classifyBodyLine(lines[i]);
+      switch (line.kind) {
+        case BodyLine::Kind::Pkg: claims.receipts.insert(line.argument); break;
+        case BodyLine::Kind::Var:
+          claims.values.insert(line.domain + "::" + line.argument);
+          claims.domains.insert(line.domain);
+          break;
+        case BodyLine::Kind::Path: claims.domains.insert(line.domain); break;
+        case BodyLine::Kind::Plist: claimPath(line.argument, claims); break;
+        case BodyLine::Kind::PlainPath: claimPath(lines[i], claims); break;
+        default: break;
+      }
+    }
+    b = i + 1;
+  }
+}
 
 bool ProductClaims::covers(const std::vector<std::string>& parts) const {
   return std::any_of(paths.begin(), paths.end(), [&](const std::vector<std::string>& named) {
@@ -190,7 +196,7 @@ std::optional<ProductClaims> readProductClaims(const std::string& resources, std
     if (!readTrustedFile(folder.get(), name, text, error)) return std::nullopt;
     std::string why;
     // A file the scan cannot decode names nothing, for the scan as for us.
-    if (decodeDescriptionText(text, lines, why)) claimLines(lines, claims);
+    if (decodeDescriptionText(text, lines, why)) claimDescriptionLines(lines, claims);
   }
   const std::size_t written = claims.paths.size();
   for (std::size_t i = 0; i < written; ++i) {

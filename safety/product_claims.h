@@ -15,6 +15,7 @@ namespace tavo {
 struct ProductClaims {
   std::set<std::string> receipts;  // package identifiers of "$_pkg(" lines
   std::set<std::string> domains;   // preference domains of "$_var(" and "$_path(" lines
+  std::set<std::string> values;    // preference values of "$_var(" lines: "domain::key/path"
   // Absolute plain paths and "$_plist(" files, split; each also with its links
   // resolved, where root alone laid those links and the folders they pass out.
   std::vector<std::vector<std::string>> paths;
@@ -23,6 +24,12 @@ struct ProductClaims {
   /// or lies below one.
   bool covers(const std::vector<std::string>& parts) const;
 };
+
+/// What the entries of the description `lines` name, adding to `claims`; with
+/// `product`, only the entries of that name. Whoever wrote the lines is not
+/// judged here.
+void claimDescriptionLines(const std::vector<std::string>& lines, ProductClaims& claims,
+                           const std::optional<std::string>& product = std::nullopt);
 
 /// What the description files (Products/*.txt) in the Resources folder
 /// `resources` name. nullopt, with `error` saying why, when that folder, a

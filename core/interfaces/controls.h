@@ -35,6 +35,14 @@ class TextLine {
   virtual void setText(const std::string& text) = 0;
 };
 
+/// A menu item whose title changes and that can be made usable or not.
+class MenuItem {
+ public:
+  virtual ~MenuItem() = default;
+  virtual void setTitle(const std::string& title) = 0;
+  virtual void setEnabled(bool enabled) = 0;
+};
+
 /// A push button that can be made usable or not.
 class Button {
  public:

@@ -69,6 +69,7 @@ class AppTest : public ::testing::Test {
         .home = home(),
         .trash = home() + "/.local/share/Trash",
         .privateFolder = tree / "run/TAVO_Uninstaller",
+        .records = tree / "records",
         .log = log,
         .alert = &alert});
     return app;
@@ -315,6 +316,17 @@ TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {
   ASSERT_EQ(ui.listButton->count(), 1);
   EXPECT_EQ(ui.listButton->itemText(0), "Other");
   EXPECT_EQ(ui.listButton->itemData(0).toLongLong(), 1);
+
+  // The menu undoes it, asking the same way, and the rescan lists it again.
+  ASSERT_TRUE(ui.actionUndo->isEnabled());
+  EXPECT_EQ(ui.actionUndo->text(), "Undo Removal of Harp");
+  ui.actionUndo->trigger();
+  EXPECT_EQ(alert.shown.back().front(), "You are about to undo the removal of this product:");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ui.listButton->count() == 2 && app->window().isEnabled(); }));
+  EXPECT_TRUE(fs::exists(home() + "/Documents/Harp/Samples/a.wav"));
+  EXPECT_TRUE(fs::exists(tree / "receipts/com.k.pkg.Harp.plist"));
+  EXPECT_EQ(banksIn(tree / "any/com.k.P.plist"), "Harp|Drums");
+  EXPECT_FALSE(ui.actionUndo->isEnabled());
 }
 
 }  // namespace

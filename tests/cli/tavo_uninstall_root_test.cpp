@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <regex>
+#include <tuple>
 
 #include "tests/support/prefs_fixture.h"
 #include "tests/support/test_machine.h"
@@ -213,11 +216,105 @@ TEST_F(ForAccounts, LinksInAUsersHomeLeadNowhereElse) {
   fs::create_directory_symlink(bob().home + "/.local", alice().home + "/.local");
   const ToolRun done = run({"Glass Harp", "--all-users", "--yes"});
   EXPECT_EQ(done.status, 1);
-  // Acting for her, not for whoever owns where her Trash leads.
-  EXPECT_NE(done.out.find("does not lie inside the home folder " + alice().home), std::string::npos) << done.out;
+  // Acting for her, not for whoever owns where her data folders lead: no record, so nothing moves.
+  EXPECT_NE(done.out.find("failed: removal record: cannot open " + alice().home + "/.local/share/"), std::string::npos)
+      << done.out;
   EXPECT_EQ(banksIn(secret + "/com.t.P.plist"), "Glass Harp");
   EXPECT_EQ(namesIn(trashOf(bob()) + "/files"), Strings{"Harp Library"});
   EXPECT_TRUE(exists(alice().home + "/Harp Library/a.wav"));
+}
+
+/// Each entry below `root` (itself included) by its path: mode, owner, group,
+/// modification time and a file's bytes.
+using Snapshot = std::map<std::string, std::tuple<mode_t, uid_t, gid_t, long, std::string>>;
+Snapshot snapshot(const std::string& root) {
+  Snapshot out;
+  auto add = [&](const std::string& path) {
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    out[path] = {st.st_mode, st.st_uid, st.st_gid, st.st_mtim.tv_sec * 1000000000L + st.st_mtim.tv_nsec,
+                 S_ISREG(st.st_mode) ? readFile(path) : ""};
+  };
+  add(root);
+  for (const auto& entry : fs::recursive_directory_iterator(root)) add(entry.path());
+  return out;
+}
+
+// An administrator removes a plain user's library from their home and undoes
+// it: the record is the user's, and sweeper puts back for them what they
+// could put back themselves. What the Trash or the record no longer backs
+// stays, each named, and the rest comes back all the same.
+TEST(TavoUninstallAsRoot, AnUndoPutsBackTheWholeRemovalOrNamesWhatItCannot) {
+  TAVO_REQUIRE_THROWAWAY_ROOT();
+  std::optional<TestUser> user = makeUser("tavo-undo", "/home/tavo-undo");
+  ASSERT_TRUE(user) << "useradd failed";
+  TempDir tree(rootsHome());
+  const std::string home = user->home, trash = home + "/.local/share/Trash/files/";
+  const std::string records = home + "/.local/share/TAVO_Uninstaller/removals";
+  const std::string uninstall = installBundle(tree / "T.app",
+      "Glass Harp\nK\n-\n~/Harp Library\n~/Harp Read Me.rtf\n~/Harp Extras\n$_pkg(com.t.pkg.Harp)$\n"
+      "~/Library/Preferences/com.t.P.plist$_var(Banks/Glass Harp)$\n-\n");
+  const std::string userPrefs = home + "/Library/Preferences/com.t.P.plist", anyPrefs = kAnyUserPrefs;
+  const std::string receipt = "/var/db/receipts/com.t.pkg.Harp";
+  const PlistDict banks = dict({{"Banks", dict({{"Glass Harp", richDomain()}, {"Iron Drums", dict({{"n", 1}})}})}});
+  // What meddles between the removal and the undo; the exit status and the lines naming what stayed.
+  struct Row { std::function<void()> meddle; int status; std::vector<std::string> named; };
+  const Row rows[] = {
+      {[] {}, 0, {}},
+      {[&] {
+         fs::remove(trash + "Harp Read Me.rtf");
+         writeFile(home + "/Harp Extras/new", "n");
+       }, 1, {home + "/Harp Read Me.rtf: it is no longer in the trash", home + "/Harp Extras: its place is taken"}},
+      {[&] {  // the user's record, edited to put the library into /etc
+         const std::string record = records + "/" + *entriesOf(records).begin();
+         PlistFile file = readPlistFile(record);
+         PlistArray steps = *file.dict.find("Steps")->array();
+         steps.front().dict()->set("Path", "/etc/Harp Library");
+         file.dict.set("Steps", steps);
+         ASSERT_TRUE(writePlistFile(record, file.dict, PlistFormat::Binary));
+       }, 1, {"/etc/Harp Library: the user may not put it at /etc/Harp Library"}},
+  };
+  for (const Row& row : rows) {
+    fs::remove_all(home);
+    writeFile(home + "/Harp Library/Samples/a.wav", "a", 0640);
+    writeFile(home + "/Harp Library/Samples/b.wav", "b", 0600);
+    writeFile(home + "/Harp Read Me.rtf", "r");
+    writeFile(home + "/Harp Extras/x", "x", 0755);
+    ::chmod((home + "/Harp Library").c_str(), 0750);
+    writeFile(receipt + ".plist", "<plist/>");
+    writeFile(receipt + ".bom", "Library/Harp\n");
+    fs::create_directories(fs::path(userPrefs).parent_path());
+    fs::create_directories("/Library/Preferences");
+    ASSERT_TRUE(writePlistFile(userPrefs, banks, PlistFormat::Binary) && writePlistFile(anyPrefs, banks, PlistFormat::Xml));
+    ASSERT_EQ(runTool("/bin/chown", {"-R", user->name + ":", home}).status, 0);
+    const Snapshot before = snapshot(home + "/Harp Library");
+    const Strings env = {"HOME=" + rootsHome(), "PATH=/usr/bin:/bin"};
+    ASSERT_EQ(runTool(uninstall, {"Glass Harp", "--yes", "--user", user->name}, env).status, 0);
+    row.meddle();
+    ToolRun undo = runTool(uninstall, {"--undo", "--yes", "--user", user->name}, env);
+    EXPECT_EQ(undo.status, row.status) << undo.out << undo.err;
+    for (const std::string& line : row.named) EXPECT_NE(undo.out.find(line), std::string::npos) << line << "\n" << undo.out;
+    EXPECT_EQ(readFile(receipt + ".plist") + readFile(receipt + ".bom"), "<plist/>Library/Harp\n");
+    EXPECT_EQ(readPlistFile(userPrefs).dict, banks);
+    EXPECT_EQ(readPlistFile(anyPrefs).dict, banks);
+    EXPECT_FALSE(exists("/etc/Harp Library"));
+    if (!row.named.empty()) {  // the new folder in the place of one stays as it was
+      if (exists(home + "/Harp Extras/new")) EXPECT_EQ(entriesOf(home + "/Harp Extras"), std::set<std::string>{"new"});
+      continue;
+    }
+    EXPECT_EQ(snapshot(home + "/Harp Library"), before);
+    // Undone once: the record says so, and a second undo of it changes nothing.
+    ToolRun history = runTool(uninstall, {"--history", "--json", "--user", user->name}, env);
+    std::smatch id;
+    ASSERT_TRUE(std::regex_search(history.out, id, std::regex("\"id\": \"([^\"]+)\".*\"undone\": \"")));
+    const struct stat st = statOf(records + "/" + id[1].str() + ".plist");
+    EXPECT_EQ(st.st_uid, user->uid);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ToolRun again = runTool(uninstall, {"--undo", id[1], "--yes", "--user", user->name}, env);
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.err.find("this removal was undone on "), std::string::npos) << again.err;
+    EXPECT_EQ(snapshot(home + "/Harp Library"), before);
+  }
 }
 
 }  // namespace

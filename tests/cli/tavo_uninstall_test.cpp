@@ -18,6 +18,8 @@ TEST(UninstallArgumentsTest, AcceptsAListOrOneNameWithItsOptions) {
       {{}, false},               {{"--list", "X"}, false},     {{"A", "B"}, false},
       {{"X", "--force"}, false}, {{"--json"}, false},          {{"X", "--user"}, false},
       {{"X", "--user", "--yes"}, false}, {{"X", "--user", "a", "--all-users"}, false},
+      {{"--history", "--all-users"}, true}, {{"--undo"}, true}, {{"--undo", "ID", "--yes", "--user", "a"}, true},
+      {{"--history", "X"}, false}, {{"--undo", "--list"}, false}, {{"--undo", "--all-users"}, false},
   };
   for (const auto& [args, ok] : cases) {
     UninstallOptions options;

@@ -24,7 +24,7 @@ class SessionAsRoot : public CoreFixture {
                                          TAVO_KEYSCRUB_TESTROOT},
                                .log = log, .bundle = bundle, .trash = trash,
                                .privateFolder = root + "/run/TAVO_Uninstaller", .home = home,
-                               .alert = &alert});
+                               .records = root + "/records", .alert = &alert});
   }
   std::string receipts = tree / "receipts", allUsers = tree / "Library/Preferences";
   std::string trash = home + "/.local/share/Trash";
@@ -62,6 +62,12 @@ TEST_F(SessionAsRoot, ARemovalThatFailedPartWayIsCompletedByTheNext) {
   ASSERT_EQ(failed.failed.size(), 1u);
   EXPECT_EQ(failed.failed[0].step, "keyscrub for com.t::Banks/Harp");
   EXPECT_TRUE(session->listed(*products[0]));
+  // Its record holds what it did, in order, and no more.
+  using Kind = RecordStep::Kind;
+  std::vector<Kind> done;
+  const std::vector<RemovalRecord> records = session->records();
+  for (const RecordStep& step : records.at(0).steps) done.push_back(step.kind);
+  EXPECT_EQ(done, (std::vector<Kind>{Kind::Moved, Kind::Forgot, Kind::Deleted}));
 
   RemovalOutcome again = session->remove(*products[0]);
   EXPECT_TRUE(again.removed) << (again.failed.empty() ? "" : again.failed[0].step);

@@ -1,6 +1,6 @@
 // The Path= value of a trash info file: whatever bytes a path holds, its
 // encoding stays on one line, uses only the URL-path alphabet and decodes
-// back to the same bytes, as a desktop's Trash reads it.
+// back to the same bytes, as a desktop's Trash and sweeper's own reader read it.
 
 #include <cstddef>
 #include <cstdint>
@@ -56,5 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::optional<std::string> decoded = percentDecode(encoded);
   TAVO_FUZZ_CHECK(decoded && *decoded == path, "the encoding does not decode to the path");
+  // sweeper's own reader, putting an item back, finds the same path in the info file.
+  TAVO_FUZZ_CHECK(tavo::trashInfoPath("[Trash Info]\nPath=" + encoded + "\nDeletionDate=x\n") == path,
+                  "the info file's reader does not find the path");
   return 0;
 }

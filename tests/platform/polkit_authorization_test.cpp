@@ -42,13 +42,15 @@ TEST(PolkitAuthorizationTest, TheRequestAsksForTheActionThatImpliesTheProgramsOw
     std::string program;
     bool granted;
     Lines prompts, logged;
+    RightsPurpose purpose = RightsPurpose::Removal;
   };
   const auto nothing = [](FakePolkit&) {};
   for (const Case& c : std::vector<Case>{
            {"the shipped policy", nothing, kSweeper, true, {FakePolkit::kRemoveAction}, {}},
+           {"an undo", nothing, kSweeper, true, {FakePolkit::kUndoAction}, {}, RightsPurpose::Undo},
            {"a wrong password", [](FakePolkit& p) { p.answers = {false}; }, kSweeper, false,
             {FakePolkit::kRemoveAction}, {}},
-           {"no removal action", [](FakePolkit& p) { p.installed.pop_back(); }, kSweeper, true,
+           {"no removal action", [](FakePolkit& p) { p.installed.resize(1); }, kSweeper, true,
             {"org.tavo.uninstaller.sweeper"}, {}},
            {"a rule saying no",
             [](FakePolkit& p) { p.refusedByRule = {FakePolkit::kRemoveAction}; }, kSweeper,
@@ -61,7 +63,7 @@ TEST(PolkitAuthorizationTest, TheRequestAsksForTheActionThatImpliesTheProgramsOw
     Rig rig;
     c.arrange(*rig.polkit);
     auto ref = rig.authorization->create();
-    EXPECT_EQ(rig.authorization->requestRight(*ref, c.program), c.granted) << c.what;
+    EXPECT_EQ(rig.authorization->requestRight(*ref, c.program, c.purpose), c.granted) << c.what;
     EXPECT_EQ(rig.polkit->prompts, c.prompts) << c.what;
     EXPECT_EQ(rig.log.lines(), c.logged) << c.what;
   }

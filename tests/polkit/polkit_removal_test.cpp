@@ -70,24 +70,30 @@ class Session {
 
   /// Removes `name`, answering each password prompt with `reply`.
   Outcome remove(const std::string& name, Reply reply) {
-    Outcome outcome;
-    std::size_t askedBefore = agent_.requests().size();
-    writeAll(driver_.stream(), "remove " + name + "\n");
-    std::string result, listed;
-    if (!readLine(result, reply) || !readLine(listed, reply)) return outcome;
-    agent_.serve(reply);
-    outcome.removed = result == "removed " + name;
-    outcome.listed = listed.substr(std::min(listed.size(), std::strlen("listed: ")));
-    Lines all = agent_.requests();
-    outcome.asked.assign(all.begin() + static_cast<long>(askedBefore), all.end());
-    return outcome;
+    return exchange("remove " + name, "removed " + name, reply);
   }
+  /// Undoes the newest removal; `removed` then says it was undone.
+  Outcome undo(Reply reply) { return exchange("undo", "undone", reply); }
 
   /// The driver's log so far.
   std::string log() const { return readFile(logPath_); }
   pid_t pid() const { return driver_.pid(); }
 
  private:
+  Outcome exchange(const std::string& command, const std::string& done, Reply reply) {
+    Outcome outcome;
+    std::size_t askedBefore = agent_.requests().size();
+    writeAll(driver_.stream(), command + "\n");
+    std::string result, listed;
+    if (!readLine(result, reply) || !readLine(listed, reply)) return outcome;
+    agent_.serve(reply);
+    outcome.removed = result == done;
+    outcome.listed = listed.substr(std::min(listed.size(), std::strlen("listed: ")));
+    Lines all = agent_.requests();
+    outcome.asked.assign(all.begin() + static_cast<long>(askedBefore), all.end());
+    return outcome;
+  }
+
   // One line from the driver, serving the agent meanwhile; false (the test
   // failed) when none came within a minute or the driver ended.
   bool readLine(std::string& line, Reply reply = Reply::Password) {
@@ -237,6 +243,16 @@ TEST_F(PolkitRemovalTest, OnePasswordCoversEveryRunOfARemovalAndTheNextWhileKept
   EXPECT_FALSE(exists(docs("Velvet Choir")));
   EXPECT_FALSE(exists(kReceipts + "com.Korvelin.pkg.VelvetChoir.plist"));
   EXPECT_EQ(banksIn(kAnyUserPrefs), "");
+
+  // Another process holds no grant: its undo asks once, under the undo's action.
+  Session later(*machine_, machine_->installedBundle());
+  ASSERT_EQ(later.why(), "");
+  Outcome undone = later.undo(Reply::Password);
+  EXPECT_TRUE(undone.removed) << later.log();
+  EXPECT_EQ(undone.asked, Lines{"org.tavo.uninstaller.undo"});
+  EXPECT_EQ(undone.listed, "TAVO Player|Velvet Choir|Iron Drums");
+  EXPECT_TRUE(exists(docs("Velvet Choir")) && exists(kReceipts + "com.Korvelin.pkg.VelvetChoir.plist"));
+  EXPECT_EQ(banksIn(kAnyUserPrefs), "Velvet Choir");
 }
 
 TEST_F(PolkitRemovalTest, AWrongPasswordOrADismissedPromptRunsNothing) {

@@ -5,8 +5,9 @@
 // description files of BUNDLE (whose helpers it runs) and prints
 // "listed: A|B|..."; then for each line "remove NAME" on standard input it
 // selects NAME and presses the remove button, confirming, and prints
-// "removed NAME" or "kept NAME", then the list again. Log lines go to
-// standard error. Never installed.
+// "removed NAME" or "kept NAME", then the list again; for "undo" it undoes the
+// newest removal, confirming, scans again and prints "undone" or "kept", then
+// the list. Log lines go to standard error. Never installed.
 
 #include <cstdio>
 #include <iostream>
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
                                 .tools = tavo::bundleTools(bundle), .log = log, .bundle = bundle,
                                 .trash = tavo::homeTrashFolder(home),
                                 .privateFolder = tavo::privateFolder(home), .home = home,
-                                .alert = &alert}),
+                                .records = tavo::removalRecordsFolder(home), .alert = &alert}),
       processInfo, ui);
   unins.setListButton(&ui);
   unins.setTextView(&ui);
@@ -76,6 +77,13 @@ int main(int argc, char** argv) {
   printListed(unins, ui);
 
   for (std::string line; std::getline(std::cin, line);) {
+    if (line == "undo") {
+      const bool undone = unins.undoClicked();
+      std::thread([&] { unins.scan(relay); }).join();
+      std::cout << (undone ? "undone" : "kept") << std::endl;
+      printListed(unins, ui);
+      continue;
+    }
     const std::string command = "remove ";
     if (line.rfind(command, 0) != 0) {
       std::cout << "unknown: " << line << std::endl;

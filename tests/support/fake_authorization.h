@@ -51,9 +51,10 @@ class FakeAuthorization final : public Authorization {
     calls.push_back("test " + program);
     return polkitAuthorization_->testRight(ref, program);
   }
-  bool requestRight(AuthorizationRef& ref, const std::string& program) override {
+  bool requestRight(AuthorizationRef& ref, const std::string& program,
+                    RightsPurpose purpose = RightsPurpose::Removal) override {
     calls.push_back("request " + program);
-    return polkitAuthorization_->requestRight(ref, program);
+    return polkitAuthorization_->requestRight(ref, program, purpose);
   }
   std::unique_ptr<PrivilegedProcess> execute(AuthorizationRef&, const std::string& program,
                                              const std::vector<std::string>& args,

@@ -18,6 +18,7 @@ namespace tavo::testing {
 class FakePolkit final : public Polkit {
  public:
   static constexpr const char* kRemoveAction = "org.tavo.uninstaller.remove";
+  static constexpr const char* kUndoAction = "org.tavo.uninstaller.undo";
   /// pkexec's own action for a program no action names: auth_admin, never kept.
   static constexpr const char* kExecAction = "org.freedesktop.policykit.exec";
 
@@ -35,7 +36,7 @@ class FakePolkit final : public Polkit {
   bool agent = true;
 
   /// The shipped policy's shape for these helper paths: an action naming
-  /// each, all implied by the removal action.
+  /// each, all implied by the undo action and, last, the removal action.
   void installPolicy(const std::vector<std::string>& helpers) {
     PolkitAction removal{kRemoveAction, "", {}};
     for (const std::string& helper : helpers) {
@@ -43,6 +44,7 @@ class FakePolkit final : public Polkit {
       installed.push_back({id, helper, {}});
       removal.implies.push_back(id);
     }
+    installed.push_back({kUndoAction, "", removal.implies});
     installed.push_back(removal);
   }
 

@@ -1,4 +1,4 @@
-// pkgutil --files ID | --forget ID | --unlink ID
+// pkgutil --files ID | --forget ID | --unlink ID | --export ID | --restore ID
 //
 // The package tool of this build: it keeps the receipts that installers leave.
 // A receipt is the regular file RECEIPTS/ID.plist (its contents are not read)
@@ -6,6 +6,12 @@
 // materials is a binary format that is not ours: this tool's ID.bom is plain
 // text, one path per line relative to "/" (a leading "./" is allowed), the
 // paths "--files" prints and "--unlink" removes. RECEIPTS is /var/db/receipts.
+// "--export" prints the receipt and its bill of materials as a binary property
+// list ("Receipt", and "BillOfMaterials" when there is one), which an undo
+// keeps. "--forget" keeps what it forgets in RECEIPTS/.forgotten, root's alone,
+// and "--restore" puts exactly that back, when the property list on its
+// standard input is the same: a bill of materials says what "--unlink" removes
+// as root, so none is ever taken from the caller.
 // Run through pkexec (PKEXEC_UID set) it acts only on a receipt that a product
 // description of the installed bundle names, root's files alone counting.
 // "--unlink" walks each path from the root through descriptors, refuses a link
@@ -29,14 +35,19 @@
 #include <vector>
 
 #include "base/home.h"
+#include "base/io.h"
 #include "base/path.h"
 #include "base/unique_fd.h"
+#include "plist/plist_file.h"
 #include "safety/path_safety.h"
 #include "safety/product_claims.h"
 
 namespace {
 
 using Parts = std::vector<std::string>;
+
+constexpr const char* kKept = ".forgotten";
+constexpr std::size_t kMaxReceiptBytes = 16u << 20;
 
 struct Roots {
   std::string receipts;  // the folder of the receipts
@@ -113,15 +124,116 @@ int listFiles(const std::string& bom) {
   return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-int forget(const std::string& id, const std::string& plist, const std::string& bom) {
-  // The receipt file goes first: once it is gone the package is forgotten.
-  if (unlink(plist.c_str()) != 0) {
-    return complain("Cannot forget package '" + id + "': " + std::strerror(errno));
+/// The regular file `name` in `folder`, never through a link; false with
+/// `error` when it cannot be read, and with `missing` set when it is not there.
+bool readFileIn(int folder, const std::string& name, std::string& bytes, bool& missing,
+                std::string& error) {
+  tavo::UniqueFd fd(openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  struct stat st;
+  missing = !fd.valid() && errno == ENOENT;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      !tavo::readAll(fd.get(), bytes, kMaxReceiptBytes)) {
+    error = "Cannot read " + name + (missing ? ": it is missing" : "");
+    return false;
   }
-  if (unlink(bom.c_str()) != 0 && errno != ENOENT) {
-    return complain("Cannot remove " + bom + ": " + std::strerror(errno));
+  return true;
+}
+
+/// The receipt and its bill of materials in `folder`, as "--export" prints them.
+bool receiptIn(int folder, const std::string& id, tavo::PlistDict& receipt, std::string& error) {
+  std::string plist, bom;
+  bool missing = false;
+  if (!readFileIn(folder, id + ".plist", plist, missing, error)) return false;
+  receipt.set("Receipt", tavo::PlistData(plist.begin(), plist.end()));
+  if (readFileIn(folder, id + ".bom", bom, missing, error)) {
+    receipt.set("BillOfMaterials", tavo::PlistData(bom.begin(), bom.end()));
+  } else if (!missing) {
+    return false;
+  }
+  return true;
+}
+
+int exportReceipt(const std::string& receipts, const std::string& id) {
+  tavo::UniqueFd folder(open(receipts.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  tavo::PlistDict receipt;
+  std::string error, bytes;
+  if (!folder.valid() || !receiptIn(folder.get(), id, receipt, error)) return complain("pkgutil: " + error);
+  if (!tavo::serializePlist(receipt, tavo::PlistFormat::Binary, bytes)) return 1;
+  return tavo::writeAll(STDOUT_FILENO, bytes) ? 0 : 1;
+}
+
+/// The folder of the receipts forgotten, root's alone; made when `create`.
+tavo::UniqueFd keptFolder(int receipts, bool create) {
+  if (create) mkdirat(receipts, kKept, 0700);
+  tavo::UniqueFd kept(openat(receipts, kKept, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st;
+  if (!kept.valid() || fstat(kept.get(), &st) != 0 || st.st_uid != geteuid() ||
+      (st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return tavo::UniqueFd();
+  }
+  return kept;
+}
+
+// Moves the receipt ID.plist and its ID.bom from one folder to the other, so
+// that the pair stays whole: a bill of materials of an earlier receipt at the
+// destination goes. Forgetting moves ID.plist first (once it is gone the
+// package is forgotten), putting back moves it last and never over a receipt.
+bool moveReceipt(int from, int to, const std::string& id, bool forgetting, std::string& error) {
+  const std::string plist = id + ".plist", bom = id + ".bom";
+  struct stat st;
+  const bool hasBom = fstatat(from, bom.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+  auto moveBom = [&] {
+    return (unlinkat(to, bom.c_str(), 0) == 0 || errno == ENOENT) &&
+           (!hasBom || renameat(from, bom.c_str(), to, bom.c_str()) == 0);
+  };
+  bool moved = forgetting
+                   ? renameat(from, plist.c_str(), to, plist.c_str()) == 0 && moveBom()
+                   : moveBom() && renameat2(from, plist.c_str(), to, plist.c_str(), RENAME_NOREPLACE) == 0;
+  if (!moved) error = std::strerror(errno);
+  return moved;
+}
+
+int forget(const std::string& receipts, const std::string& id) {
+  tavo::UniqueFd folder(open(receipts.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  tavo::UniqueFd kept = folder.valid() ? keptFolder(folder.get(), true) : tavo::UniqueFd();
+  std::string error;
+  if (!kept.valid() || !moveReceipt(folder.get(), kept.get(), id, true, error)) {
+    // Forgotten all the same, but no undo can put it back.
+    std::fprintf(stderr, "pkgutil: keeping no copy of '%s': %s\n", id.c_str(),
+                 error.empty() ? "no folder of root's alone for it" : error.c_str());
+    const std::string plist = receipts + "/" + id + ".plist", bom = receipts + "/" + id + ".bom";
+    if (unlink(plist.c_str()) != 0 && errno != ENOENT) {
+      return complain("Cannot forget package '" + id + "': " + std::strerror(errno));
+    }
+    if (unlink(bom.c_str()) != 0 && errno != ENOENT) {
+      return complain("Cannot remove " + bom + ": " + std::strerror(errno));
+    }
   }
   std::printf("Forgot package '%s' on '/'.\n", id.c_str());
+  return 0;
+}
+
+// What comes back is the copy "--forget" kept, and only when the caller's
+// record of it (standard input) is the same.
+int restore(const std::string& receipts, const std::string& id) {
+  std::string given, error;
+  tavo::PlistDict kept;
+  tavo::UniqueFd folder(open(receipts.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  tavo::UniqueFd keptFd = folder.valid() ? keptFolder(folder.get(), false) : tavo::UniqueFd();
+  if (!tavo::readAll(STDIN_FILENO, given, 2 * kMaxReceiptBytes + 4096)) {
+    return complain("pkgutil: cannot read the receipt to put back");
+  }
+  if (!keptFd.valid() || !receiptIn(keptFd.get(), id, kept, error)) {
+    return complain("pkgutil: no forgotten receipt of '" + id + "' is kept");
+  }
+  tavo::PlistFile record = tavo::parsePlist(given);
+  if (record.state != tavo::PlistFile::State::Ok || !(record.dict == kept)) {
+    return complain("pkgutil: the receipt of '" + id + "' kept is not the one given");
+  }
+  if (!moveReceipt(keptFd.get(), folder.get(), id, false, error)) {
+    return complain("pkgutil: cannot put back '" + id + "': " + error);
+  }
+  std::printf("Restored package '%s' on '/'.\n", id.c_str());
   return 0;
 }
 
@@ -220,10 +332,13 @@ bool mayActOn(const std::string& id, std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) return complain("usage: pkgutil --files ID | --forget ID | --unlink ID");
+  if (argc != 3) {
+    return complain("usage: pkgutil --files ID | --forget ID | --unlink ID | --export ID | --restore ID");
+  }
   const std::string option = argv[1];
   const std::string id = argv[2];
-  if (option != "--files" && option != "--forget" && option != "--unlink") {
+  if (option != "--files" && option != "--forget" && option != "--unlink" && option != "--export" &&
+      option != "--restore") {
     return complain("pkgutil: unknown option " + option);
   }
   if (!plainFileName(id)) return complain("pkgutil: '" + id + "' is not a package identifier");
@@ -234,8 +349,13 @@ int main(int argc, char** argv) {
 
   const std::string plist = roots.receipts + "/" + id + ".plist";
   const std::string bom = roots.receipts + "/" + id + ".bom";
+  if (option == "--restore") {
+    if (hasReceipt(plist)) return complain("pkgutil: '" + id + "' has a receipt already");
+    return restore(roots.receipts, id);
+  }
   if (!hasReceipt(plist)) return complain("No receipt for '" + id + "' found at '/'.");
   if (option == "--files") return listFiles(bom);
-  if (option == "--forget") return forget(id, plist, bom);
+  if (option == "--export") return exportReceipt(roots.receipts, id);
+  if (option == "--forget") return forget(roots.receipts, id);
   return unlinkFiles(bom, roots.root);
 }

@@ -1,4 +1,5 @@
 // sweeper [--for UID] TRASH_DIR LIST_FILE
+// sweeper [--for UID] --restore TRASH_DIR LIST_FILE
 //
 // Moves every path of the list file (UTF-8, one path per line, each line ended
 // by a line feed) into a freedesktop.org trash: the home Trash at TRASH_DIR
@@ -31,12 +32,28 @@
 // in the format of safety/sweeper_lines.h; during a copy, a few lines a second
 // more say how far it is. Exit status 0 when every existing
 // path was moved, 1 otherwise; never 126 or 127, which belong to pkexec.
+//
+// With --restore it puts items back from the user's trashes, for the same
+// user under the same rules. The list holds two lines per item: its path in a
+// trash of the user's (TRASH/files/NAME: the home Trash at TRASH_DIR, or a
+// top-directory trash of theirs) and the path it was moved from, which its
+// info file must name too. It goes back when that place is free, its folder
+// is there, the safety table lets the path go, and the user could put an
+// entry there themselves (then as it is, by one rename where it can) or an
+// installed description names the path and its folder is root's alone (then
+// as a new copy whose every entry is that folder's owner's, writable by the
+// owner alone and never set-ID: the Trash holds the user's writing, and their
+// info file's word on the original owner counts for nothing). Its info file
+// goes with it. "moved: ITEM -> PATH" says it is back; anything else is not,
+// and the exit status is then 1. A copy back is made in a folder
+// .sweeper-restoring.PID.N beside the place and renamed there once whole.
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cerrno>
 #include <csignal>
@@ -289,6 +306,96 @@ bool sweep(const std::string& path, Run& run) {
   return false;
 }
 
+// The trash of the user's that `parts` (an absolute path, split) names: the
+// home Trash, or the trash sweeper uses for the filesystem holding it.
+tavo::Trash* trashAt(const std::vector<std::string>& parts, Run& run, std::string& why) {
+  if (tavo::joinParts(parts) == run.home.path()) return &run.home;
+  tavo::ResolvedPath above;
+  tavo::Trash* trash = nullptr;
+  if (parts.size() >= 2 && tavo::resolvePath({parts.begin(), parts.end() - 1}, above, why) &&
+      above.fd.valid()) {
+    trash = run.trashes.forFolder(above.fd.get(), above.parts, why);
+  }
+  if (trash && trash->path() == tavo::joinParts(parts)) return trash;
+  why = "it is not in a trash of the user's";
+  return nullptr;
+}
+
+/// Puts one item back; true when it is back.
+bool putBack(const std::string& listed, const std::string& original, Run& run) {
+  if (!tavo::isValidUtf8(listed) || !tavo::isValidUtf8(original)) {
+    say(Kind::Refused, listed, "is not valid UTF-8");
+    return false;
+  }
+  const std::vector<std::string> item = tavo::splitPath(listed);
+  const bool plain = std::none_of(item.begin(), item.end(), [](const std::string& p) { return p == "." || p == ".."; });
+  if (listed.empty() || listed[0] != '/' || !plain || item.size() < 3 || item[item.size() - 2] != "files") {
+    say(Kind::Refused, listed, "is not an item of a trash");
+    return false;
+  }
+  std::string why;
+  tavo::Trash* trash = trashAt({item.begin(), item.end() - 2}, run, why);
+  if (!trash) {
+    say(Kind::Refused, listed, why);
+    return false;
+  }
+  // Where it goes is judged as the removal judged where it came from.
+  if (std::optional<std::string> refusal = run.check.refusalAsWritten(original)) {
+    say(Kind::Refused, listed, original + " " + *refusal);
+    return false;
+  }
+  std::vector<std::string> parts = tavo::splitPath(original);
+  tavo::ResolvedPath parent;
+  if (parts.empty()) {
+    say(Kind::Refused, listed, "names no place to put it back at");
+    return false;
+  }
+  if (!tavo::resolvePath({parts.begin(), parts.end() - 1}, parent, why) || !parent.fd.valid()) {
+    say(Kind::NotMoved, listed, "the folder of " + original + " is gone" + (why.empty() ? "" : ": " + why));
+    return false;
+  }
+  std::vector<std::string> resolved = parent.parts;
+  resolved.push_back(parts.back());
+  if (std::optional<std::string> refusal = run.check.refusalResolved(resolved)) {
+    say(Kind::Refused, listed, original + " resolves to " + tavo::joinParts(resolved) + ", which " + *refusal);
+    return false;
+  }
+  tavo::Place place{parent.fd.get(), parts.back(), tavo::joinParts(resolved), std::nullopt};
+  if (!tavo::userMayPlace(run.user, parent.fd.get(), tavo::joinParts(parent.parts))) {
+    struct stat folder;
+    if (!run.claims.named.covers(resolved)) {
+      why = "the user may not put it at " + original + ", and no installed product names it";
+      if (!run.claims.why.empty()) why += " (the installed descriptions do not count: " + run.claims.why + ")";
+      say(Kind::Refused, listed, why);
+      return false;
+    }
+    if (fstat(parent.fd.get(), &folder) != 0 || folder.st_uid != 0 ||
+        (folder.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+      say(Kind::Refused, listed, "the folder of " + original + " is not root's alone");
+      return false;
+    }
+    place.asOwner = tavo::TreeOwner{folder.st_uid, folder.st_gid};
+  }
+  std::string copiedWhy;
+  tavo::MoveResult result = trash->restore(item.back(), place, progressOf(listed), copiedWhy);
+  switch (result.outcome) {
+    case tavo::MoveResult::Outcome::Moved:
+      say({.kind = Kind::Moved, .path = listed, .where = original, .copied = copiedWhy});
+      return true;
+    case tavo::MoveResult::Outcome::Missing:
+      say(Kind::NotMoved, listed, "it is no longer in the trash");
+      return false;
+    case tavo::MoveResult::Outcome::Partial:
+      say({.kind = Kind::PartlyMoved, .path = listed, .where = original, .detail = result.detail,
+           .copied = copiedWhy});
+      return false;
+    case tavo::MoveResult::Outcome::Failed:
+      break;
+  }
+  say(Kind::NotMoved, listed, result.detail);
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -297,10 +404,15 @@ int main(int argc, char** argv) {
   // A file is removed under a lease, whose break the kernel signals with SIGIO.
   std::signal(SIGIO, SIG_IGN);
   umask(077);
-  const bool named = argc == 5 && std::strcmp(argv[1], "--for") == 0;
-  if (argc != (named ? 5 : 3)) return fail("usage: sweeper [--for UID] TRASH_DIR LIST_FILE");
-  const std::string trashPath = argv[named ? 3 : 1];
-  const std::string listPath = argv[named ? 4 : 2];
+  // [--for UID] [--restore] TRASH_DIR LIST_FILE
+  const bool named = argc >= 5 && std::strcmp(argv[1], "--for") == 0;
+  const int at = named ? 3 : 1;
+  const bool restoring = argc > at && std::strcmp(argv[at], "--restore") == 0;
+  if (argc != at + (restoring ? 3 : 2)) {
+    return fail("usage: sweeper [--for UID] [--restore] TRASH_DIR LIST_FILE");
+  }
+  const std::string trashPath = argv[restoring ? at + 1 : at];
+  const std::string listPath = argv[restoring ? at + 2 : at + 1];
   if (!tavo::resolveParents(trashPath) || trashPath == "/") {
     return fail("the Trash folder must be an absolute path without \".\" or \"..\"");
   }
@@ -324,6 +436,14 @@ int main(int argc, char** argv) {
   if (!home) return fail("cannot use the Trash " + trashPath + ": " + error);
   const Claims claims = Claims::load();
   Run run{*user, claims, tavo::SafetyCheck({user->home, trashPath}), *home, tavo::Trashes(*home, *user)};
-  for (const std::string& line : lines) allMoved = sweep(line, run) && allMoved;
+  if (!restoring) {
+    for (const std::string& line : lines) allMoved = sweep(line, run) && allMoved;
+    return allMoved ? 0 : 1;
+  }
+  for (std::size_t i = 0; i + 1 < lines.size(); i += 2) allMoved = putBack(lines[i], lines[i + 1], run) && allMoved;
+  if (lines.size() % 2 != 0) {
+    say(Kind::Refused, lines.back(), "names no path to put it back at");
+    allMoved = false;
+  }
   return allMoved ? 0 : 1;
 }

@@ -52,6 +52,9 @@ constexpr const char* kCopyName = "item";
 constexpr std::size_t kMaxBaseBytes = 255 - 5 - 10;
 constexpr int kMaxTries = 9999;
 constexpr std::size_t kMaxSourceBytes = 1 << 20;
+constexpr std::size_t kMaxInfoBytes = 64 << 10;
+// Where a copy back is made, beside its place, before it is renamed there.
+constexpr const char* kRestoring = ".sweeper-restoring.";
 
 std::string errorText(const std::string& what) { return what + ": " + std::strerror(errno); }
 
@@ -468,6 +471,112 @@ MoveResult Trash::copyLocked(const Item& item, const struct stat& st, const Copy
     for (const std::string& device : left) what += " " + device;
   }
   return MoveResult::partial(result.where, what);
+}
+
+// The info file is the user's: read as them, never through a link.
+bool Trash::infoSays(const std::string& name, const std::string& path, std::string& error) {
+  UniqueFd fd;
+  {
+    AsUser as(user_);
+    if (as.ok()) {
+      fd.reset(openat(info_.get(), (name + kInfoSuffix).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    }
+  }
+  struct stat st;
+  std::string text;
+  if (!fd.valid() || fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+      !readAll(fd.get(), text, kMaxInfoBytes)) {
+    error = "its info file cannot be read";
+    return false;
+  }
+  std::optional<std::string> said = trashInfoPath(text);
+  // In a top-directory trash the path is relative to the top folder.
+  if (said && !topdir_.empty() && !said->empty() && said->front() != '/') *said = joinPath(topdir_, *said);
+  if (!said || *said != path) {
+    error = "the item of that name in the trash came from " + (said ? *said : "no path") + ", not from " + path;
+    return false;
+  }
+  return true;
+}
+
+MoveResult Trash::restore(const std::string& name, const Place& place, const CopyProgress& progress,
+                          std::string& copiedWhy) {
+  Lock lock(*this);
+  if (!lock.held()) return MoveResult::failed(lock.error());
+  struct stat st;
+  if (fstatat(files_.get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? MoveResult::missing() : MoveResult::failed(errorText("cannot look at it"));
+  }
+  std::string error;
+  if (!infoSays(name, place.path, error)) return MoveResult::failed(error);
+  if (exists(place.parent, place.name)) return MoveResult::failed("its place is taken");
+  if (!place.asOwner) {
+    if (renameNoReplace(files_.get(), name, place.parent, place.name) == 0) {
+      unlinkat(info_.get(), (name + kInfoSuffix).c_str(), 0);
+      return MoveResult::moved(place.path);
+    }
+    if (errno == EEXIST) return MoveResult::failed("its place is taken");
+    if (errno != EXDEV) return MoveResult::failed(errorText("cannot move it back"));
+    copiedWhy = "a rename cannot reach its place";
+  } else {
+    copiedWhy = "a product's item comes back as a new copy, its folder owner's";
+  }
+  return copyBack(name, st, place, progress);
+}
+
+// The copy is made in a folder beside the place, as the user where the place is
+// theirs, and renamed there once whole; then the trash loses what was copied.
+MoveResult Trash::copyBack(const std::string& name, const struct stat& st, const Place& place,
+                           const CopyProgress& progress) {
+  if (S_ISBLK(st.st_mode) || S_ISCHR(st.st_mode)) {
+    return MoveResult::failed("it is a device, which a copy never makes");
+  }
+  std::string staging;
+  UniqueFd folder;
+  for (int n = 1; n <= kMaxTries && !folder.valid(); ++n) {
+    staging = kRestoring + std::to_string(getpid()) + "." + std::to_string(n);
+    int why = EPERM;
+    {
+      std::optional<AsUser> as;
+      if (!place.asOwner) as.emplace(user_);
+      if (!as || as->ok()) {
+        why = mkdirat(place.parent, staging.c_str(), 0700) == 0 ? 0 : errno;
+        if (why == 0) folder.reset(openat(place.parent, staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+      }
+    }
+    if ((why != 0 && why != EEXIST) || (why == 0 && !folder.valid())) break;
+  }
+  if (!folder.valid()) return MoveResult::failed(errorText("cannot prepare the copy"));
+  const std::uint64_t total = bytesIn(files_.get(), name);
+  if (progress) progress(0, total);
+  const bool asOwner = place.asOwner.has_value();
+  const CopyOptions options{place.asOwner.value_or(user_.owner()), asOwner,
+                            [&](std::uint64_t done) { if (progress) progress(done, total); }, asOwner};
+  CopiedEntry copied;
+  std::vector<std::string> left;
+  std::string error, ignored;
+  bool placed = copyTree(files_.get(), name, folder.get(), kCopyName, options, copied, left, error);
+  if (placed && syncfs(folder.get()) != 0) {
+    placed = false;
+    error = errorText("cannot write the copy");
+  }
+  if (placed && renameNoReplace(folder.get(), kCopyName, place.parent, place.name) != 0) {
+    placed = false;
+    error = errno == EEXIST ? "its place is taken" : errorText("cannot put the copy in place");
+  }
+  folder.reset();
+  removeTree(place.parent, staging, ignored);
+  if (!placed) return MoveResult::failed("cannot copy it back: " + error);
+  if (removeCopied(files_.get(), copied, place.parent, place.name)) {
+    unlinkat(info_.get(), (name + kInfoSuffix).c_str(), 0);
+    return MoveResult::moved(place.path);
+  }
+  std::string what = "what changed while it was copied stays in the trash";
+  if (!left.empty()) {
+    what = "devices are never copied, and stay in the trash:";
+    for (const std::string& device : left) what += " " + device;
+  }
+  return MoveResult::partial(place.path, what);
 }
 
 }  // namespace tavo

@@ -50,6 +50,19 @@ struct MoveResult {
   static MoveResult cannotReach(std::string why) { return {Outcome::Failed, "", std::move(why), true}; }
 };
 
+/// Where an item goes back to from a trash: a checked place, held through the
+/// folder it lies in.
+struct Place {
+  int parent = -1;   // descriptor of the folder it goes into
+  std::string name;  // its name there
+  std::string path;  // where that is, parents' links resolved: the info file must say so
+  // Put back as a new copy of which every entry is this owner's and writable by
+  // them alone: a product's item that the user could not have put there. The
+  // Trash holds the user's writing, and nothing of it that they may still hold
+  // open may become root's. Otherwise moved as it is, by one rename where it can.
+  std::optional<TreeOwner> asOwner;
+};
+
 /// Told the bytes copied so far of all, now and then, while a copy runs.
 using CopyProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
 
@@ -71,6 +84,17 @@ class Trash {
 
   /// The device of the filesystem it lies on.
   dev_t device() const { return device_; }
+  /// Where it is, as the lines say.
+  const std::string& path() const { return path_; }
+
+  /// Puts files/`name` back at `place`, when its info file says it came from
+  /// there, and removes the info file. Missing
+  /// when there is no such item any more. A copy, across filesystems or for
+  /// `place.asOwner`, is staged beside the place, and of the item only what
+  /// was copied and has not changed since leaves the trash (Partial
+  /// otherwise); `copiedWhy` then says why it was copied.
+  MoveResult restore(const std::string& name, const Place& place, const CopyProgress& progress,
+                     std::string& copiedWhy);
 
   /// Moves the item here by one rename, never overwriting. On failure the item
   /// stays where it was and nothing of it is left here.
@@ -102,6 +126,9 @@ class Trash {
   std::string infoText(const Item& item, const struct stat& st) const;
   MoveResult moved(const std::string& name);
   MoveResult resume(const Item& item, std::string name);
+  bool infoSays(const std::string& name, const std::string& path, std::string& error);
+  MoveResult copyBack(const std::string& name, const struct stat& st, const Place& place,
+                      const CopyProgress& progress);
 
   UniqueFd root_, files_, info_, staging_;
   std::string path_;    // where it is, for the output

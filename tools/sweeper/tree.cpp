@@ -46,25 +46,11 @@ bool sameItem(int fd, const struct stat& st) {
 
 // Modes as they were, less the set-ID bits of a file: a copy must not make a
 // program that runs with rights the drive it came from may not have granted.
-mode_t modeFor(const struct stat& st) {
+mode_t modeFor(const struct stat& st, const CopyOptions& options) {
   mode_t mode = st.st_mode & 07777;
   if (!S_ISDIR(st.st_mode)) mode &= ~mode_t(S_ISUID | S_ISGID);
+  if (options.ownerWritesAlone) mode &= ~mode_t(S_IWGRP | S_IWOTH);
   return mode;
-}
-
-// Owner first: changing it clears the set-ID bits.
-bool setAttributes(int fd, const struct stat& st, TreeOwner owner) {
-  const timespec times[2] = {st.st_atim, st.st_mtim};
-  return fchown(fd, owner.uid, owner.gid) == 0 && fchmod(fd, modeFor(st)) == 0 &&
-         futimens(fd, times) == 0;
-}
-
-// For links and special files, which cannot be opened to be changed.
-bool setAttributesAt(int dir, const std::string& name, const struct stat& st, TreeOwner owner) {
-  if (fchownat(dir, name.c_str(), owner.uid, owner.gid, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  if (!S_ISLNK(st.st_mode) && fchmodat(dir, name.c_str(), modeFor(st), 0) != 0) return false;
-  const timespec times[2] = {st.st_atim, st.st_mtim};
-  return utimensat(dir, name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 // Fills `buffer` unless the file ends first: the count read, or -1.
@@ -129,6 +115,23 @@ TreeOwner ownerFor(const struct stat& st, const CopyRun& run) {
   return run.options.giveAway ? run.options.owner : TreeOwner{st.st_uid, st.st_gid};
 }
 
+// Owner first: changing it clears the set-ID bits.
+bool setAttributes(int fd, const struct stat& st, const CopyRun& run) {
+  const TreeOwner owner = ownerFor(st, run);
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  return fchown(fd, owner.uid, owner.gid) == 0 && fchmod(fd, modeFor(st, run.options)) == 0 &&
+         futimens(fd, times) == 0;
+}
+
+// For links and special files, which cannot be opened to be changed.
+bool setAttributesAt(int dir, const std::string& name, const struct stat& st, const CopyRun& run) {
+  const TreeOwner owner = ownerFor(st, run);
+  if (fchownat(dir, name.c_str(), owner.uid, owner.gid, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  if (!S_ISLNK(st.st_mode) && fchmodat(dir, name.c_str(), modeFor(st, run.options), 0) != 0) return false;
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  return utimensat(dir, name.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 bool before(const timespec& a, const timespec& b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
@@ -151,7 +154,7 @@ bool copyFile(const Copy& c, const struct stat& st, CopyRun& run, CopiedEntry& c
   copied.unchanged = sameTime(after.st_ctim, st.st_ctim) && after.st_size == st.st_size;
   copied.recent = !before(after.st_ctim, start);
   copied.size = st.st_size;
-  if (!setAttributes(out.get(), st, ownerFor(st, run))) {
+  if (!setAttributes(out.get(), st, run)) {
     return failed(error, "cannot set the attributes of", c.srcName);
   }
   if (!out.close()) return failed(error, "cannot write", c.srcName);
@@ -182,7 +185,7 @@ bool copyFolder(const Copy& c, const struct stat& st, CopyRun& run, CopiedEntry&
     }
   }
   // Last, so that creating the entries does not change the folder's times.
-  if (!setAttributes(out.get(), st, owner)) {
+  if (!setAttributes(out.get(), st, run)) {
     return failed(error, "cannot set the attributes of", c.srcName);
   }
   return true;
@@ -201,7 +204,7 @@ bool copyLink(const Copy& c, const struct stat& st, const CopyRun& run, std::str
   if (symlinkat(target.data(), c.dstDir, c.dstName.c_str()) != 0) {
     return failed(error, "cannot create the copy of", c.srcName);
   }
-  return setAttributesAt(c.dstDir, c.dstName, st, ownerFor(st, run)) ||
+  return setAttributesAt(c.dstDir, c.dstName, st, run) ||
          failed(error, "cannot set the attributes of", c.srcName);
 }
 
@@ -217,7 +220,7 @@ bool copySpecial(const Copy& c, const struct stat& st, CopyRun& run, CopiedEntry
   if (mknodat(c.dstDir, c.dstName.c_str(), (st.st_mode & S_IFMT) | 0600, 0) != 0) {
     return failed(error, "cannot create the copy of", c.srcName);
   }
-  return setAttributesAt(c.dstDir, c.dstName, st, ownerFor(st, run)) ||
+  return setAttributesAt(c.dstDir, c.dstName, st, run) ||
          failed(error, "cannot set the attributes of", c.srcName);
 }
 

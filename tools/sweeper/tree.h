@@ -52,6 +52,9 @@ struct CopyOptions {
   // and group, so that the copy lets nobody read what they could not before.
   bool giveAway = false;
   std::function<void(std::uint64_t done)> progress;  // bytes copied so far, after each piece
+  // Nothing of the copy may be written by its group or others: what root puts
+  // back into a place of root's.
+  bool ownerWritesAlone = false;
 };
 
 /// Copies `name` in the folder `srcDir` to `dstName` in `dstDir`: contents,

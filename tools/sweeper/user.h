@@ -30,4 +30,9 @@ std::optional<User> lookUpUser(uid_t uid);
 bool userMayMove(const User& user, int parent, const std::string& parentPath,
                  const std::string& name, const struct stat& st);
 
+/// Whether `user` could put an entry into the folder held by `parent`, whose
+/// resolved location is `parentPath`, by themselves: they reach it, and may
+/// write and search it.
+bool userMayPlace(const User& user, int parent, const std::string& parentPath);
+
 }  // namespace tavo

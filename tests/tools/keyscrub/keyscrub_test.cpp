@@ -129,6 +129,39 @@ TEST_F(KeyscrubTest, AFailedOrKilledWriteLeavesTheFileWholeAndOnlyItsTemporaryIs
   EXPECT_EQ(readPlistFile(file()).dict, withoutEntry(stored, {"Banks", "Harp"}));
 }
 
+// A value comes back exactly as it was recorded, where it was taken from (its
+// place among its neighbours too: the player's first bank is its own), and
+// never over another; through pkexec only a value an installed product names.
+TEST_F(KeyscrubTest, RestorePutsAValueBackExactlyAndNeverOverAnother) {
+  TempDir bundle;
+  const std::string named = bundled(KEYSCRUB_PATH, bundle / "B.app", "Resources",
+                                    "P\nV\n-\n~/Library/Preferences/" + domain + ".plist$_var(Banks/Harp)$\n-\n");
+  const PlistValue harp = PlistValue(richDomain()), other = PlistValue(7);
+  std::string value;
+  ASSERT_TRUE(serializePlist(dict({{"Value", harp}, {"Position", 0}}), PlistFormat::Binary, value));
+  const PlistDict drums = dict({{"Banks", dict({{"Drums", other}})}});
+  const PlistDict both = dict({{"Banks", dict({{"Harp", harp}, {"Drums", other}})}});  // first, as it was
+  struct Row { std::string tool; std::vector<std::string> args; std::optional<PlistDict> before, after; int status; };
+  const Row rows[] = {
+      {KEYSCRUB_PATH, {"--restore", domain, "Banks", "Harp"}, drums, both, 0},
+      {KEYSCRUB_PATH, {"--restore", domain, "Banks", "Harp"}, both, both, 1},  // there now: it stays
+      {KEYSCRUB_PATH, {"--restore", domain, "Banks", "Harp"}, std::nullopt, dict({{"Banks", dict({{"Harp", harp}})}}), 0},
+      {KEYSCRUB_PATH, {"--restore", domain, "Banks"}, drums, drums, 1},
+      {named, {"--restore", domain, "Banks", "Harp"}, drums, both, 0},
+      {named, {"--restore", domain, "Banks", "Drum"}, dict({}), dict({}), 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(::testing::PrintToString(row.args) + row.tool);
+    std::filesystem::remove(file());
+    if (row.before) ASSERT_TRUE(writePlistFile(file(), *row.before, PlistFormat::Binary));
+    std::vector<std::string> argv = row.args;
+    argv.insert(argv.begin(), row.tool);
+    ToolRun r = runArgv(argv, {env(), row.tool == named ? "PKEXEC_UID=0" : "X=1"}, value);
+    EXPECT_EQ(r.status, row.status) << r.err;
+    EXPECT_EQ(readPlistFile(file()).dict, row.after.value_or(PlistDict())) << r.err;
+  }
+}
+
 // Through pkexec it acts only on a domain that an installed product names.
 TEST_F(KeyscrubTest, UnderPkexecChangesOnlyANamedDomain) {
   TempDir bundle;

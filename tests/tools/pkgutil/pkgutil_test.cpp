@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "plist/plist_file.h"
+#include "tests/support/prefs_fixture.h"
 #include "tests/support/throwaway_root.h"
 #include "tests/support/tool_run.h"
 
@@ -17,9 +19,9 @@ class Pkgutil : public ::testing::Test {
   }
   std::string receipts() const { return dir_ / "receipts"; }
   std::string root() const { return dir_ / "root"; }
-  ToolRun pkgutil(const Strings& args) {
-    return runTool(TAVO_PKGUTIL_TESTROOT, args,
-                   {"TAVO_TEST_RECEIPTS_DIR=" + receipts(), "TAVO_TEST_ROOT=" + root()});
+  ToolRun pkgutil(Strings args, const std::string& input = "") {
+    args.insert(args.begin(), TAVO_PKGUTIL_TESTROOT);
+    return runArgv(args, {"TAVO_TEST_RECEIPTS_DIR=" + receipts(), "TAVO_TEST_ROOT=" + root()}, input);
   }
   TempDir dir_;
 };
@@ -35,10 +37,31 @@ TEST_F(Pkgutil, FilesPrintsTheBillOfMaterialsAndForgetRemovesTheReceipt) {
   EXPECT_FALSE(exists(receipts() + "/com.x.plist") || exists(receipts() + "/com.x.bom"));
 }
 
+// What --forget takes is kept, and --restore puts back exactly that when the
+// caller's record of it is the same: a bill of materials says what --unlink
+// removes as root, so none is ever taken from the caller.
+TEST_F(Pkgutil, AForgottenReceiptComesBackOnlyAsItWasKept) {
+  writeFile(receipts() + "/com.x.bom", "Library/X\n");
+  ToolRun exported = pkgutil({"--export", "com.x"});
+  const auto bytes = [](const std::string& text) { return PlistValue(PlistData(text.begin(), text.end())); };
+  EXPECT_EQ(parsePlist(exported.out).dict, dict({{"Receipt", bytes("<plist/>")}, {"BillOfMaterials", bytes("Library/X\n")}}));
+  std::string forged;
+  ASSERT_TRUE(serializePlist(dict({{"Receipt", bytes("<plist/>")}, {"BillOfMaterials", bytes("etc/shadow\n")}}),
+                             PlistFormat::Binary, forged));
+  ASSERT_EQ(pkgutil({"--forget", "com.x"}).status, 0);
+  // What is given, and what the run says.
+  const std::pair<std::string, std::string> rows[] = {
+      {forged, "pkgutil: the receipt of 'com.x' kept is not the one given\n"}, {exported.out, ""},
+      {exported.out, "pkgutil: 'com.x' has a receipt already\n"}};
+  for (const auto& [given, said] : rows) EXPECT_EQ(pkgutil({"--restore", "com.x"}, given).err, said);
+  EXPECT_EQ(readFile(receipts() + "/com.x.plist") + readFile(receipts() + "/com.x.bom"), "<plist/>Library/X\n");
+  EXPECT_EQ(pkgutil({"--restore", "com.y"}, exported.out).err, "pkgutil: no forgotten receipt of 'com.y' is kept\n");
+}
+
 TEST_F(Pkgutil, AMissingReceiptIsReportedForEveryOption) {
   std::filesystem::create_directories(receipts() + "/com.dir.plist");  // not a regular file
   writeFile(receipts() + "/com.bomonly.bom", "x\n");
-  for (const char* option : {"--files", "--forget", "--unlink"}) {
+  for (const char* option : {"--files", "--forget", "--unlink", "--export"}) {
     for (const std::string id : {"com.none", "com.dir", "com.bomonly"}) {
       ToolRun run = pkgutil({option, id});
       EXPECT_EQ(run.status, 1) << option << " " << id;

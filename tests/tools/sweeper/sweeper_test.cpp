@@ -159,6 +159,58 @@ TEST_F(Sweeper, MovesOnlyWhatTheUserCouldMoveOrAProductNames) {
   EXPECT_TRUE(exists(t + "/files/Named") && !exists(alice.home + "/Named"));
 }
 
+// Put back for alice: what she could place goes back as it was; a product's
+// item comes back root's, as its folder is, with nothing set-ID or writable by
+// others; what the Trash or her writing no longer backs stays, each named.
+TEST_F(Sweeper, RestorePutsBackWhatItMayAndNamesWhatItLeaves) {
+  Users users;
+  ASSERT_TRUE(users.made()) << "useradd failed";
+  const TestUser& alice = *users.alice;
+  const std::string m = users.dir.path(), h = alice.home, t = users.trash() + "/files/";
+  claim({m + "/opt/Product"});
+  writeFile(m + "/opt/Product/tool", "t", 04755);
+  writeFile(m + "/opt/Product/sub/data", "d");
+  for (const char* name : {"Mine/a", "Gone", "Taken", "Elsewhere", "Etc"}) writeFile(h + "/" + name, name, 0640);
+  ASSERT_EQ(::chmod((h + "/Mine").c_str(), 0750) | runTool("/bin/chown", {"-R", "tavo-alice:", h}).status, 0);
+  const Tree mine = treeOf(h + "/Mine");
+  const Strings items = {m + "/opt/Product", h + "/Mine", h + "/Gone", h + "/Taken", h + "/Elsewhere", h + "/Etc"};
+  ASSERT_EQ(sweep(items, users.trash(), users.pkexec(), &alice).status, 0);
+  ASSERT_EQ(::chmod((t + "Product/sub/data").c_str(), 0666), 0);
+  fs::remove(t + "Gone");
+  Users::own(h + "/Taken", alice);
+  const std::string info = users.trash() + "/info/";
+  writeFile(info + "Elsewhere.trashinfo", "[Trash Info]\nPath=" + h + "/Other\n");
+  writeFile(info + "Etc.trashinfo", "[Trash Info]\nPath=/etc/evil\n");
+  // The list's pairs, and how the line for each begins.
+  const std::pair<Strings, std::string> rows[] = {
+      {{t + "Product", m + "/opt/Product"}, "moved: " + t + "Product -> " + m + "/opt/Product (copied: "},
+      {{t + "Mine", h + "/Mine"}, "moved: " + t + "Mine -> " + h + "/Mine\n"},
+      {{t + "Gone", h + "/Gone"}, "not moved: " + t + "Gone: it is no longer in the trash"},
+      {{t + "Taken", h + "/Taken"}, "not moved: " + t + "Taken: its place is taken"},
+      {{t + "Elsewhere", h + "/Elsewhere"}, "not moved: " + t + "Elsewhere: the item of that name in the trash came from " + h + "/Other"},
+      {{t + "Etc", "/etc/evil"}, "refused: " + t + "Etc: the user may not put it at /etc/evil, and no installed product names it"},
+      {{"/etc/passwd", h + "/passwd"}, "refused: /etc/passwd: is not an item of a trash"},
+      {{m + "/files/x", h + "/x"}, "refused: " + m + "/files/x: it is not in a trash of the user's"},
+  };
+  Strings list;
+  for (const auto& row : rows) list.insert(list.end(), row.first.begin(), row.first.end());
+  const std::string listFile = this->list(list, h);
+  ASSERT_EQ(::chown(listFile.c_str(), alice.uid, alice.gid), 0);
+  ToolRun run = runTool(sweeper_, {"--restore", users.trash(), listFile}, users.pkexec());
+  EXPECT_EQ(run.status, 1);
+  for (const auto& [pair, line] : rows) EXPECT_NE(outcomes(run.out).find(line), std::string::npos) << line << "\n" << run.out;
+  EXPECT_EQ(treeOf(h + "/Mine"), mine);
+  EXPECT_EQ(statOf(h + "/Mine/a").st_uid, alice.uid);
+  for (const auto& [rel, mode] : {std::pair{"", 0755u}, {"/tool", 0755u}, {"/sub/data", 0644u}}) {
+    const struct stat st = statOf(m + "/opt/Product" + rel);
+    EXPECT_EQ(st.st_uid + st.st_gid, 0u) << rel;
+    EXPECT_EQ(st.st_mode & 07777, mode) << rel;
+  }
+  EXPECT_EQ(namesIn(t), (Strings{"Elsewhere", "Etc", "Taken"}));
+  EXPECT_FALSE(exists(users.trash() + "/info/Mine.trashinfo") || exists("/etc/evil") || exists(h + "/Other"));
+  EXPECT_TRUE(namesIn(h + "/Taken").empty());
+}
+
 // The Trash and the list file come from the caller: neither may make root
 // create, open or read anything that is not alice's own.
 TEST_F(Sweeper, RefusesATrashOrAListThatIsNotTheUsersOwn) {
@@ -181,7 +233,7 @@ TEST_F(Sweeper, RefusesATrashOrAListThatIsNotTheUsersOwn) {
               mkfifo((home + "/fifo").c_str(), 0600) == 0 && hers(home + "/fifo"));
   // The arguments, and how the one line ends.
   const std::pair<Strings, std::string> rows[] = {
-      {{}, "usage: sweeper [--for UID] TRASH_DIR LIST_FILE"}, {{t}, "usage"}, {{t, list, "x"}, "usage"},
+      {{}, "usage: sweeper [--for UID] [--restore] TRASH_DIR LIST_FILE"}, {{t}, "usage"}, {{t, list, "x"}, "usage"},
       {{"--for", "0", t, list}, "--for names the user only on a run that root started itself"},
       {{"relative/Trash", list}, "must be an absolute path"}, {{home + "/a/../Trash", list}, "must be an absolute path"},
       {{t, home + "/none.txt"}, "No such file or directory"}, {{t, home}, "is not a regular file"},
