@@ -43,6 +43,11 @@ DescriptionParser::DescriptionParser(ParserCollaborators collaborators) : c_(col
 ProductList DescriptionParser::parse(const std::vector<std::string>& configPaths,
                                      ScanRelay* relay) {
   relay_ = relay;
+  // The scan asks the same things over and over (every library line reads
+  // the player's preferences; each receipt line, the package database): each
+  // is read once for the whole scan, and forgotten once it ends.
+  ReceiptCheck::ScanListing receipts(c_.receipts);
+  std::unique_ptr<PrefsReadHold> prefsRead = c_.store.holdReads();
   ProductList products;
   for (const std::string& configPath : configPaths) {
     if (c_.cancelled) break;
