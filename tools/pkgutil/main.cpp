@@ -135,8 +135,12 @@ int listPackages(const std::string& receipts) {
     const std::string name = entry->d_name;
     if (name.size() <= extension.size() || !name.ends_with(extension)) continue;
     std::string id = name.substr(0, name.size() - extension.size());
-    if (plainFileName(id) && id.find('\n') == std::string::npos && hasReceipt(receipts + "/" + name))
-      ids.push_back(std::move(id));
+    // The entry's own type settles it but for a link, which --files follows.
+    struct stat st;
+    bool regular = entry->d_type == DT_REG ||
+                   ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
+                    fstatat(dirfd(dir.get()), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode));
+    if (regular && plainFileName(id) && id.find('\n') == std::string::npos) ids.push_back(std::move(id));
   }
   if (errno != 0) return complain("Cannot read " + receipts + ": " + std::strerror(errno));
   std::sort(ids.begin(), ids.end());

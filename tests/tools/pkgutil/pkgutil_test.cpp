@@ -74,9 +74,11 @@ TEST_F(Pkgutil, AMissingReceiptIsReportedForEveryOption) {
   writeFile(receipts() + "/com.a\ncom.y.plist", "");
   writeFile(receipts() + "/...plist", "");  // ".." is refused
   writeFile(receipts() + "/com.w.plist", "");
+  ASSERT_EQ(symlink("com.x.plist", (receipts() + "/com.l.plist").c_str()) |
+                symlink("com.none.plist", (receipts() + "/com.gone.plist").c_str()), 0);
   ToolRun listed = pkgutil({"--pkgs"});
   EXPECT_EQ(listed.status, 0) << listed.err;
-  EXPECT_EQ(listed.out, "com.w\ncom.x\n");
+  EXPECT_EQ(listed.out, "com.l\ncom.w\ncom.x\n");
 }
 
 TEST_F(Pkgutil, RefusesWhatIsNotAPlainIdentifierOrCommandLine) {
