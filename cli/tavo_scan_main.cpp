@@ -14,6 +14,7 @@
 #include "base/home.h"
 #include "cli/scan_report.h"
 #include "core/removal_session.h"
+#include "core/startup_log.h"
 #include "prefs/file_prefs_store.h"
 #include "platform/file_system.h"
 #include "platform/syslog_system_log.h"
@@ -77,6 +78,7 @@ int main(int argc, char** argv) {
                                            .log = log,
                                            .bundle = *bundle,
                                            .home = home});
+  tavo::logStartup(log, *bundle, tavo::SystemProcessInfo());
   const tavo::ProductList& products = session->scan();
   bool written = options.json ? tavo::writeProductsJson(STDOUT_FILENO, products)
                               : tavo::writeProductsText(STDOUT_FILENO, products);

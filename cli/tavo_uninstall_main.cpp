@@ -31,6 +31,7 @@
 
 #include "base/home.h"
 #include "cli/uninstall.h"
+#include "core/startup_log.h"
 #include "platform/login_accounts.h"
 #include "platform/syslog_system_log.h"
 #include "platform/terminal_agent.h"
@@ -94,6 +95,7 @@ int main(int argc, char** argv) {
   std::optional<tavo::TerminalAuthenticationAgent> agent;
   if (!options.list && !options.dryRun && !options.history) agent.emplace(log);
   tavo::TerminalAlert alert(std::cin, options.json ? std::cerr : std::cout, options.yes);
+  tavo::logStartup(log, *bundle, tavo::SystemProcessInfo());
   const tavo::PrivilegedTools tools = tavo::bundleTools(*bundle);
   const std::string privateFolder = tavo::privateFolder(home);
   if (!accounts) {

@@ -43,12 +43,21 @@ DescriptionParser::DescriptionParser(ParserCollaborators collaborators) : c_(col
 ProductList DescriptionParser::parse(const std::vector<std::string>& configPaths,
                                      ScanRelay* relay) {
   relay_ = relay;
+  // The scan asks the same things over and over (every library line reads
+  // the player's preferences; each receipt line, the package database): each
+  // is read once for the whole scan, and forgotten once it ends.
+  ReceiptCheck::ScanListing receipts(c_.receipts);
+  std::unique_ptr<PrefsReadHold> prefsRead = c_.store.holdReads();
+  // Hundreds of libraries name paths in the same few folders.
+  ExistenceProbe probe;
+  probe_ = &probe;
   ProductList products;
   for (const std::string& configPath : configPaths) {
     if (c_.cancelled) break;
     parseFile(configPath, products);
   }
   relay_ = nullptr;
+  probe_ = nullptr;
   return products;
 }
 
@@ -103,7 +112,7 @@ void DescriptionParser::parseBodyLine(const std::string& line, Product& product)
       return;
     case BodyLine::Kind::Plist: {
       std::string path = expandTildeInPath(body.argument);
-      if (fileExistsAtPath(path)) product.addPrefFile(path);
+      if (probe_->exists(path)) product.addPrefFile(path);
       return;
     }
     case BodyLine::Kind::Ens:
@@ -149,13 +158,13 @@ void DescriptionParser::parseEnsLine(const std::string& presetName, Product& pro
   if (!prefs::readConfigStringValue(c_.store, kPlayerDomain, "base_dir", baseDir)) return;
   std::string path = expandTildeInPath(baseDir + kPresetsFolder + presetName);
   bool isFolder = false;
-  if (fileExistsAtPath(path, &isFolder) && isFolder) c_.lister.listnadd(path, product);
+  if (probe_->exists(path, &isFolder) && isFolder) c_.lister.listnadd(path, product);
 }
 
 void DescriptionParser::parsePlainPathLine(const std::string& line, Product& product) {
   std::string path = expandTildeInPath(line);
   bool isFolder = false;
-  if (!fileExistsAtPath(path, &isFolder)) return;
+  if (!probe_->exists(path, &isFolder)) return;
   if (isFolder) {
     c_.lister.listnadd(path, product);
     return;

@@ -11,6 +11,7 @@
 #include "core/product.h"
 #include "core/receipt_check.h"
 #include "core/scan_relay.h"
+#include "platform/file_system.h"
 #include "prefs/prefs_store.h"
 #include "base/system_log.h"
 
@@ -45,6 +46,7 @@ class DescriptionParser {
 
   ParserCollaborators c_;
   ScanRelay* relay_ = nullptr;  // during a parse only
+  ExistenceProbe* probe_ = nullptr;  // during a parse only
 };
 
 }  // namespace tavo

@@ -8,6 +8,7 @@
 #include "core/disk_usage.h"
 #include "core/summary.h"
 #include "core/log_lines.h"
+#include "core/startup_log.h"
 #include "prefs/key_path.h"
 
 namespace tavo {
@@ -15,24 +16,10 @@ namespace tavo {
 Uninstaller::Uninstaller(std::unique_ptr<RemovalSession> session, const ProcessInfo& processInfo,
                          MainThread& mainThread)
     : session_(std::move(session)), processInfo_(processInfo), mainThread_(mainThread) {
-  _configPath = session_->bundle().pathForResource("unins", "txt");
-  session_->log().line(loglines::kConfigPath + loglines::text(_configPath));
-  logStartup();
+  _configPath = logStartup(session_->log(), session_->bundle(), processInfo_);
 }
 
 Uninstaller::~Uninstaller() { stopSizeCount(); }
-
-void Uninstaller::logStartup() {
-  SystemLog& log = session_->log();
-  std::string version = processInfo_.operatingSystemVersionString();
-  log.line(loglines::kOsNumber + std::to_string(processInfo_.operatingSystem()));
-  log.line(loglines::kOsName + processInfo_.operatingSystemName());
-  log.line(loglines::kOsVersion + version);
-  if (version.find("10.5") != std::string::npos)
-    log.line(loglines::kOs105);
-  else if (version.find("10.6") != std::string::npos)
-    log.line(loglines::kOs106);
-}
 
 void Uninstaller::parse() { session_->scan(); }
 

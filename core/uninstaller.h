@@ -134,7 +134,6 @@ class Uninstaller {
       "Paths listed for other products went with it: rescan to see what is left.";
 
  private:
-  void logStartup();
   /// The selected product, or nullptr.
   const Product* selected() const;
   void countSize(const Product& product);

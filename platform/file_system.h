@@ -4,8 +4,12 @@
 #include <atomic>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+
+#include "base/unique_fd.h"
 
 namespace tavo {
 
@@ -13,6 +17,30 @@ namespace tavo {
 /// `isDirectory`, when given, tells whether it is a folder. False for a path
 /// holding a NUL, which names nothing.
 bool fileExistsAtPath(const std::string& path, bool* isDirectory = nullptr);
+
+/// fileExistsAtPath for the many paths of one scan, most of them in a few
+/// folders: each folder a path lies in is opened and listed once, so that
+/// a name it does not hold costs nothing, and only a link (or an entry of
+/// unknown kind) is looked up. A folder that cannot be listed but can be
+/// searched has each name looked up in it; one that cannot be searched
+/// holds nothing, as for stat(2). Meant for one pass over a machine that
+/// does not change meanwhile. A path that is not plainly absolute ("." or
+/// ".." among its names, a doubled or final "/") is tested whole.
+class ExistenceProbe {
+ public:
+  ExistenceProbe();
+  ~ExistenceProbe();
+  bool exists(const std::string& path, bool* isDirectory = nullptr);
+
+ private:
+  struct Folder;
+  /// The folder at `path`, opened and listed on first use; nullptr when
+  /// this process is out of descriptors, which says nothing about it.
+  Folder* folder(const std::string& path);
+
+  std::unordered_map<std::string, std::unique_ptr<Folder>> folders_;
+  std::size_t openFolders_ = 0;
+};
 
 /// One item of a sub-path listing, valid only while it is being visited.
 struct Subpath {

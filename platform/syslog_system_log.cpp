@@ -1,5 +1,6 @@
 #include "platform/syslog_system_log.h"
 
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -27,15 +28,22 @@ std::string stderrPrefix(const std::string& ident) {
 
 }  // namespace
 
+// Connected once here and kept, when the system runs a log daemon. Without
+// one, syslog(3) would try a new socket for every line; the lines then go
+// only where they are echoed.
 SyslogSystemLog::SyslogSystemLog(std::string ident, bool echo)
     : ident_(std::move(ident)), echo_(echo) {
-  ::openlog(ident_.c_str(), LOG_PID, LOG_USER);
+  struct stat st;
+  toSyslog_ = ::stat(_PATH_LOG, &st) == 0 && S_ISSOCK(st.st_mode);
+  if (toSyslog_) ::openlog(ident_.c_str(), LOG_PID | LOG_NDELAY, LOG_USER);
 }
 
-SyslogSystemLog::~SyslogSystemLog() { ::closelog(); }
+SyslogSystemLog::~SyslogSystemLog() {
+  if (toSyslog_) ::closelog();
+}
 
 void SyslogSystemLog::line(const std::string& text) {
-  ::syslog(LOG_NOTICE, "%s", text.c_str());
+  if (toSyslog_) ::syslog(LOG_NOTICE, "%s", text.c_str());
   if (!echo_) return;
   // One write per line so that lines from two threads never interleave.
   std::string whole = stderrPrefix(ident_) + text + "\n";

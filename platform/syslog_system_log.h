@@ -25,6 +25,7 @@ class SyslogSystemLog final : public SystemLog {
  private:
   std::string ident_;  // syslog keeps a pointer to it until closelog
   bool echo_;
+  bool toSyslog_ = false;  // a log daemon listens
   std::mutex stderrMutex_;
 };
 

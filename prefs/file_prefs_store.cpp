@@ -180,6 +180,18 @@ class FilePrefsStore::FolderLock final : public PrefsDomainLock {
   UniqueFd fd_;
 };
 
+// A hold on reads; the reads kept go with the last one.
+class FilePrefsStore::ReadHold final : public PrefsReadHold {
+ public:
+  explicit ReadHold(FilePrefsStore& store) : store_(store) { ++store_.readHolds_; }
+  ~ReadHold() override {
+    if (--store_.readHolds_ == 0) store_.keptReads_.clear();
+  }
+
+ private:
+  FilePrefsStore& store_;
+};
+
 PrefsRoots PrefsRoots::forUser(const std::string& home) {
   return PrefsRoots{home + "/Library/Preferences", "/Library/Preferences", readHostId()};
 }
@@ -206,20 +218,33 @@ std::optional<PlistValue> FilePrefsStore::copyValue(const std::string& key,
                                                     PrefHost host) {
   auto path = pathFor(domain, user, host);
   if (!path) return std::nullopt;
-  PlistDict dict = readScope(*path);
-  const PlistValue* value = dict.find(key);
+  // A pending key hides the file's; setValue keeps one entry per key.
+  if (auto it = pending_.find(*path); it != pending_.end()) {
+    for (const auto& [name, value] : it->second)
+      if (name == key) return value;
+  }
+  PlistFile fresh;
+  const PlistValue* value = readScope(*path, fresh).dict.find(key);
   if (!value) return std::nullopt;
   return *value;
 }
 
-PlistDict FilePrefsStore::readScope(const std::string& path) {
+const PlistFile& FilePrefsStore::readScope(const std::string& path, PlistFile& fresh) {
+  if (readHolds_ > 0) {
+    if (auto it = keptReads_.find(path); it != keptReads_.end()) return it->second;
+  }
   PlistFile file = readPlistFile(path);
   // A scan reads each file many times; one line says it is passed over.
   if (file.state == PlistFile::State::Unreadable && reportedUnreadable_.insert(path).second)
     log_.line(std::string(kLogPrefix) + "skipping " + path +
               ": the file could not be read as a dictionary (" + file.problem + ")");
-  if (auto it = pending_.find(path); it != pending_.end()) applyPending(file.dict, it->second);
-  return std::move(file.dict);
+  if (readHolds_ > 0) return keptReads_.emplace(path, std::move(file)).first->second;
+  fresh = std::move(file);
+  return fresh;
+}
+
+std::unique_ptr<PrefsReadHold> FilePrefsStore::holdReads() {
+  return std::make_unique<ReadHold>(*this);
 }
 
 std::optional<PlistValue> FilePrefsStore::copyAppValue(const std::string& key,
@@ -251,6 +276,7 @@ bool FilePrefsStore::synchronize(const std::string& domain, PrefUser user, PrefH
 }
 
 bool FilePrefsStore::writeLocked(const std::string& path, const Pending& pending) {
+  keptReads_.clear();
   const std::string folder = parentPath(path);
   std::unique_ptr<PrefsDomainLock> ownLock;
   if (!heldLocks_.count(folder)) {
@@ -295,6 +321,7 @@ std::unique_ptr<PrefsDomainLock> FilePrefsStore::lockFolder(const std::string& p
 
 std::unique_ptr<PrefsDomainLock> FilePrefsStore::lockDomain(const std::string& domain,
                                                             PrefUser user, PrefHost host) {
+  keptReads_.clear();  // a lock is taken to change a value: it must read the file as it is
   auto path = pathFor(domain, user, host);
   // Without its folder the domain has no file and nothing to guard.
   if (!path || heldLocks_.count(parentPath(*path)) || !isFolder(parentPath(*path)))

@@ -42,6 +42,7 @@ class FilePrefsStore final : public PrefsStore {
   bool synchronize(const std::string& domain, PrefUser user, PrefHost host) override;
   std::unique_ptr<PrefsDomainLock> lockDomain(const std::string& domain, PrefUser user,
                                               PrefHost host) override;
+  std::unique_ptr<PrefsReadHold> holdReads() override;
 
   /// The file of one scope, or nullopt when the domain names no file (empty,
   /// ".", "..", or holding "/" or a NUL).
@@ -50,11 +51,13 @@ class FilePrefsStore final : public PrefsStore {
 
  private:
   class FolderLock;
+  class ReadHold;
   using Pending = std::vector<std::pair<std::string, std::optional<PlistValue>>>;
 
-  /// The file with this store's pending keys applied; an unreadable file
-  /// holds no key, and says so in the log once.
-  PlistDict readScope(const std::string& path);
+  /// The file as read, from the reads kept under a hold when there is one,
+  /// else read into `fresh`; an unreadable file holds no key, and says so in
+  /// the log once. Pending keys are not applied.
+  const PlistFile& readScope(const std::string& path, PlistFile& fresh);
   bool writeLocked(const std::string& path, const Pending& pending);
   /// Locks the folder of the domain file `path` and clears the temporary
   /// files that killed write-backs left in it; a lock that holds nothing
@@ -66,6 +69,8 @@ class FilePrefsStore final : public PrefsStore {
   std::map<std::string, Pending> pending_;  // by file path
   std::map<std::string, int> heldLocks_;    // locked folder -> its descriptor
   std::set<std::string> reportedUnreadable_;  // files already logged as unreadable
+  int readHolds_ = 0;
+  std::map<std::string, PlistFile> keptReads_;  // by file path, while a read hold lives
 };
 
 }  // namespace tavo

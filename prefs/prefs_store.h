@@ -23,6 +23,14 @@ class PrefsDomainLock {
   virtual ~PrefsDomainLock() = default;
 };
 
+/// Held while a caller reads many values and changes none, as a scan does:
+/// until it goes, each file may be read once and its values answered from
+/// memory. Released when destroyed.
+class PrefsReadHold {
+ public:
+  virtual ~PrefsReadHold() = default;
+};
+
 class PrefsStore {
  public:
   virtual ~PrefsStore() = default;
@@ -45,6 +53,10 @@ class PrefsStore {
   /// the lock it holds. Never null.
   virtual std::unique_ptr<PrefsDomainLock> lockDomain(const std::string& domain, PrefUser user,
                                                       PrefHost host) = 0;
+  /// Lets reads come from what was read before while the hold lives. A
+  /// write of this store, and a lock taken to change a value, drop all of
+  /// it, so that no change is ever made from a stale read. Never null.
+  virtual std::unique_ptr<PrefsReadHold> holdReads() { return std::make_unique<PrefsReadHold>(); }
 };
 
 }  // namespace tavo

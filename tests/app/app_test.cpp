@@ -232,7 +232,7 @@ TEST_F(AppTest, TheWindowStaysAliveAndShowsProgressWhileSweeperRuns) {
   tree.write("home/A/a", "a");
   tree.write("home/B/b", "b");
   makeBundle("P\nK\n-\n~/A\n~/B\n$_pkg(com.x)$\n-\n");
-  tree.write("T.app/Contents/MacOS/pkgutil", "#!/bin/sh\nexit 0\n", 0755);
+  tree.write("T.app/Contents/MacOS/pkgutil", "#!/bin/sh\necho com.x\n", 0755);
   using namespace std::chrono_literals;
   const std::string a = "moved: " + home() + "/A -> files/A", b = "moved: " + home() + "/B -> files/B";
   const std::string copying = "copying: " + home() + "/B: ", shown = "Moving 2 of 2 to the Trash\n";

@@ -115,6 +115,10 @@ TEST_F(TavoScanTest, JsonOverTheWorkedExampleAndArguments) {
       list({brass}) + ", \"prefVars\": [], \"prefFiles\": [], \"recps\": []}]}\n";
   EXPECT_EQ(r.out, expected);
   EXPECT_NE(r.err.find("Add sample_dir"), std::string::npos);
+  // The start-up lines come first, as the window's controller writes them.
+  const std::size_t startup = r.err.find("] ConfigPath: (null)\n");
+  EXPECT_LT(startup, r.err.find("] OS X : 100\n"));
+  EXPECT_LT(r.err.find("] OS X : 100\n"), r.err.find("] ConfigPath: " + bundle.resourcePath()));
 
   ToolRun own = run({"--json"});  // the bundle the program lies in
   EXPECT_EQ(own.status, 0) << own.err;

@@ -1,7 +1,8 @@
 #pragma once
 // A machine in a temporary folder: a home (HOME points at it), preference
 // folders read through the real store, a bundle whose Products folder the
-// test fills, and a package tool script that knows the receipts "com.ok.*".
+// test fills, and a package tool script that knows the receipts "com.ok.*"
+// (listing those the tests name) and notes each run in "pkgutil.runs".
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -30,7 +31,9 @@ class CoreFixture : public ::testing::Test, public ScanRelay {
   CoreFixture() {
     tree.mkdirs("home/Library/Preferences");
     tree.mkdirs("T.app/Contents/Resources/Products");
-    tree.write("pkgutil", "#!/bin/sh\necho noise; echo noise >&2\n"
+    tree.write("pkgutil", "#!/bin/sh\necho \"$@\" >>\"$0.runs\"\n"
+                          "[ \"$1\" = --pkgs ] && exec printf 'com.ok.%s\\n' a b c p q r harp player\n"
+                          "echo noise; echo noise >&2\n"
                           "case \"$2\" in com.ok.*) exit 0;; *) exit 1;; esac\n", 0755);
   }
 

@@ -35,6 +35,7 @@ TEST_F(ParserTest, KeepRuleAndSameNamesGiveTwoRecords) {
   EXPECT_EQ(names(got), (Lines{"Var", "Var", "Pkg"}));
   EXPECT_EQ(got[0]->prefVars(), (Lines{"com.t::Banks/Harp"}));
   EXPECT_EQ(got[1]->prefFiles(), (Lines{tree / "prefdir"}));  // a folder counts
+  EXPECT_EQ(readFile(tree / "pkgutil.runs"), "--pkgs\n");  // once for every receipt line
 }
 
 TEST_F(ParserTest, FilesInNameOrderOnlyADashSeparatesAndABadEntryStopsItsFile) {

@@ -57,10 +57,16 @@ TEST_F(UninstallerTest, ReceiptCheckAnswersFromTheExitStatusAlone) {
   // A tool that cannot be started is no answer about the receipt: it is logged.
   SessionSetup missing = setup();
   missing.tools.packageTool = tree / "no-such-tool";
+  description("a.txt", "A\nV\n-\n$_pkg(com.ok.a)$\n-\nB\nV\n-\n$_pkg(com.ok.b)$\n-\n");
   log.clear();
-  EXPECT_FALSE(makeController(missing)->recpExists("com.ok.player"));
-  EXPECT_EQ(log.lines().back(), "Receipt test: cannot start " + tree / "no-such-tool" +
-                                    ": No such file or directory");
+  auto noTool = makeController(missing);
+  EXPECT_FALSE(noTool->recpExists("com.ok.player"));
+  const std::string notStarted =
+      "Receipt test: cannot start " + tree / "no-such-tool" + ": No such file or directory";
+  EXPECT_EQ(log.lines().back(), notStarted);
+  noTool->parse();  // asks once for both lines, and says so once
+  EXPECT_EQ(log.count(notStarted), 2u);
+  EXPECT_TRUE(noTool->products()->empty());
 }
 
 // A package tool that never ends must not keep a cancelled scan waiting, and

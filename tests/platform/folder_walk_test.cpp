@@ -3,12 +3,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 
 #include "base/unique_fd.h"
+#include "platform/file_system.h"
 #include "tests/support/temp_dir.h"
 
 namespace tavo::testing {
@@ -123,6 +126,50 @@ TEST_F(FolderWalkTest, KindsFromTheDirectoryEntry) {
   };
   for (const auto& [name, type, kind] : cases)
     EXPECT_EQ(entryKindOf(fd.get(), name, type), kind) << name << " " << int(type);
+}
+
+// The probe answers as stat(2) does whatever lies on the way: links, a file
+// for a folder, a folder that may be searched but not listed or listed but
+// not searched, and paths that are not plainly absolute. Asked as a plain
+// user, for whom the folders' modes count.
+TEST_F(FolderWalkTest, TheExistenceProbeAnswersAsStatDoes) {
+  tree.write("d/f");
+  tree.mkdirs("d/sub");
+  ASSERT_EQ(::symlink("sub", (tree / "d/tosub").c_str()) | ::symlink("none", (tree / "d/gone").c_str()), 0);
+  for (const auto& [folder, mode] : {std::pair{"search", 0711}, {"list", 0644}, {"closed", 0}}) {
+    tree.write(std::string(folder) + "/f");
+    ::chmod((tree / folder).c_str(), mode);
+  }
+  ::chmod(tree.path().c_str(), 0755);
+  // '-' nothing, 'f' a file, 'd' a folder.
+  const std::pair<std::string, char> cases[] = {
+      {"d/f", 'f'},      {"d/sub", 'd'},      {"d/tosub", 'd'}, {"d/gone", '-'},  {"d/none", '-'},
+      {"none/f", '-'},   {"d/f/x", '-'},      {"search/f", 'f'}, {"search/x", '-'}, {"list/f", '-'},
+      {"closed/f", '-'}, {"d/./f", 'f'},      {"d/sub/../f", 'f'}, {"d//f", 'f'}, {"d/sub/", 'd'},
+      {"d/f/", '-'},     {"d/sub/./", 'd'}};
+  int answers[2];
+  ASSERT_EQ(::pipe(answers), 0);
+  pid_t child = ::fork();
+  if (child == 0) {
+    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(1);
+    ExistenceProbe probe;
+    std::string seen;
+    for (const auto& [path, kind] : cases) {
+      bool folder = false;
+      seen += probe.exists(tree / path, &folder) ? (folder ? 'd' : 'f') : '-';
+    }
+    ::_exit(::write(answers[1], seen.data(), seen.size()) == static_cast<ssize_t>(seen.size()) ? 0 : 1);
+  }
+  ::close(answers[1]);
+  char seen[64] = {};
+  ssize_t got = ::read(answers[0], seen, sizeof seen);
+  ::close(answers[0]);
+  int status = -1;
+  ::waitpid(child, &status, 0);
+  ASSERT_EQ(got, static_cast<ssize_t>(std::size(cases))) << status;
+  for (std::size_t i = 0; i < std::size(cases); ++i)
+    EXPECT_EQ(seen[i], cases[i].second) << cases[i].first;
+  for (const char* folder : {"search", "list", "closed"}) ::chmod((tree / folder).c_str(), 0755);
 }
 
 }  // namespace

@@ -62,6 +62,40 @@ TEST_F(FilePrefsStoreTest, SetIsPendingUntilSynchronised) {
   EXPECT_EQ(*readPlistFile(prefs.userFile("com.t")).dict.find("k")->string(), "v");
 }
 
+// Under a hold a file is read once, a missing one too; our own write, a lock
+// (taken only to change a value) and the next hold read it afresh, and a
+// pending value still hides the file's.
+TEST_F(FilePrefsStoreTest, AReadHoldKeepsEachFileUntilAWriteALockOrItsEnd) {
+  const std::string path = prefs.userFile("com.t");
+  auto read = [&] {
+    auto value = store.copyValue("k", "com.t", PrefUser::Current, PrefHost::Any);
+    return value ? *value->string() : std::string("none");
+  };
+  auto elsewhere = [&](const char* k) { ASSERT_TRUE(writePlistFile(path, dict({{"k", k}}), PlistFormat::Xml)); };
+  auto set = [&](const char* k, const char* v) {
+    store.setValue(k, PlistValue(v), "com.t", PrefUser::Current, PrefHost::Any);
+  };
+  auto hold = store.holdReads();
+  EXPECT_EQ(read(), "none");
+  elsewhere("1");
+  EXPECT_EQ(read(), "none");
+  {
+    auto lock = store.lockDomain("com.t", PrefUser::Current, PrefHost::Any);
+    EXPECT_EQ(read(), "1");
+  }
+  elsewhere("2");
+  set("j", "x");
+  EXPECT_EQ(read(), "1");
+  ASSERT_TRUE(store.synchronize("com.t", PrefUser::Current, PrefHost::Any));
+  EXPECT_EQ(read(), "2");
+  elsewhere("3");
+  hold.reset();
+  hold = store.holdReads();
+  EXPECT_EQ(read(), "3");
+  set("k", "mine");
+  EXPECT_EQ(read(), "mine");
+}
+
 // Every kind of value at every level is written back as read, in the file's
 // own format, mode and (where we may change it) owner.
 TEST_F(FilePrefsStoreTest, SynchroniseKeepsOtherWritersKeysAndTheFileFormat) {

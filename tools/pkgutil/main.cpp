@@ -1,4 +1,4 @@
-// pkgutil --files ID | --forget ID | --unlink ID | --export ID | --restore ID
+// pkgutil --pkgs | --files ID | --forget ID | --unlink ID | --export ID | --restore ID
 //
 // The package tool of this build: it keeps the receipts that installers leave.
 // A receipt is the regular file RECEIPTS/ID.plist (its contents are not read)
@@ -12,6 +12,9 @@
 // and "--restore" puts exactly that back, when the property list on its
 // standard input is the same: a bill of materials says what "--unlink" removes
 // as root, so none is ever taken from the caller.
+// "--pkgs" prints every receipt's identifier, one a line: what a scan asks
+// once instead of "--files" per product; it reads nothing a plain user could
+// not list, so it takes no identifier and asks no installed product.
 // Run through pkexec (PKEXEC_UID set) it acts only on a receipt that a product
 // description of the installed bundle names, root's files alone counting.
 // "--unlink" walks each path from the root through descriptors, refuses a link
@@ -20,6 +23,7 @@
 // a folder still in use does).
 // Exit status 0 on success, 1 otherwise; never 126 or 127, which belong to pkexec.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -114,6 +118,34 @@ bool readBom(const std::string& path, std::vector<std::string>& lines, std::stri
   }
   if (!line.empty()) lines.push_back(line);
   return true;
+}
+
+/// Every identifier that "--files" finds a receipt for, in byte order. A name
+/// that cannot stand on a line of its own is left out: it names no receipt a
+/// description file could ask for. A missing folder holds no receipt.
+int listPackages(const std::string& receipts) {
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(receipts.c_str()), &closedir);
+  if (!dir) {
+    if (errno == ENOENT) return 0;
+    return complain("Cannot read " + receipts + ": " + std::strerror(errno));
+  }
+  const std::string extension = ".plist";
+  std::vector<std::string> ids;
+  for (errno = 0; const dirent* entry = readdir(dir.get()); errno = 0) {
+    const std::string name = entry->d_name;
+    if (name.size() <= extension.size() || !name.ends_with(extension)) continue;
+    std::string id = name.substr(0, name.size() - extension.size());
+    // The entry's own type settles it but for a link, which --files follows.
+    struct stat st;
+    bool regular = entry->d_type == DT_REG ||
+                   ((entry->d_type == DT_LNK || entry->d_type == DT_UNKNOWN) &&
+                    fstatat(dirfd(dir.get()), entry->d_name, &st, 0) == 0 && S_ISREG(st.st_mode));
+    if (regular && plainFileName(id) && id.find('\n') == std::string::npos) ids.push_back(std::move(id));
+  }
+  if (errno != 0) return complain("Cannot read " + receipts + ": " + std::strerror(errno));
+  std::sort(ids.begin(), ids.end());
+  for (const std::string& id : ids) std::printf("%s\n", id.c_str());
+  return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 int listFiles(const std::string& bom) {
@@ -332,9 +364,15 @@ bool mayActOn(const std::string& id, std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    return complain("usage: pkgutil --files ID | --forget ID | --unlink ID | --export ID | --restore ID");
+  constexpr const char* kUsage =
+      "usage: pkgutil --pkgs | --files ID | --forget ID | --unlink ID | --export ID | --restore ID";
+  if (argc == 2 && std::strcmp(argv[1], "--pkgs") == 0) {
+    Roots roots;
+    std::string error;
+    if (!findRoots(roots, error)) return complain("pkgutil: " + error);
+    return listPackages(roots.receipts);
   }
+  if (argc != 3) return complain(kUsage);
   const std::string option = argv[1];
   const std::string id = argv[2];
   if (option != "--files" && option != "--forget" && option != "--unlink" && option != "--export" &&

@@ -70,6 +70,15 @@ TEST_F(Pkgutil, AMissingReceiptIsReportedForEveryOption) {
     }
   }
   EXPECT_TRUE(exists(receipts() + "/com.bomonly.bom"));
+  // The listing names exactly what "--files" finds, each on a line of its own.
+  writeFile(receipts() + "/com.a\ncom.y.plist", "");
+  writeFile(receipts() + "/...plist", "");  // ".." is refused
+  writeFile(receipts() + "/com.w.plist", "");
+  ASSERT_EQ(symlink("com.x.plist", (receipts() + "/com.l.plist").c_str()) |
+                symlink("com.none.plist", (receipts() + "/com.gone.plist").c_str()), 0);
+  ToolRun listed = pkgutil({"--pkgs"});
+  EXPECT_EQ(listed.status, 0) << listed.err;
+  EXPECT_EQ(listed.out, "com.l\ncom.w\ncom.x\n");
 }
 
 TEST_F(Pkgutil, RefusesWhatIsNotAPlainIdentifierOrCommandLine) {
@@ -77,7 +86,8 @@ TEST_F(Pkgutil, RefusesWhatIsNotAPlainIdentifierOrCommandLine) {
   const Strings bad[] = {
       {"--forget", ""}, {"--forget", "."}, {"--forget", ".."}, {"--forget", "a/b"},
       {"--forget", "../outside"}, {"--forget", "/com.x"}, {"--files", "../receipts/com.x"},
-      {"--unlink", "./com.x"}, {}, {"--forget"}, {"--erase", "com.x"}, {"--forget", "com.x", "x"}};
+      {"--unlink", "./com.x"}, {}, {"--forget"}, {"--erase", "com.x"}, {"--forget", "com.x", "x"},
+      {"--pkgs", "com.x"}};
   for (const Strings& args : bad) {
     ToolRun run = pkgutil(args);
     EXPECT_EQ(run.status, 1) << ::testing::PrintToString(args);
