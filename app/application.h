@@ -28,7 +28,7 @@ struct ApplicationSetup {
   std::string home;                               // the user's home folder
   std::string trash;                              // the user's Trash folder
   std::string privateFolder;                      // private to the user, for the list file
-  std::string records;                            // the folder of the user's removal records
+  std::string records = {};                       // the folder of the user's removal records
   SystemLog& log;                                 // outlives the application
   Alert* alert = nullptr;                         // null: a QMessageBox
 };

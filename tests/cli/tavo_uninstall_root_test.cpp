@@ -299,7 +299,9 @@ TEST(TavoUninstallAsRoot, AnUndoPutsBackTheWholeRemovalOrNamesWhatItCannot) {
     EXPECT_EQ(readPlistFile(anyPrefs).dict, banks);
     EXPECT_FALSE(exists("/etc/Harp Library"));
     if (!row.named.empty()) {  // the new folder in the place of one stays as it was
-      if (exists(home + "/Harp Extras/new")) EXPECT_EQ(entriesOf(home + "/Harp Extras"), std::set<std::string>{"new"});
+      if (exists(home + "/Harp Extras/new")) {
+        EXPECT_EQ(entriesOf(home + "/Harp Extras"), std::set<std::string>{"new"});
+      }
       continue;
     }
     EXPECT_EQ(snapshot(home + "/Harp Library"), before);

@@ -153,7 +153,9 @@ TEST_F(KeyscrubTest, RestorePutsAValueBackExactlyAndNeverOverAnother) {
   for (const Row& row : rows) {
     SCOPED_TRACE(::testing::PrintToString(row.args) + row.tool);
     std::filesystem::remove(file());
-    if (row.before) ASSERT_TRUE(writePlistFile(file(), *row.before, PlistFormat::Binary));
+    if (row.before) {
+      ASSERT_TRUE(writePlistFile(file(), *row.before, PlistFormat::Binary));
+    }
     std::vector<std::string> argv = row.args;
     argv.insert(argv.begin(), row.tool);
     ToolRun r = runArgv(argv, {env(), row.tool == named ? "PKEXEC_UID=0" : "X=1"}, value);
