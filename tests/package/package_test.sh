@@ -57,6 +57,15 @@ wait "$app" 2>/dev/null
 grep -q "Products found: 4$" /tmp/app.log ||
   fail "the installed program did not find the demo's four products: $(tail -5 /tmp/app.log)"
 
+# A removal as root for that user, as an administrator runs it, leaves every
+# file of the package as it was installed (the list file included).
+tavo-uninstall "Glass Harp" --user tavouser --yes >/tmp/uninstall.log 2>&1 ||
+  fail "tavo-uninstall as root for tavouser failed: $(tail -5 /tmp/uninstall.log)"
+[ -e "/home/tavouser/.local/share/Trash/files/Glass Harp" ] ||
+  fail "Glass Harp is not in tavouser's Trash: $(tail -5 /tmp/uninstall.log)"
+changed=$(dpkg --verify tavo-uninstaller 2>&1) || true
+[ -z "$changed" ] || fail "a removal changed the package's own files: $changed"
+
 # Removed again, none of its files or links is left.
 apt-get remove --purge -y tavo-uninstaller >/tmp/remove.log 2>&1 || fail "apt-get could not remove it"
 while read -r path; do
