@@ -15,8 +15,8 @@
 #include <cstdlib>
 
 #include "app/application.h"
-#include "tests/support/capturing_log.h"
-#include "tests/support/fake_authorization.h"
+#include "base/system_log.h"
+#include "platform/authorization.h"
 #include "ui_main_window.h"
 
 int main(int argc, char** argv) {
@@ -30,10 +30,10 @@ int main(int argc, char** argv) {
   const std::string demoHome = argv[1];
   const QString shots = argv[2];
   ::setenv("HOME", demoHome.c_str(), 1);
-  testing::CapturingLog log;
+  NullLog log;
   Application app({.bundlePath = TAVO_BUNDLE,
                    .prefsRoots = {demoHome + "/Library/Preferences", "/nonexistent", "host"},
-                   .authorization = std::make_unique<testing::FakeAuthorization>(),
+                   .authorization = std::make_unique<NoAuthorization>(),
                    .home = demoHome,
                    .trash = demoHome + "/.local/share/Trash",
                    .privateFolder = demoHome + "/.cache/TAVO_Uninstaller",
