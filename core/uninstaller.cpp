@@ -58,10 +58,15 @@ void Uninstaller::listButtonValueChanged() {
   std::string text = product ? summaryText(*product) : std::string(kNothingToUninstall);
   if (_textView) _textView->setString(text);
   if (_removeButton) _removeButton->setEnabled(product != nullptr);
-  if (product)
+  if (product) {
     countSize(*product);
-  else if (_sizeLine)
-    _sizeLine->setText("");
+    return;
+  }
+  // A count still under way, or done and not yet shown, is of a product no
+  // longer selected.
+  stopSizeCount();
+  ++sizeGeneration_;
+  if (_sizeLine) _sizeLine->setText("");
 }
 
 void Uninstaller::countSize(const Product& product) {

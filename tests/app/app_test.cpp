@@ -214,12 +214,15 @@ TEST_F(AppTest, RemovingThePlayerToldWhatGoesWithItThenARescanRebuildsTheList) {
   tree.write("home/Later/x", "x");  // installed since the scan
   makeBundle("Player\nK\n-\n~/Library/Preferences/com.k.P.plist$_path(base_dir)$\n-\n"
              "Later\nK\n-\n~/Later\n-\n");
+  log.clear();
   ui.actionRescan->trigger();
   EXPECT_FALSE(app->window().isEnabled());
+  ui.actionRescan->trigger();  // while it scans: no second scan
   for (int i = 0; i < 500 && !app->window().isEnabled(); ++i) QTest::qWait(10);
   ASSERT_TRUE(app->window().isEnabled());
   ASSERT_EQ(ui.listButton->count(), 2);
   EXPECT_EQ(ui.listButton->itemText(1), "Later");
+  EXPECT_EQ(log.count("ConfigPath: " + bundlePath() + "/Contents/Resources/Products/products.txt"), 1u);
   EXPECT_FALSE(ui.rescanLine->isVisibleTo(&app->window()));
   EXPECT_TRUE(ui.sizeLine->isVisibleTo(&app->window()));
 }

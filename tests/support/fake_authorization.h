@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -36,6 +37,8 @@ class FakeAuthorization final : public Authorization {
   std::vector<std::pair<std::chrono::milliseconds, std::string>> programScript;
   /// False makes every start fail.
   bool canStart = true;
+  /// The exit status of a program that ran, by program; 0 when not named.
+  std::map<std::string, int> exitStatus;
   /// Every call, in order: "test P", "create", "request P", "run P A B...",
   /// "release".
   std::vector<std::string> calls;
@@ -70,7 +73,9 @@ class FakeAuthorization final : public Authorization {
     Process::Script script;
     if (allowed) script = programScript;
     if (allowed && script.empty()) script.push_back({std::chrono::milliseconds(0), programOutput});
-    return std::make_unique<Process>(std::move(script), withStream, allowed ? 0 : -1);
+    const auto status = exitStatus.find(program);
+    return std::make_unique<Process>(std::move(script), withStream,
+                                     !allowed ? -1 : status == exitStatus.end() ? 0 : status->second);
   }
   void release(std::unique_ptr<AuthorizationRef> ref) override {
     calls.push_back("release");

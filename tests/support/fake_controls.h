@@ -85,10 +85,11 @@ class FakeControls final : public PopUpButton, public TextView, public Button, p
   std::vector<std::function<void()>> posted_;
 };
 
-/// A line of text that remembers what it shows.
+/// A line of text that remembers what it shows, and what it showed.
 struct FakeTextLine final : TextLine {
   std::string text;
-  void setText(const std::string& t) override { text = t; }
+  std::vector<std::string> shown;
+  void setText(const std::string& t) override { shown.push_back(text = t); }
 };
 
 struct FakeProcessInfo final : ProcessInfo {
