@@ -180,10 +180,10 @@ TEST_F(TavoScanTest, EveryReproducerAsPreferencesEndsTheScanWithALogLine) {
   }
 }
 
-// The worked example's two entries, whole and broken in each way the format
-// knows: the scan ends normally, keeps the entries it should, and says in
-// the log why it stopped reading a file.
-TEST_F(TavoScanTest, TheWorkedExampleBrokenInEachWayEndsTheScanWithWhatItKept) {
+// The worked example's two entries, whole and broken at its ends (the parser's
+// own tests break its lines): the scan ends normally, keeps the entries it
+// should, and says in the log why it stopped reading a file.
+TEST_F(TavoScanTest, TheWorkedExampleBrokenAtItsEndsEndsTheScanWithWhatItKept) {
   const std::string strings = tree / "Library/Application Support/Example Audio/Example Strings";
   const std::string brass = tree / "Applications/Example Brass.app";
   tree.write(strings.substr(root.size() + 1) + "/s1.wav");
@@ -199,19 +199,11 @@ TEST_F(TavoScanTest, TheWorkedExampleBrokenInEachWayEndsTheScanWithWhatItKept) {
     std::string logged;  // "": none of the parser's complaints
   } cases[] = {
       {"whole", first + "\n-\n" + second + "\n-\n", {"Example Strings", "Example Brass"}, ""},
-      {"line 2 not a separator", "Example Strings\nExample Audio\n/Library/Example Strings\n" +
-           strings + "\n-\n" + second + "\n-\n", {}, noOpening},
-      {"line breaks of CR LF", "Example Strings\r\nExample Audio\r\n-\r\n" + strings + "\r\n-\r\n",
-       {}, noOpening},
       {"three line breaks after the last separator", first + "\n-\n" + second + "\n-\n\n\n",
        {"Example Strings", "Example Brass"}, noOpening},
       {"no closing separator", first + "\n-\n" + second + "\n", {"Example Strings", "Example Brass"},
        "No closing \"-\" at the end of " + file},
-      {"an empty body", "Example Strings\nExample Audio\n-\n-\n" + second + "\n-\n",
-       {"Example Brass"}, ""},
       {"fewer than three lines", "Example Strings\nExample Audio", {}, ""},
-      {"a byte above 0x7F", "Caf\xe9 Strings\nExample Audio\n-\n" + strings + "\n-\n", {},
-       "Cannot read the description file " + file + ": it is not 7-bit ASCII"},
   };
   for (const auto& c : cases) {
     description("example.txt", c.text);

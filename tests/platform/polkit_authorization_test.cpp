@@ -83,5 +83,22 @@ TEST(PolkitAuthorizationTest, TheTestNeverAsksAndHoldsOnlyWhatPolkitKeeps) {
   EXPECT_TRUE(rig.log.lines().empty());
 }
 
+// pkexec's own statuses for a dismissed or refused password are the right
+// refused (no status); the program's, and any status of a program root
+// starts directly, are its own.
+TEST(PolkitAuthorizationTest, PkexecsRefusalsAreNoStatusOfTheProgram) {
+  CapturingLog log;
+  // "/bin/sh -c CODE" in the place of "pkexec PROGRAM ARGS".
+  auto throughPkexec = makePolkitAuthorization(std::make_unique<FakePolkit>(), log, "/bin/sh");
+  auto direct = makeRootAuthorization({}, log);
+  for (const auto& [status, fromPkexec] :
+       {std::pair{0, 0}, {1, 1}, {2, 2}, {126, -1}, {127, -1}, {125, 125}}) {
+    const std::vector<std::string> exit{"exit " + std::to_string(status)};
+    auto ref = throughPkexec->create();
+    EXPECT_EQ(throughPkexec->execute(*ref, "-c", exit, false)->wait(), fromPkexec) << status;
+    EXPECT_EQ(direct->execute(*ref, "/bin/sh", {"-c", exit[0]}, false)->wait(), status) << status;
+  }
+}
+
 }  // namespace
 }  // namespace tavo::testing
