@@ -319,6 +319,7 @@ TEST_F(AppTest, ARemovalAsRootMovesFilesForgetsReceiptsAndDeletesValues) {
   ASSERT_EQ(ui.listButton->count(), 1);
   EXPECT_EQ(ui.listButton->itemText(0), "Other");
   EXPECT_EQ(ui.listButton->itemData(0).toLongLong(), 1);
+  EXPECT_EQ(readFile(bundlePath() + "/Contents/Resources/listPath.txt"), "");  // the package's: root's list is its own
 
   // The menu undoes it, asking the same way, and the rescan lists it again.
   ASSERT_TRUE(ui.actionUndo->isEnabled());

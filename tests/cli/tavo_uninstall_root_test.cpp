@@ -43,44 +43,6 @@ PlistDict banks(const Strings& names) {
   return dict({{"Banks", PlistValue(found)}});
 }
 
-TEST(TavoUninstallAsRoot, RemovesAProductEverywhereAndReportsIt) {
-  TAVO_REQUIRE_THROWAWAY_ROOT();
-  TempDir tree(rootsHome());
-  const std::string home = tree.mkdirs("home");
-  const std::string program = installBundle(tree / "T.app",
-      "Glass Harp\nK\n-\n~/Harp Library\n$_pkg(com.t.pkg.Harp)$\n"
-      "~/Library/Preferences/com.t.P.plist$_var(Banks/Glass Harp)$\n-\n"
-      "Iron Drums\nK\n-\n~/Drums\n-\n");
-  // As the package installs it: root's, in root's folders; no removal writes it.
-  const std::string packaged = tree.write("T.app/Contents/Resources/listPath.txt", "as shipped\n");
-  tree.write("home/Harp Library/Samples/a.wav", "a");
-  tree.write("home/Drums/d.wav", "d");
-  writeFile(kReceipt, "<plist/>");
-  const PlistDict both = banks({"Glass Harp", "Iron Drums"});
-  fs::create_directories(home + "/Library/Preferences");
-  fs::create_directories("/Library/Preferences");
-  ASSERT_TRUE(writePlistFile(home + "/Library/Preferences/com.t.P.plist", both, PlistFormat::Binary));
-  ASSERT_TRUE(writePlistFile(kAnyUserPrefs, both, PlistFormat::Xml));
-
-  ToolRun run = runTool(program, {"Glass Harp", "--yes", "--json"}, {"HOME=" + home, "PATH=/usr/bin:/bin"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  const std::string trash = home + "/.local/share/Trash";
-  EXPECT_EQ(run.out.rfind("{\"removals\": [{\"name\": \"Glass Harp\", \"vendor\": \"K\", "
-                          "\"removed\": true, \"moved\": [\"" + home + "/Harp Library\"], "
-                          "\"forgotten\": [\"com.t.pkg.Harp\"], "
-                          "\"deleted\": [\"com.t.P::Banks/Glass Harp\"], \"kept\": []}]}",
-                          0),
-            0u)
-      << run.out;
-  EXPECT_EQ(readFile(trash + "/files/Harp Library/Samples/a.wav"), "a");
-  EXPECT_FALSE(exists(home + "/Harp Library"));
-  EXPECT_FALSE(exists(kReceipt));
-  EXPECT_EQ(banksIn(home + "/Library/Preferences/com.t.P.plist"), "Iron Drums");
-  EXPECT_EQ(banksIn(kAnyUserPrefs), "Iron Drums");
-  EXPECT_TRUE(exists(home + "/Drums/d.wav"));
-  EXPECT_EQ(readFile(packaged), "as shipped\n");
-}
-
 // For other accounts: alice holds the product in her home and on a second
 // drive, bob in his home, eve nowhere; the machine holds a receipt and a
 // value for all users, and root a library of its own.
