@@ -65,7 +65,7 @@ class PolkitMachine {
   std::string start(const Build& build) {
     for (const char* tool :
          {"/usr/bin/dbus-daemon", "/usr/bin/pkexec", "/usr/bin/pkttyagent", "/usr/bin/pkaction",
-          "/usr/bin/pkcheck", "/usr/bin/setpriv", "/usr/sbin/useradd"})
+          "/usr/bin/setpriv", "/usr/sbin/useradd"})
       if (::access(tool, X_OK) != 0) return std::string("no ") + tool;
     if (readFile("/proc/self/status").find("NoNewPrivs:\t1") != std::string::npos)
       return "no_new_privs is set: pkexec and polkit's password helper cannot gain root";

@@ -77,7 +77,6 @@ class Session {
 
   /// The driver's log so far.
   std::string log() const { return readFile(logPath_); }
-  pid_t pid() const { return driver_.pid(); }
 
  private:
   Outcome exchange(const std::string& command, const std::string& done, Reply reply) {
@@ -266,45 +265,6 @@ TEST_F(PolkitRemovalTest, AWrongPasswordOrADismissedPromptRunsNothing) {
     EXPECT_EQ(outcome.listed, "TAVO Player|Glass Harp|Velvet Choir|Iron Drums");
     expectGlassHarpUntouched(session);
   }
-}
-
-/// A polkit rule refusing every action of ours while it lives; polkitd reads
-/// its rules again when they change.
-class RefusingRule {
- public:
-  explicit RefusingRule(pid_t subject) : subject_(std::to_string(subject)) {
-    writeFile(kPath,
-              "polkit.addRule(function(action, subject) {\n"
-              "  if (action.id.indexOf(\"org.tavo.uninstaller.\") == 0) return polkit.Result.NO;\n"
-              "});\n");
-  }
-  ~RefusingRule() {
-    fs::remove(kPath);
-    EXPECT_TRUE(waitUntil([&] { return !refused(); })) << "polkitd kept the rule";
-  }
-  /// True once polkit refuses `subject` outright (pkcheck status 1, not 2: a challenge).
-  bool refused() const {
-    return runTool("/usr/bin/pkcheck", {"--process", subject_, "--action-id", kHelperAction},
-                   {kRootPath})
-               .status == 1;
-  }
-
- private:
-  static constexpr const char* kPath = "/etc/polkit-1/rules.d/10-tavo-test-refuse.rules";
-  static constexpr const char* kHelperAction = "org.tavo.uninstaller.sweeper";
-  std::string subject_;
-};
-
-TEST_F(PolkitRemovalTest, ARuleThatSaysNoRunsNothingAndAsksNothing) {
-  Session session(*machine_, machine_->installedBundle());
-  ASSERT_EQ(session.why(), "");
-  RefusingRule rule(session.pid());
-  ASSERT_TRUE(waitUntil([&] { return rule.refused(); })) << "polkitd did not read the rule";
-  Outcome outcome = session.remove("Glass Harp", Reply::Password);
-  EXPECT_FALSE(outcome.removed);
-  EXPECT_EQ(outcome.asked, Lines{});
-  EXPECT_EQ(outcome.listed, "TAVO Player|Glass Harp|Velvet Choir|Iron Drums");
-  expectGlassHarpUntouched(session);
 }
 
 // Run from its build folder, the helpers are named by no installed action:
