@@ -3,6 +3,7 @@
 
 #include "platform/bundle.h"
 #include "platform/tilde.h"
+#include "platform/user_folders.h"
 #include "tests/support/temp_dir.h"
 
 namespace tavo::testing {
@@ -31,6 +32,19 @@ TEST(BundleTest, ResourcesByNameAndByType) {
   EXPECT_EQ(bundle.pathForResource("sweeper", "txt"), std::nullopt);
   EXPECT_EQ(bundle.pathsForResourcesOfType("txt", "Products"),
             (std::vector<std::string>{products + "a.txt", products + "b.txt"}));
+}
+
+// The desktop's data and runtime folders where they are absolute paths; a
+// relative one is ignored, as the desktop's own specification says.
+TEST(UserFoldersTest, TheDesktopsFoldersWhenAbsoluteElseTheHomes) {
+  for (const char* value : {"/data", "relative", ""}) {
+    ScopedEnv data("XDG_DATA_HOME", value), runtime("XDG_RUNTIME_DIR", value);
+    const bool used = value[0] == '/';
+    EXPECT_EQ(homeTrashFolder("/h"), used ? "/data/Trash" : "/h/.local/share/Trash") << value;
+    EXPECT_EQ(removalRecordsFolder("/h"),
+              used ? "/data/TAVO_Uninstaller/removals" : "/h/.local/share/TAVO_Uninstaller/removals");
+    EXPECT_EQ(privateFolder("/h"), used ? "/data/TAVO_Uninstaller" : "/h/.cache/TAVO_Uninstaller");
+  }
 }
 
 }  // namespace
