@@ -137,11 +137,17 @@ TEST_F(Pkgutil, UnlinkRemovesNothingThroughALinkOrThatTheSafetyTableKeeps) {
   EXPECT_NE(run.err.find("Refusing /topfile: is a folder directly under the root folder\n"), std::string::npos);
 }
 
-// Through pkexec it acts only on a receipt that an installed product names.
+// Through pkexec it acts only on a receipt that an installed product names,
+// and for a user named by a plain number: the safety table protects that user's home.
 TEST_F(Pkgutil, UnderPkexecForgetsOnlyANamedReceipt) {
   writeFile(receipts() + "/com.y.plist", "<plist/>");
   const std::string tool =
       bundled(TAVO_PKGUTIL_TESTROOT, dir_ / "B.app", "MacOS", "P\nV\n-\n$_pkg(com.x)$\n-\n");
+  for (const std::string uid : {"", "x", "-1", "0x", "99999999999999999999", "4294967295"}) {
+    ToolRun run = runTool(tool, {"--forget", "com.x"}, {"TAVO_TEST_RECEIPTS_DIR=" + receipts(), "PKEXEC_UID=" + uid});
+    EXPECT_EQ(run.err, "pkgutil: PKEXEC_UID is not a user id\n") << uid;
+  }
+  EXPECT_TRUE(exists(receipts() + "/com.x.plist"));
   const Strings env = {"TAVO_TEST_RECEIPTS_DIR=" + receipts(), "PKEXEC_UID=0"};
   ToolRun named = runTool(tool, {"--forget", "com.x"}, env), other = runTool(tool, {"--forget", "com.y"}, env);
   EXPECT_EQ(other.status, 1);
