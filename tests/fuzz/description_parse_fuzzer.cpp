@@ -1,13 +1,9 @@
 // One description file parsed through the removal session, over a small machine
-// made once per process in a scratch folder: a home (HOME points at it) with
-// the player's and a sampler's preferences, library, sample and preset
-// folders, and a bundle whose Products folder holds the file under test. No
-// package tool: receipts are never found, and nothing is started.
-//
-// Whatever the file holds, the parse ends, and what it keeps is what the
-// format allows: records of entries that found a trace, named by lines of the
-// file, with preference entries "DOMAIN::KEY/PATH", a folder to remove only
-// among the paths, and preference files that exist.
+// made once per process: a home (HOME) with the player's and a sampler's
+// preferences, library, sample and preset folders, and a bundle holding the
+// file. No package tool. Whatever the file holds, the parse ends, keeping only
+// records of entries that found a trace, named by lines of the file, with
+// entries "DOMAIN::KEY/PATH", folders among the paths, and files that exist.
 
 #include <fcntl.h>
 #include <linux/landlock.h>
@@ -40,11 +36,10 @@ using tavo::PlistValue;
 using tavo::testing::writeFile;
 using tavo::testing::dict;
 
-// Lets this process list only folders beneath `allowed` from now on, with
-// Landlock: a description file may name "/" or "~root", and expanding such a
-// folder would walk the whole machine on every input. Files are still read,
-// and folders outside still tested for existence, as the parser does. False
-// when the kernel cannot fence it; nothing is changed then.
+// Lets this process list only folders beneath `allowed` (Landlock): a file may
+// name "/" or "~root", whose expansion would walk the whole machine on every
+// input. Reading files and testing existence stay free. False when the kernel
+// cannot fence it.
 bool fenceFolderListing(const std::vector<std::string>& allowed) {
 #ifdef LANDLOCK_ACCESS_FS_READ_DIR
   landlock_ruleset_attr ruleset{};
@@ -120,7 +115,11 @@ class Machine {
   std::unique_ptr<tavo::RemovalSession> session_;
 };
 
-Machine* theMachine = nullptr;
+
+Machine& machine() {
+  static Machine made;  // its scratch folder goes at exit
+  return made;
+}
 
 void checkProduct(const tavo::Product& product, const std::set<std::string>& lines) {
   TAVO_FUZZ_CHECK(!product.paths().empty() || !product.prefFiles().empty() ||
@@ -146,10 +145,8 @@ void checkProduct(const tavo::Product& product, const std::set<std::string>& lin
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  static Machine machine;  // its scratch folder goes at exit
-  theMachine = &machine;
   // The corpus folders libFuzzer reads are named on its command line.
-  std::vector<std::string> listable{theMachine->root(), "/proc/self/task"};
+  std::vector<std::string> listable{machine().root(), "/proc/self/task"};
   for (int i = 1; i < *argc; ++i)
     if ((*argv)[i][0] != '-') listable.emplace_back((*argv)[i]);
   if (!fenceFolderListing(listable))
@@ -161,7 +158,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  const tavo::ProductList& products = theMachine->parse(text);
+  const tavo::ProductList& products = machine().parse(text);
   std::vector<std::string> split;
   std::string why;
   if (!tavo::decodeDescriptionText(text, split, why)) {

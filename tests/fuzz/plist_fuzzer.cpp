@@ -1,13 +1,10 @@
-// The property-list codec, the key-path walk and both deletions.
-//
-// Whatever a file holds, reading it gives a dictionary or a reason. What is
-// read writes back in its own format and reads back equal, and writing that
-// again gives the same bytes; the other format, when it takes the value,
-// reads back equal too. A key path drawn from the input (names that are
-// there, and some that are not) is then deleted through the real store, for
-// the current user and as keyscrub does for all users: each file reads back
-// equal to what it held, less exactly the entry that the lenient walk
-// reaches, and is left byte for byte as it was when the walk reaches none.
+// The property-list codec, the key-path walk and both deletions. Whatever a
+// file holds, reading it gives a dictionary or a reason; what is read writes
+// back in its own format, reads back equal and writes again to the same bytes,
+// and the other format, when it takes the value, reads back equal too. A key
+// path drawn from the input is then deleted through the real store, for the
+// current user and for all users: each file reads back less exactly the entry
+// the lenient walk reaches, or stays byte for byte when it reaches none.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,12 +1,8 @@
 // sweeper's list file and the safety table. The text splits into lines that
-// put back together give the text; and no spelling of a path gets past the
-// table when another spelling of it is refused: doubled slashes, a trailing
-// slash and single slashes all get the same answer, a "." component is always
-// refused (it is malformed), and what the table lets through still passes,
-// unchanged, once its parent folders are resolved.
-//
-// The paths are checked against this machine's real folders (links are
-// resolved with realpath), read only; nothing is moved.
+// give the text back; doubled, trailing and single slashes get the same answer,
+// a "." component is always refused, and what the table lets through still
+// passes, unchanged, once its parent folders are resolved. The paths are
+// judged against this machine's real folders, read only; nothing is moved.
 
 #include <cstddef>
 #include <cstdint>

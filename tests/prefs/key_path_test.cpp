@@ -53,8 +53,7 @@ TEST_F(KeyPathTest, StrictAndLenientWalks) {
       {"A/X/C", true, ""},  // absent middle name passed over / ends the strict walk
       {"A/B/C", false, ""},
       {"A", false, ""},  // one name: never exists
-      {"A/S", true, "text"},
-      {"A/X/S", true, ""},
+      {"A/S", true, "text"}, {"A/X/S", true, ""},
       {"A/S/C", false, ""},          // a string in the middle
       {"A/", true, "empty name"},    // the empty name after a trailing "/"
       {"top/x", false, ""},          // top-level value not a dictionary
@@ -71,25 +70,21 @@ TEST_F(KeyPathTest, StrictAndLenientWalks) {
   EXPECT_FALSE(read({}, out));  // no name at all
 }
 
-TEST_F(KeyPathTest, ExistenceTestSeesOnlyTheCurrentUsersHostIndependentValues) {
+// The existence test sees only the current user's host-independent values;
+// string reads follow the search list, where a number found first hides a string.
+TEST_F(KeyPathTest, ScopesOfTheExistenceTestAndOfStringReads) {
   ASSERT_TRUE(writePlistFile(prefs.anyUserFile("com.t"), dict({{"G", PlistValue(dict({{"x", "1"}}))}}),
                              PlistFormat::Xml));
-  EXPECT_FALSE(prefExists(store, "com.t", "G/x"));
-  std::string out;
-  EXPECT_TRUE(read({"G", "x"}, out));
-  EXPECT_EQ(out, "1");
-}
-
-TEST_F(KeyPathTest, StringReadsFollowTheSearchListWithoutFallingBackOnAWrongKind) {
-  // The host-specific value is found first: a number hides the user's string.
   ASSERT_TRUE(writePlistFile(prefs.roots().userPrefs + "/ByHost/com.t.HOSTID.plist",
                              dict({{"top", PlistValue(5)}, {"host", "h"}}), PlistFormat::Xml));
+  EXPECT_FALSE(prefExists(store, "com.t", "G/x") || prefExists(store, "com.t", "host/x"));
   std::string out = "untouched";
   EXPECT_FALSE(readConfigStringValue(store, "com.t", "top", out));
   EXPECT_EQ(out, "untouched");
   EXPECT_TRUE(readConfigStringValue(store, "com.t", "host", out));
   EXPECT_EQ(out, "h");
-  EXPECT_FALSE(prefExists(store, "com.t", "host/x"));
+  EXPECT_TRUE(read({"G", "x"}, out));
+  EXPECT_EQ(out, "1");
 }
 
 TEST_F(KeyPathTest, StringsUpTo2047BytesAreRead) {
@@ -153,12 +148,8 @@ TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
     std::vector<std::string> removedPath;  // empty: nothing changes
   };
   const Case cases[] = {
-      {{}, false, {}},
-      {{"absent", "x"}, true, {}},
-      {{"P"}, false, {}},
-      {{"N", "x"}, false, {}},
-      {{"P", "A", "S", "C"}, false, {}},
-      {{"P", "A", "B", "C"}, true, {"P", "A", "B", "C"}},
+      {{}, false, {}}, {{"absent", "x"}, true, {}}, {{"P"}, false, {}}, {{"N", "x"}, false, {}},
+      {{"P", "A", "S", "C"}, false, {}}, {{"P", "A", "B", "C"}, true, {"P", "A", "B", "C"}},
       {{"P", "A", "X", "C"}, true, {"P", "A", "C"}},  // absent B: A's own C goes
       {{"P", "A", "B", "X"}, false, {}},
       {{"O", "Only"}, true, {"O", "Only"}},  // leaves O, empty

@@ -37,9 +37,8 @@ TEST_F(Pkgutil, FilesPrintsTheBillOfMaterialsAndForgetRemovesTheReceipt) {
   EXPECT_FALSE(exists(receipts() + "/com.x.plist") || exists(receipts() + "/com.x.bom"));
 }
 
-// What --forget takes is kept, and --restore puts back exactly that when the
-// caller's record of it is the same: a bill of materials says what --unlink
-// removes as root, so none is ever taken from the caller.
+// --restore puts back exactly what --forget kept, never the caller's: a bill
+// of materials says what --unlink removes as root.
 TEST_F(Pkgutil, AForgottenReceiptComesBackOnlyAsItWasKept) {
   writeFile(receipts() + "/com.x.bom", "Library/X\n");
   ToolRun exported = pkgutil({"--export", "com.x"});
@@ -116,10 +115,8 @@ TEST_F(Pkgutil, UnlinkRemovesTheListedFilesAndOnlyEmptyFolders) {
   EXPECT_TRUE(exists(root()) && exists(receipts() + "/com.x.plist"));
 }
 
-// What a bill of materials lists never leads the removal elsewhere: out of
-// the root, through a link among the parent folders (one planted in a
-// world-writable presets folder would reach a user's home), or to what the
-// safety table keeps.
+// A bill of materials never leads the removal out of the root, through a link
+// among the parent folders, or to what the safety table keeps.
 TEST_F(Pkgutil, UnlinkRemovesNothingThroughALinkOrThatTheSafetyTableKeeps) {
   writeFile(dir_ / "victim", "v");
   writeFile(dir_ / "elsewhere/victim", "v");

@@ -1,7 +1,5 @@
-// Races against sweeper, run as root in the throwaway root: another process
-// swaps parent folders for links, writes into a folder being copied, kills
-// sweeper at random moments, or runs it twice at once. Each stress test runs
-// for TAVO_STRESS_SECONDS (2 by default) and prints its counts.
+// Races against sweeper, run as root in the throwaway root. Each stress test
+// runs for TAVO_STRESS_SECONDS (2 by default) and prints its counts.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -10,7 +8,6 @@
 #include <chrono>
 #include <functional>
 #include <random>
-#include <set>
 #include <thread>
 
 #include "base/io.h"
@@ -111,8 +108,7 @@ TEST_F(SweeperRace, ParentsSwappedForLinksNeverRedirectAMove) {
     }
     EXPECT_EQ(readFile("/etc/tavo-canary") + readFile(user.home + "/Documents/canary"),
               "the system's ownthe user's own");
-    // Every item is a decoy, and its Path= names the decoy under one of the
-    // names its folder had.
+    // Every item is a decoy, its Path= the decoy under one of its folder's names.
     for (const auto& [name, info] : infoFiles(trash)) {
       const std::string decoy = readFile(trash + "/files/" + name + "/decoy");
       EXPECT_NE(std::find(decoys.begin(), decoys.end(), decoy), decoys.end()) << name << "\n" << run.out;
@@ -165,9 +161,8 @@ TEST_F(SweeperRace, AFolderSwappedInWhereATrashIsMadeIsNeverUsed) {
   std::cout << runs << " runs against a swapper: " << hers << " used the trash sweeper made\n";
 }
 
-// A program keeps adding files to a library folder while sweeper copies it
-// into the home Trash (its own filesystem's trash is unusable): every file it
-// managed to write is whole at its source or in the copy.
+// A program adds files to a library folder while sweeper copies it into the
+// home Trash: every file it managed to write is whole at its source or in the copy.
 TEST_F(SweeperRace, AWriterAddingFilesDuringACopyLosesNothing) {
   Volume vol(dir_ / "vol");
   if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
@@ -206,9 +201,8 @@ TEST_F(SweeperRace, AWriterAddingFilesDuringACopyLosesNothing) {
             << partly << " runs partly moved\n";
 }
 
-// sweeper copies a library folder into the home Trash and is killed at a
-// random moment; a second run finishes the job. Meanwhile the trash shows
-// only whole items, and at the end it holds the library once, whole.
+// Killed at a random moment in a copy, then run again: the trash shows only
+// whole items meanwhile, and the library once, whole, at the end.
 TEST_F(SweeperRace, KilledAtRandomMomentsThenRunAgainLeavesOneWholeCopy) {
   Volume vol(dir_ / "vol");
   if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";

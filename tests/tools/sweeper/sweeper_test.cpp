@@ -23,6 +23,12 @@ bool folder(const std::string& path, mode_t mode) {
   return chmod(path.c_str(), mode) == 0;
 }
 
+// The first line of `out` that begins with `start`, decoded.
+std::optional<sweeperlines::Line> decodedLine(const std::string& out, const std::string& start) {
+  const std::size_t at = ("\n" + out).find("\n" + start);
+  return at == std::string::npos ? std::nullopt : sweeperlines::decode(out.substr(at, out.find('\n', at) - at));
+}
+
 std::string replaceAll(std::string text, const std::string& key, const std::string& value) {
   for (std::size_t at = 0; (at = text.find(key, at)) != std::string::npos; at += value.size()) {
     text.replace(at, key.size(), value);
@@ -52,7 +58,7 @@ TEST_F(Sweeper, MovesAFileAFolderAndALinkAsALinkWithTheirInfoFiles) {
   EXPECT_EQ(run.out, "moved: " + dir_ / "src/" + shown + " -> " + trash() + "/files/" + shown + "\n" +
                          "moved: " + dir_ / "src/folder -> " + trash() + "/files/folder\n" +
                          "moved: " + dir_ / "src/link -> " + trash() + "/files/link\n");
-  const std::optional<sweeperlines::Line> line = sweeperlines::decode(run.out.substr(0, run.out.find('\n')));
+  const std::optional<sweeperlines::Line> line = decodedLine(run.out, "moved: ");
   ASSERT_TRUE(line);
   EXPECT_EQ(line->path + " " + line->where, dir_ / "src/" + name + " " + trash() + "/files/" + name);
   EXPECT_FALSE(exists(dir_ / "src/" + name) || exists(dir_ / "src/folder") || exists(dir_ / "src/link"));
@@ -298,9 +304,8 @@ TEST_F(Sweeper, RefusesATrashOrAListThatIsNotTheUsersOwn) {
   EXPECT_EQ(namesIn(home + "/loose/Trash"), Strings{});
 }
 
-// Each case lays out a second filesystem's top folder, then moves a folder and
-// a file from it; they go by one rename to the trash the freedesktop.org rules
-// pick, or are copied into the home Trash when no trash there can be used.
+// A second filesystem's items go by one rename to the trash the freedesktop.org
+// rules pick there, or are copied into the home Trash when none can be used.
 TEST_F(Sweeper, ItemsOfAnotherFilesystemGoToItsOwnTrashByOneRename) {
   // How the top folder is laid out, and the trash its items go to ("": the home Trash).
   struct Case { const char* what; bool (*layOut)(const Volume&); std::string trash; };
@@ -374,10 +379,21 @@ TEST_F(Sweeper, MountPointsTopDirectoryTrashesAndReadOnlyFilesystemsStay) {
                 readFile(ro / "product"), "oldoldp");
 }
 
-TEST_F(Sweeper, ACopyKeepsContentsModesTimesAndOwnersAndSaysHowFarItIs) {
+// A copy keeps what it may; what a drive holds must not become more on the
+// home filesystem (a device, a set-ID bit), nor crash the copy.
+TEST_F(Sweeper, ACopyKeepsContentsModesTimesAndOwnersButNoDeviceOrSetIdBit) {
   Volume vol(dir_ / "vol");
   if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   ASSERT_EQ(symlink("/", (vol / ".Trash-0").c_str()), 0);  // so that it is copied
+  writeFile(vol / "devs/tool", "t", 04755);
+  writeFile(vol / "devs/group", "g", 02755);
+  ASSERT_EQ(mknod((vol / "devs/di\nsk").c_str(), S_IFBLK | 0600, makedev(7, 0)) |
+                mknod((vol / "devs/mem").c_str(), S_IFCHR | 0666, makedev(1, 1)), 0);
+  UniqueFd deep(open(vol.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (int i = 0; i < 100000 && deep.valid(); ++i) {
+    mkdirat(deep.get(), "d", 0700);
+    deep.reset(openat(deep.get(), "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  }
   writeFile(vol / "item/file", "contents", 0604);
   writeFile(vol / "item/sub/deep", "deep", 0600);
   ASSERT_EQ(symlink("../elsewhere", (vol / "item/link").c_str()), 0);
@@ -393,9 +409,18 @@ TEST_F(Sweeper, ACopyKeepsContentsModesTimesAndOwnersAndSaysHowFarItIs) {
   for (const char* name : names)
     ASSERT_EQ(utimensat(AT_FDCWD, (vol / name).c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
   const Tree item = treeOf(vol / "item"), top = treeOf(vol / "top.txt");
-  ToolRun run = sweep({vol / "item", vol / "top.txt"});
-  ASSERT_EQ(run.status, 0);
+  ToolRun run = sweep({vol / "item", vol / "top.txt", vol / "devs"});
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.rfind("copying: " + vol / "item: 0 of 12 bytes\n", 0), 0u) << run.out;
+  // The line feed in a device's name comes back escaped, and decodes to the name.
+  const std::optional<sweeperlines::Line> partly = decodedLine(run.out, "partly moved: " + vol / "devs -> " +
+                                                   trash() + "/files/devs: devices are never copied, and stay: ");
+  ASSERT_TRUE(partly) << run.out;
+  EXPECT_NE(partly->detail.find("devs/di\nsk"), std::string::npos) << run.out;
+  EXPECT_EQ(namesIn(trash() + "/files/devs"), (Strings{"group", "tool"}));
+  EXPECT_EQ(statOf(trash() + "/files/devs/tool").st_mode & 07777, 0755u);
+  EXPECT_EQ(statOf(trash() + "/files/devs/group").st_mode & 07777, 0755u);
+  EXPECT_EQ(namesIn(vol / "devs"), (Strings{"di\nsk", "mem"}));
   EXPECT_FALSE(exists(vol / "item") || exists(vol / "top.txt"));
   EXPECT_EQ(treeOf(trash() + "/files/item"), item);
   EXPECT_EQ(treeOf(trash() + "/files/top.txt"), top);
@@ -404,6 +429,9 @@ TEST_F(Sweeper, ACopyKeepsContentsModesTimesAndOwnersAndSaysHowFarItIs) {
     EXPECT_EQ(statOf(trash() + "/files/" + name).st_uid, nobodys ? kNobody : 0u) << name;
   }
   EXPECT_TRUE(namesIn(trash() + "/.sweeper-staging").empty());
+  EXPECT_NE(sweep({vol / "d"}).out.find("not moved: " + vol / "d: cannot copy it to the trash: its folders are "
+                                        "nested more than 1000 deep\n"), std::string::npos);
+  EXPECT_TRUE(exists(vol / "d/d/d"));
 }
 
 TEST_F(Sweeper, ACopyThatFailsHalfWayLeavesTheOriginalAndNoPartialCopy) {
@@ -427,42 +455,9 @@ TEST_F(Sweeper, ACopyThatFailsHalfWayLeavesTheOriginalAndNoPartialCopy) {
   }
 }
 
-// What a drive holds must not become more on the home filesystem, nor crash the copy.
-TEST_F(Sweeper, ACopyMakesNoDeviceKeepsNoSetIdBitAndRefusesTooDeepATree) {
-  Volume vol(dir_ / "vol");
-  if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-  ASSERT_EQ(symlink("/", (vol / ".Trash-0").c_str()), 0);  // so that it is copied
-  writeFile(vol / "item/tool", "t", 04755);
-  writeFile(vol / "item/group", "g", 02755);
-  ASSERT_EQ(mknod((vol / "item/di\nsk").c_str(), S_IFBLK | 0600, makedev(7, 0)) |
-                mknod((vol / "item/mem").c_str(), S_IFCHR | 0666, makedev(1, 1)), 0);
-  UniqueFd deep(open(vol.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  for (int i = 0; i < 100000 && deep.valid(); ++i) {
-    mkdirat(deep.get(), "d", 0700);
-    deep.reset(openat(deep.get(), "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  }
-  ToolRun run = sweep({vol / "item", vol / "d"});
-  EXPECT_EQ(run.status, 1);
-  // The line feed in a device's name comes back escaped, and decodes to the name.
-  const std::string partly = "partly moved: " + vol / "item -> " + trash() + "/files/item: devices are never copied, and stay: ";
-  const std::size_t at = run.out.find(partly);
-  ASSERT_NE(at, std::string::npos) << run.out;
-  const std::optional<sweeperlines::Line> line = sweeperlines::decode(run.out.substr(at, run.out.find('\n', at) - at));
-  ASSERT_TRUE(line) << run.out;
-  EXPECT_NE(line->detail.find("item/di\nsk"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("not moved: " + vol / "d: cannot copy it to the trash: its folders are nested "
-                         "more than 1000 deep\n"), std::string::npos) << run.out;
-  EXPECT_EQ(namesIn(trash() + "/files/item"), (Strings{"group", "tool"}));
-  EXPECT_EQ(statOf(trash() + "/files/item/tool").st_mode & 07777, 0755u);
-  EXPECT_EQ(statOf(trash() + "/files/item/group").st_mode & 07777, 0755u);
-  EXPECT_EQ(namesIn(vol / "item"), (Strings{"di\nsk", "mem"}));
-  EXPECT_TRUE(exists(vol / "d/d/d"));
-}
-
 // On an overlay root (live sessions, containers) a file's device number is
-// its layer's, though nothing is mounted there: the copy into a home on a
-// tmpfs, and the giving after a rename into the overlay's own trash, take it
-// like any other file.
+// its layer's, though nothing is mounted there: copied or renamed, its items
+// are given like any other.
 TEST_F(Sweeper, AnOverlaysFilesAreCopiedAndGivenLikeAnyOther) {
   Users users;
   ASSERT_TRUE(users.made()) << "useradd failed";

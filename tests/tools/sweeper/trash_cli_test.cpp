@@ -1,7 +1,5 @@
-// What sweeper moves, read by an independent Trash client (trash-cli) as the
-// plain user whose Trash it is: every item listed with where it came from and
-// when, put back byte for byte with its modes, and the rest emptied, though
-// root owned all of it.
+// What sweeper moves, as an independent Trash client (trash-cli) run by the
+// user whose Trash it is sees it: listed, put back whole, or emptied, though root's.
 
 #include <signal.h>
 
@@ -98,8 +96,7 @@ TEST_F(TrashCli, ListsRestoresAndEmptiesWhatSweeperMovedIntoEveryTrash) {
   EXPECT_EQ(asUser({"/usr/bin/trash-list"}).out, "");
 }
 
-// A copy killed half-way leaves its staging folder: it is the user's, and the
-// user can remove it like anything else in their Trash.
+// What a copy killed half-way leaves is the user's to remove.
 TEST_F(TrashCli, WhatAKilledCopyLeavesIsTheUsers) {
   Volume other(dir_ / "other");
   if (!other.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
