@@ -40,7 +40,7 @@ using tavo::testing::dict;
 // name "/" or "~root", whose expansion would walk the whole machine on every
 // input. Reading files and testing existence stay free. False when the kernel
 // cannot fence it.
-bool fenceFolderListing(const std::vector<std::string>& allowed) {
+bool fenceFolderListing([[maybe_unused]] const std::vector<std::string>& allowed) {
 #ifdef LANDLOCK_ACCESS_FS_READ_DIR
   landlock_ruleset_attr ruleset{};
   ruleset.handled_access_fs = LANDLOCK_ACCESS_FS_READ_DIR;
@@ -58,10 +58,8 @@ bool fenceFolderListing(const std::vector<std::string>& allowed) {
                 ::syscall(SYS_landlock_restrict_self, fd, 0) == 0;
   ::close(fd);
   return fenced;
-#else
-  (void)allowed;
-  return false;
 #endif
+  return false;
 }
 
 class Machine {
@@ -72,9 +70,8 @@ class Machine {
     const std::string samples = root_ + "/Volumes/Samples/Example Strings";
     const std::string library = root_ + "/Library/Application Support/Example Audio/Example Strings";
     for (const std::string& file :
-         {sounds + "/Library/Patch.nki", samples + "/a.ncw", library + "/Info.txt",
-          library + "/Samples/s1.wav", library + " Readme.rtf",
-          home_ + "/Documents/Player/Presets/com.Stavek.Tavo/Example Strings/p1.nksn",
+         {sounds + "/Library/Patch.nki", samples + "/a.ncw", library + "/Info.txt", library + "/Samples/s1.wav",
+          library + " Readme.rtf", home_ + "/Documents/Player/Presets/com.Stavek.Tavo/Example Strings/p1.nksn",
           home_ + "/Applications/Example Brass.app/Contents/Info.plist"})
       writeFile(file, "x");
     PlistDict banks = dict({{"Example Strings", dict({{"bank_path", sounds + "/Library"},

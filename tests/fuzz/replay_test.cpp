@@ -1,6 +1,5 @@
-// Feeds every input of a fuzz target's seed corpus and of its reproducers in
-// tests/data through the target's own entry point, with the ordinary
-// compiler: the faults the fuzzers found stay found without clang.
+// Feeds a fuzz target's seeds and its reproducers in tests/data through its own
+// entry point, with the ordinary compiler: what the fuzzers found stays found.
 
 #include <gtest/gtest.h>
 

@@ -29,8 +29,7 @@ std::size_t openDescriptors() {
 
 class FolderWalkTest : public ::testing::Test {
  protected:
-  // Every entry below `folder`, relative to the root, descending into every
-  // folder; "/" marks a folder.
+  // Every entry below `folder`, relative to the root; "/" marks a folder.
   Lines walk(const std::string& folder, std::size_t maxOpen = 64) {
     Lines seen;
     FolderWalk w(maxOpen);
@@ -129,10 +128,8 @@ TEST_F(FolderWalkTest, KindsFromTheDirectoryEntry) {
     EXPECT_EQ(entryKindOf(fd.get(), name, type), kind) << name << " " << int(type);
 }
 
-// The probe answers as stat(2) does whatever lies on the way: links, a file
-// for a folder, a folder that may be searched but not listed or listed but
-// not searched, and paths that are not plainly absolute. Asked as a plain
-// user, for whom the folders' modes count.
+// The probe answers as stat(2) does whatever lies on the way (links, a file for
+// a folder, folders searchable or listable only), asked as a plain user.
 TEST_F(FolderWalkTest, TheExistenceProbeAnswersAsStatDoes) {
   tree.write("d/f");
   tree.mkdirs("d/sub");

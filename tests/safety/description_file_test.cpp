@@ -7,10 +7,9 @@ namespace {
 
 using Kind = BodyLine::Kind;
 
-// Each line with the kind it has, and where a directive's domain and argument
-// are cut: the first token in the order path, var, pkg, plist, ens wins
-// wherever it stands; the argument ends at the line's first ")$"; the domain
-// runs from the first "com." to six characters before the token.
+// Each line's kind, domain and argument: the first token in the order path, var,
+// pkg, plist, ens wins wherever it stands; the argument ends at the first ")$";
+// the domain runs from the first "com." to six characters before the token.
 TEST(DescriptionFileTest, EachLineHasItsKindDomainAndArgument) {
   const struct {
     std::string line;

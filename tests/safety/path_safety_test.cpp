@@ -39,10 +39,9 @@ class PathSafety : public ::testing::Test {
   std::string home_ = dir_ / "home/u", trash_ = home_ + "/.local/share/Trash";
 };
 
-// Each row of the table by what it keeps: its folder under every kind of base
-// it is reckoned from (the root, another user's home, this user's), with the
-// reason it gives, and a product's own beside or inside it, which goes.
-// Deleting, weakening or shadowing a row fails here.
+// Each row of the table: its folder under every kind of base (the root, another
+// user's home, this user's) with its reason, and a product's own beside it,
+// which goes. Deleting, weakening or shadowing a row fails here.
 TEST_F(PathSafety, EveryRowRefusesItsFolderAndLetsAProductsOwnBesideItGo) {
   const char *shared = "is a shared folder", *standard = "is a standard folder of a home folder",
              *volume = "is a volume root", *home = "is a home folder",

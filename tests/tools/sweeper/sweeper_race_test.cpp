@@ -18,17 +18,13 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double stressSeconds() {
-  const char* text = std::getenv("TAVO_STRESS_SECONDS");
-  double seconds = text ? std::atof(text) : 0;
-  return seconds > 0 ? seconds : 2;
-}
-
 // Runs `body` until the stress time is over and `enough` holds (a loaded
 // machine may need another minute of runs for that), or a check failed; the count of runs.
 template <typename Body>
 int repeat(Body body, const std::function<bool()>& enough = [] { return true; }) {
-  const auto end = Clock::now() + std::chrono::duration<double>(stressSeconds());
+  const char* text = std::getenv("TAVO_STRESS_SECONDS");
+  const double seconds = text && std::atof(text) > 0 ? std::atof(text) : 2;
+  const auto end = Clock::now() + std::chrono::duration<double>(seconds);
   int runs = 0;
   do {
     body(runs++);
@@ -82,14 +78,14 @@ TEST_F(SweeperRace, ParentsSwappedForLinksNeverRedirectAMove) {
   for (const std::string& path : guarded) inodes.push_back(statOf(path).st_ino);
   const std::pair<std::string, std::string> links[] = {
       {"/p.root", "/"}, {"/p.usr", "/usr"}, {"/p.home", user.home}};
-  const Strings decoys = {"etc", "bin", "Documents"};
+  const Strings decoys = {"etc", "bin", "Documents"}, folders = {"/p", "/p.root", "/p.usr", "/p.home"};
   Strings list;
-  for (const char* folder : {"/p", "/p.root", "/p.usr", "/p.home"}) {
+  for (const std::string& folder : folders) {
     for (const std::string& decoy : decoys) list.push_back(dir + folder + "/" + decoy);
   }
   int moved = 0, refused = 0;
   const int runs = repeat([&](int) {
-    for (const char* folder : {"/p", "/p.root", "/p.usr", "/p.home"}) fs::remove_all(dir + folder);
+    for (const std::string& folder : folders) fs::remove_all(dir + folder);
     for (const std::string& decoy : decoys) {
       writeFile(Users::own(Users::own(dir + "/p", user) + "/" + decoy, user) + "/decoy", decoy);
     }
@@ -99,10 +95,7 @@ TEST_F(SweeperRace, ParentsSwappedForLinksNeverRedirectAMove) {
       swappers.push_back(Child::start({.argv = {TAVO_SWAPPER, dir + "/p", dir + name}, .environment = {}}));
     }
     ToolRun run = sweep(list, trash, users.pkexec(), &user);
-    for (Child& swapper : swappers) {
-      ::kill(swapper.pid(), SIGKILL);
-      swapper.wait();
-    }
+    for (Child& swapper : swappers) swapper.terminate(std::chrono::milliseconds(0));
     for (std::size_t i = 0; i < std::size(guarded); ++i) {
       EXPECT_EQ(statOf(guarded[i]).st_ino, inodes[i]) << guarded[i] << "\n" << run.out;
     }
@@ -125,7 +118,6 @@ TEST_F(SweeperRace, ParentsSwappedForLinksNeverRedirectAMove) {
   EXPECT_GT(moved, 0);
 }
 
-
 // Eve, who may rename within a drive's shared .Trash (hers, sticky) or within
 // its top folder (anyone's, not sticky), keeps swapping her own folder with
 // the one sweeper makes there as alice's trash: whatever sweeper then finds
@@ -147,8 +139,7 @@ TEST_F(SweeperRace, AFolderSwappedInWhereATrashIsMadeIsNeverUsed) {
     Child swapper = Child::start({.argv = asUser(eve, {TAVO_SWAPPER, target, where + "/evil"}),
                                   .environment = {}});
     ToolRun sweeper = sweep({drive / "mine/item"}, users.trash(), users.pkexec(), &alice);
-    ::kill(swapper.pid(), SIGKILL);
-    swapper.wait();
+    swapper.terminate(std::chrono::milliseconds(0));
     for (const std::string& folder : {target, where + "/evil"}) {
       const struct stat st = statOf(folder);
       const bool eves = st.st_uid == eve.uid && (st.st_mode & 07777) == 0777 && namesIn(folder).empty();

@@ -139,8 +139,7 @@ TEST_F(Sweeper, PassesOverMissingPathsAndCountsRefusedOnesAsNotMoved) {
 }
 
 // Acting for alice, sweeper moves what she could move herself and what an
-// installed product names, and refuses the rest: the system's files, root's,
-// bob's, whatever the list says.
+// installed product names, and refuses the rest, whatever the list says.
 TEST_F(Sweeper, MovesOnlyWhatTheUserCouldMoveOrAProductNames) {
   Users users;
   ASSERT_TRUE(users.made()) << "useradd failed";
@@ -199,8 +198,7 @@ TEST_F(Sweeper, MovesOnlyWhatTheUserCouldMoveOrAProductNames) {
 }
 
 // Put back for alice: what she could place goes back as it was; a product's
-// item comes back root's, as its folder is, with nothing set-ID or writable by
-// others; what the Trash or her writing no longer backs stays, each named.
+// item comes back root's, with nothing set-ID or writable by others; the rest stays, named.
 TEST_F(Sweeper, RestorePutsBackWhatItMayAndNamesWhatItLeaves) {
   Users users;
   ASSERT_TRUE(users.made()) << "useradd failed";

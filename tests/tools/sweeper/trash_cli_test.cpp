@@ -37,12 +37,9 @@ class TrashCli : public SweeperTest {
     chmod(dir_.path().c_str(), 0755);
     chmod((dir_ / "home").c_str(), 0755);
   }
-  Strings env() const {
-    return {"HOME=" + user_->home, "XDG_DATA_HOME=" + user_->home + "/.local/share",
-            "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-  }
   ToolRun asUser(const Strings& argv, const std::string& input = "") const {
-    return runArgv(testing::asUser(*user_, argv), env(), input);
+    return runArgv(testing::asUser(*user_, argv), {"HOME=" + user_->home, "XDG_DATA_HOME=" + user_->home +
+                   "/.local/share", "PATH=/usr/bin:/bin", "LANG=C.UTF-8"}, input);
   }
   std::string homeTrash() const { return user_->home + "/.local/share/Trash"; }
   Strings pkexec() const { return {"PKEXEC_UID=" + std::to_string(user_->uid)}; }
