@@ -1,11 +1,8 @@
-// The description-file text and its body lines, held to what any reading of
-// them must give, whatever the cutting rules: decoding gives lines without a
-// line feed that, joined with line feeds, are the text again, or refuses a
-// text that has a byte above 0x7F and leaves the lines alone; a directive's
-// argument stands in its line just before a ")$", a preference line's domain
-// begins where the line's first "com." does (it may stop inside it), and
-// every other kind has neither. The exact kinds and cuts are pinned by a table in
-// tests/safety/description_file_test.cpp.
+// The description-file text and its body lines, whatever the cutting rules
+// (a table in tests/safety pins those): decoding gives lines that, joined with
+// line feeds, are the text, or refuses a byte above 0x7F and leaves the lines
+// alone; a directive's argument stands just before a ")$", a preference line's
+// domain begins at the line's first "com.", and other kinds have neither.
 
 #include <cstddef>
 #include <cstdint>

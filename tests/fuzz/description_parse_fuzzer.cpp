@@ -1,20 +1,21 @@
 // One description file parsed through the removal session, over a small machine
-// made once per process in a scratch folder: a home (HOME points at it) with
-// the player's and a sampler's preferences, library, sample and preset
-// folders, and a bundle whose Products folder holds the file under test. No
-// package tool: receipts are never found, and nothing is started.
-//
-// Whatever the file holds, the parse ends, and what it keeps is what the
-// format allows: records of entries that found a trace, named by lines of the
-// file, with preference entries "DOMAIN::KEY/PATH", a folder to remove only
-// among the paths, and preference files that exist.
+// made once per process: a home (HOME) with the player's and a sampler's
+// preferences, library, sample and preset folders, and a bundle holding the
+// file. No package tool. Whatever the file holds, the parse ends, keeping only
+// records of entries that found a trace, named by lines of the file, with
+// entries "DOMAIN::KEY/PATH", folders among the paths, and files that exist.
+
+#include <fcntl.h>
+#include <linux/landlock.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
@@ -26,44 +27,59 @@
 #include "platform/file_system.h"
 #include "plist/plist_file.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/fuzz/listing_fence.h"
-#include "tests/fuzz/scratch_folder.h"
+#include "tests/support/prefs_fixture.h"
 
 namespace {
 
 using tavo::PlistDict;
 using tavo::PlistValue;
+using tavo::testing::writeFile;
+using tavo::testing::dict;
 
-PlistDict dictOf(std::vector<PlistDict::Entry> entries) {
-  PlistDict dict;
-  for (auto& [key, value] : entries) dict.set(key, std::move(value));
-  return dict;
-}
-
-void writeFile(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+// Lets this process list only folders beneath `allowed` (Landlock): a file may
+// name "/" or "~root", whose expansion would walk the whole machine on every
+// input. Reading files and testing existence stay free. False when the kernel
+// cannot fence it.
+bool fenceFolderListing([[maybe_unused]] const std::vector<std::string>& allowed) {
+#ifdef LANDLOCK_ACCESS_FS_READ_DIR
+  landlock_ruleset_attr ruleset{};
+  ruleset.handled_access_fs = LANDLOCK_ACCESS_FS_READ_DIR;
+  int fd = static_cast<int>(::syscall(SYS_landlock_create_ruleset, &ruleset, sizeof ruleset, 0));
+  if (fd < 0) return false;
+  for (const std::string& folder : allowed) {
+    landlock_path_beneath_attr rule{};
+    rule.allowed_access = LANDLOCK_ACCESS_FS_READ_DIR;
+    rule.parent_fd = ::open(folder.c_str(), O_PATH | O_CLOEXEC);
+    if (rule.parent_fd < 0) continue;
+    ::syscall(SYS_landlock_add_rule, fd, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
+    ::close(rule.parent_fd);
+  }
+  bool fenced = ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+                ::syscall(SYS_landlock_restrict_self, fd, 0) == 0;
+  ::close(fd);
+  return fenced;
+#endif
+  return false;
 }
 
 class Machine {
  public:
-  Machine() : root_(tavo::fuzzing::scratchFolder("parse")), home_(root_ + "/home") {
+  Machine() : root_(scratch_.path()), home_(root_ + "/home") {
     ::setenv("HOME", home_.c_str(), 1);
     const std::string sounds = root_ + "/Volumes/Sounds/Example Strings";
     const std::string samples = root_ + "/Volumes/Samples/Example Strings";
     const std::string library = root_ + "/Library/Application Support/Example Audio/Example Strings";
     for (const std::string& file :
-         {sounds + "/Library/Patch.nki", samples + "/a.ncw", library + "/Info.txt",
-          library + "/Samples/s1.wav", library + " Readme.rtf",
-          home_ + "/Documents/Player/Presets/com.Stavek.Tavo/Example Strings/p1.nksn",
+         {sounds + "/Library/Patch.nki", samples + "/a.ncw", library + "/Info.txt", library + "/Samples/s1.wav",
+          library + " Readme.rtf", home_ + "/Documents/Player/Presets/com.Stavek.Tavo/Example Strings/p1.nksn",
           home_ + "/Applications/Example Brass.app/Contents/Info.plist"})
       writeFile(file, "x");
-    PlistDict banks = dictOf({{"Example Strings", dictOf({{"bank_path", sounds + "/Library"},
+    PlistDict banks = dict({{"Example Strings", dict({{"bank_path", sounds + "/Library"},
                                                          {"sample_dir", samples}})},
-                              {"Other", dictOf({{"bank_path", "/nowhere"}})}});
+                              {"Other", dict({{"bank_path", "/nowhere"}})}});
     writePrefs("com.Korvelin.TAVO Player",
-               dictOf({{"base_dir", "~/Documents/Player"}, {"Banks", banks}}));
-    writePrefs("com.example.sampler", dictOf({{"LibraryFolder", library}, {"Banks", banks},
+               dict({{"base_dir", "~/Documents/Player"}, {"Banks", banks}}));
+    writePrefs("com.example.sampler", dict({{"LibraryFolder", library}, {"Banks", banks},
                                               {"Volume", PlistValue(3)}}));
     writeFile(description_, "");
     std::filesystem::create_directories(root_ + "/T.app/Contents/MacOS");
@@ -86,6 +102,7 @@ class Machine {
                          tavo::PlistFormat::Binary);
   }
 
+  tavo::testing::TempDir scratch_;
   std::string root_, home_;
   std::string description_ = root_ + "/T.app/Contents/Resources/Products/a.txt";
   tavo::NullLog log_;
@@ -95,7 +112,11 @@ class Machine {
   std::unique_ptr<tavo::RemovalSession> session_;
 };
 
-Machine* theMachine = nullptr;
+
+Machine& machine() {
+  static Machine made;  // its scratch folder goes at exit
+  return made;
+}
 
 void checkProduct(const tavo::Product& product, const std::set<std::string>& lines) {
   TAVO_FUZZ_CHECK(!product.paths().empty() || !product.prefFiles().empty() ||
@@ -121,12 +142,11 @@ void checkProduct(const tavo::Product& product, const std::set<std::string>& lin
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  theMachine = new Machine;  // kept to the end: its scratch folder goes at exit
   // The corpus folders libFuzzer reads are named on its command line.
-  std::vector<std::string> listable{theMachine->root(), "/proc/self/task"};
+  std::vector<std::string> listable{machine().root(), "/proc/self/task"};
   for (int i = 1; i < *argc; ++i)
     if ((*argv)[i][0] != '-') listable.emplace_back((*argv)[i]);
-  if (!tavo::fuzzing::fenceFolderListing(listable))
+  if (!fenceFolderListing(listable))
     std::fputs("description_parse_fuzzer: no Landlock here: a folder the input names outside "
                "the scratch machine is walked for real\n",
                stderr);
@@ -135,7 +155,7 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
-  const tavo::ProductList& products = theMachine->parse(text);
+  const tavo::ProductList& products = machine().parse(text);
   std::vector<std::string> split;
   std::string why;
   if (!tavo::decodeDescriptionText(text, split, why)) {

@@ -1,22 +1,13 @@
-// The property-list codec, the key-path walk and both deletions.
-//
-// Whatever a file holds, reading it gives a dictionary or a reason. What is
-// read writes back in its own format and reads back equal, and writing that
-// again gives the same bytes; the other format, when it takes the value,
-// reads back equal too. A key path drawn from the input (names that are
-// there, and some that are not) is then deleted through the real store, for
-// the current user and as keyscrub does for all users: each file reads back
-// equal to what it held, less exactly the entry that the lenient walk
-// reaches, and is left byte for byte as it was when the walk reaches none.
-
-#include <unistd.h>
+// The property-list codec, the key-path walk and both deletions. Whatever a
+// file holds, reading it gives a dictionary or a reason; what is read writes
+// back in its own format, reads back equal and writes again to the same bytes,
+// and the other format, when it takes the value, reads back equal too. A key
+// path drawn from the input is then deleted through the real store, for the
+// current user and for all users: each file reads back less exactly the entry
+// the lenient walk reaches, or stays byte for byte when it reaches none.
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,7 +16,7 @@
 #include "plist/plist_file.h"
 #include "prefs/key_path.h"
 #include "tests/fuzz/fuzz_check.h"
-#include "tests/fuzz/scratch_folder.h"
+#include "tests/support/prefs_fixture.h"
 
 namespace {
 
@@ -33,6 +24,8 @@ using tavo::PlistDict;
 using tavo::PlistFile;
 using tavo::PlistFormat;
 using tavo::PlistValue;
+using tavo::testing::readFile;
+using tavo::testing::writeFile;
 
 constexpr const char* kDomain = "com.fuzz.domain";
 constexpr const char* kAbsentName = "\x01 absent";
@@ -88,15 +81,6 @@ bool removeAsDescribed(PlistDict& domain, const std::vector<std::string>& names)
   return false;
 }
 
-std::string readBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
 void checkRoundTrip(const PlistFile& file) {
   std::string bytes, again, problem;
   TAVO_FUZZ_CHECK(tavo::serializePlist(file.dict, file.format, bytes, &problem),
@@ -116,31 +100,19 @@ void checkRoundTrip(const PlistFile& file) {
                   "what the other format took reads back different");
 }
 
-// The store over preference folders made once for the whole run.
+// The store over preference folders made once for the whole run; its folder goes at exit.
 struct Store {
-  Store() : prefs(tavo::fuzzing::scratchFolder("plist")) {
-    std::filesystem::create_directories(prefs + "/user");
-    std::filesystem::create_directories(prefs + "/any");
-  }
-  std::string userFile() const { return prefs + "/user/" + kDomain + ".plist"; }
-  std::string anyUserFile() const { return prefs + "/any/" + kDomain + ".plist"; }
-
-  std::string prefs;
+  tavo::testing::TempPrefs prefs;
   tavo::NullLog log;
-  tavo::FilePrefsStore store{{prefs + "/user", prefs + "/any", "host"}, log};
+  tavo::FilePrefsStore store{prefs.roots(), log};
 };
-
-Store& theStore() {
-  static Store* store = new Store;  // outlives every input; its folder goes at exit
-  return *store;
-}
 
 // One deletion through the store: the file reads back as `expected` after a
 // removal, and is untouched otherwise.
 void checkDeletion(const std::string& path, const std::string& bytes, const PlistFile& file,
                    bool removed, const PlistDict& expected, bool answer, bool firstKeyThere) {
   if (!removed) {
-    TAVO_FUZZ_CHECK(readBytes(path) == bytes, "a deletion that removed nothing changed the file");
+    TAVO_FUZZ_CHECK(readFile(path) == bytes, "a deletion that removed nothing changed the file");
     TAVO_FUZZ_CHECK(answer == !firstKeyThere, "the deletion's answer without a removal");
     return;
   }
@@ -170,15 +142,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TAVO_FUZZ_CHECK(tavo::lenientKeyPathExists(*top, names) == removed,
                     "the existence test and the deletion disagree");
   }
-  Store& s = theStore();
-  writeBytes(s.userFile(), bytes);
-  writeBytes(s.anyUserFile(), bytes);
+  static Store s;
+  const std::string userFile = s.prefs.userFile(kDomain), anyUserFile = s.prefs.anyUserFile(kDomain);
+  writeFile(userFile, bytes);
+  writeFile(anyUserFile, bytes);
   const bool current = tavo::prefs::deleteCurrentUserPrefKey(s.store, kDomain, names);
-  checkDeletion(s.userFile(), bytes, file, removed, expected, current, top != nullptr);
+  checkDeletion(userFile, bytes, file, removed, expected, current, top != nullptr);
   const tavo::prefs::KeyDeletion done =
       tavo::prefs::deletePrefKey(s.store, kDomain, names, tavo::PrefUser::Any, tavo::PrefHost::Current);
   TAVO_FUZZ_CHECK(done != tavo::prefs::KeyDeletion::WriteFailed, "the any-user write-back failed");
   const bool anyUser = done == tavo::prefs::KeyDeletion::Deleted || done == tavo::prefs::KeyDeletion::Absent;
-  checkDeletion(s.anyUserFile(), bytes, file, removed, expected, anyUser, top != nullptr);
+  checkDeletion(anyUserFile, bytes, file, removed, expected, anyUser, top != nullptr);
   return 0;
 }

@@ -1,6 +1,5 @@
-// Feeds every input of a fuzz target's seed corpus and of its reproducers in
-// tests/data through the target's own entry point, with the ordinary
-// compiler: the faults the fuzzers found stay found without clang.
+// Feeds a fuzz target's seeds and its reproducers in tests/data through its own
+// entry point, with the ordinary compiler: what the fuzzers found stays found.
 
 #include <gtest/gtest.h>
 
@@ -9,30 +8,27 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 namespace {
 
-// Every regular file of the folders in TAVO_REPLAY_DIRS (":"-separated), in
-// name order within each folder.
+// Every regular file of the seed corpus, then of the reproducers, in name
+// order within each folder.
 std::vector<std::string> replayFiles() {
   std::vector<std::string> files;
-  std::string dirs = TAVO_REPLAY_DIRS;
-  for (std::size_t start = 0; start <= dirs.size();) {
-    std::size_t end = std::min(dirs.find(':', start), dirs.size());
+  for (const char* dir : {TAVO_REPLAY_SEEDS, TAVO_REPLAY_FOUND}) {
     std::vector<std::string> here;
     std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(dirs.substr(start, end - start), error))
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error))
       if (entry.is_regular_file()) here.push_back(entry.path().string());
     std::sort(here.begin(), here.end());
     files.insert(files.end(), here.begin(), here.end());
-    start = end + 1;
   }
   return files;
 }
@@ -60,9 +56,7 @@ class Replay : public ::testing::TestWithParam<std::string> {
 };
 
 TEST_P(Replay, TheTargetsOracleHolds) {
-  std::ifstream in(GetParam(), std::ios::binary);
-  ASSERT_TRUE(in) << GetParam();
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string bytes = tavo::testing::readFile(GetParam());
   // A broken oracle aborts with its reason on standard error.
   EXPECT_EQ(LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()), 0);
 }

@@ -48,16 +48,12 @@ TEST(PolkitAuthorizationTest, TheRequestAsksForTheActionThatImpliesTheProgramsOw
   for (const Case& c : std::vector<Case>{
            {"the shipped policy", nothing, kSweeper, true, {FakePolkit::kRemoveAction}, {}},
            {"an undo", nothing, kSweeper, true, {FakePolkit::kUndoAction}, {}, RightsPurpose::Undo},
-           {"a wrong password", [](FakePolkit& p) { p.answers = {false}; }, kSweeper, false,
-            {FakePolkit::kRemoveAction}, {}},
+           {"a wrong password", [](FakePolkit& p) { p.answers = {false}; }, kSweeper, false, {FakePolkit::kRemoveAction}, {}},
            {"no removal action", [](FakePolkit& p) { p.installed.resize(1); }, kSweeper, true,
             {"org.tavo.uninstaller.sweeper"}, {}},
-           {"a rule saying no",
-            [](FakePolkit& p) { p.refusedByRule = {FakePolkit::kRemoveAction}; }, kSweeper,
-            false, {}, {}},
+           {"a rule saying no", [](FakePolkit& p) { p.refusedByRule = {FakePolkit::kRemoveAction}; }, kSweeper, false, {}, {}},
            {"a helper no action names", nothing, "/build/sweeper", true, {}, {helperUnnamed}},
-           {"no agent", [](FakePolkit& p) { p.agent = false; }, kSweeper, false, {},
-            {agentMissing}},
+           {"no agent", [](FakePolkit& p) { p.agent = false; }, kSweeper, false, {}, {agentMissing}},
            {"no polkit", [](FakePolkit& p) { p.reachable = false; }, kSweeper, false, {},
             {"Authorization: cannot reach polkit: no system bus"}}}) {
     Rig rig;

@@ -41,40 +41,26 @@ struct Sample {
 // Each value that a write-back once changed, and the edges of every kind.
 const Sample kSamples[] = {
     {"date with sub-microseconds", R"({"date": 699364800.1234568})", false},
-    {"date 1900-01-01", R"({"date": -3187296000})", true},
-    {"date 2100-01-01", R"({"date": 3124137600})", true},
-    {"date before 2001 with a fraction", R"({"date": -1234.75})", false},
-    {"date NaN", R"({"date": NaN})", false},
-    {"date 1e19", R"({"date": 1e19})", false},
-    {"date 0001-01-01", R"({"date": -63113904000})", true},
+    {"date 1900-01-01", R"({"date": -3187296000})", true}, {"date 2100-01-01", R"({"date": 3124137600})", true},
+    {"date before 2001 with a fraction", R"({"date": -1234.75})", false}, {"date NaN", R"({"date": NaN})", false},
+    {"date 1e19", R"({"date": 1e19})", false}, {"date 0001-01-01", R"({"date": -63113904000})", true},
     {"date 9999-12-31T23:59:59", R"({"date": 252423993599})", true},
-    {"int -2^63", R"({"int": "-9223372036854775808"})", true},
-    {"int -1", R"({"int": "-1"})", true},
-    {"int 0", R"({"int": "0"})", true},
-    {"int 255", R"({"int": "255"})", true},
-    {"int 65536", R"({"int": "65536"})", true},
-    {"int 2^31", R"({"int": "2147483648"})", true},
-    {"int 2^32", R"({"int": "4294967296"})", true},
-    {"int 2^63-1", R"({"int": "9223372036854775807"})", true},
+    {"int -2^63", R"({"int": "-9223372036854775808"})", true}, {"int -1", R"({"int": "-1"})", true},
+    {"int 0", R"({"int": "0"})", true}, {"int 255", R"({"int": "255"})", true},
+    {"int 65536", R"({"int": "65536"})", true}, {"int 2^31", R"({"int": "2147483648"})", true},
+    {"int 2^32", R"({"int": "4294967296"})", true}, {"int 2^63-1", R"({"int": "9223372036854775807"})", true},
     {"int 2^63", R"({"int": "9223372036854775808"})", true},
     {"int 2^64-1", R"({"int": "18446744073709551615"})", true},
-    {"real", R"({"real": 0.1})", true},
-    {"real -0", R"({"real": -0.0})", true},
-    {"real huge", R"({"real": 1.7976931348623157e308})", true},
-    {"real tiny", R"({"real": 5e-324})", true},
-    {"real infinite", R"({"real": -Infinity})", true},
-    {"real NaN", R"({"real": NaN})", true},
+    {"real", R"({"real": 0.1})", true}, {"real -0", R"({"real": -0.0})", true},
+    {"real huge", R"({"real": 1.7976931348623157e308})", true}, {"real tiny", R"({"real": 5e-324})", true},
+    {"real infinite", R"({"real": -Infinity})", true}, {"real NaN", R"({"real": NaN})", true},
     {"bools", R"({"array": [{"bool": true}, {"bool": false}]})", true},
-    {"data", R"({"data": "0001ff"})", true},
-    {"empty data", R"({"data": ""})", true},
-    {"string", R"({"string": "/Library/Application Support/K"})", true},
-    {"empty string", R"({"string": ""})", true},
+    {"data", R"({"data": "0001ff"})", true}, {"empty data", R"({"data": ""})", true},
+    {"string", R"({"string": "/Library/Application Support/K"})", true}, {"empty string", R"({"string": ""})", true},
     {"string with markup", R"({"string": "<a href=\"x\">&amp;</a>\t'\n"})", true},
     {"Unicode string", R"({"string": "Gr\u00fc\u00dfe \u65e5\u672c \ud83c\udfb9"})", true},
-    {"string with NUL", R"({"string": "a\u0000b"})", false},
-    {"key with NUL \u0000 inside", R"({"int": "1"})", false},
-    {"ASCII-typed string with high bytes", R"({"ascii": "41e942ff"})", false},
-    {"uid", R"({"uid": 7})", false},
+    {"string with NUL", R"({"string": "a\u0000b"})", false}, {"key with NUL \u0000 inside", R"({"int": "1"})", false},
+    {"ASCII-typed string with high bytes", R"({"ascii": "41e942ff"})", false}, {"uid", R"({"uid": 7})", false},
     {"nested", R"({"dict": [["a", {"array": [{"array": [{"dict": []}]}, {"array": []}, {"int": "1"}]}],
                            ["b", {"dict": [["c", {"string": "d"}], ["e", {"data": "00"}]]}]]})", true},
 };
@@ -96,7 +82,8 @@ class PlistCodecTest : public ::testing::Test {
   TempDir dir;
 };
 
-TEST_F(PlistCodecTest, EveryValueReadsAndWritesBackExactly) {
+// Every value reads and writes back exactly, and a deletion beside it leaves it as it was.
+TEST_F(PlistCodecTest, EveryValueReadsAndWritesBackExactlyAndOutlivesADeletion) {
   for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
     SCOPED_TRACE(format == PlistFormat::Xml ? "XML" : "binary");
     oracleWrite(format, sampleJson(format), dir / "theirs.plist");
@@ -106,29 +93,20 @@ TEST_F(PlistCodecTest, EveryValueReadsAndWritesBackExactly) {
     std::string problem;
     ASSERT_TRUE(writePlistFile(dir / "ours.plist", file.dict, format, &problem)) << problem;
     EXPECT_EQ(oracleDump(dir / "ours.plist"), oracleDump(dir / "theirs.plist"));
-    // The independent writer lays binary files out as the platform's does.
-    if (format == PlistFormat::Binary) {
-      EXPECT_EQ(readFile(dir / "ours.plist"), readFile(dir / "theirs.plist"));
-    }
-  }
-}
-
-TEST_F(PlistCodecTest, DeletingOneEntryLeavesEveryOtherValueAsItWas) {
-  for (PlistFormat format : {PlistFormat::Binary, PlistFormat::Xml}) {
-    SCOPED_TRACE(format == PlistFormat::Xml ? "XML" : "binary");
     TempPrefs prefs;
-    const std::string file = prefs.anyUserFile("com.t");
+    const std::string stored = prefs.anyUserFile("com.t");
     oracleWrite(format, sampleJson(format, R"(["P", {"dict": [["gone", {"int": "1"}], ["stay", {"int": "2"}]]}])"),
-                  file);
+                stored);
     oracleWrite(format, sampleJson(format, R"(["P", {"dict": [["stay", {"int": "2"}]]}])"), dir / "expected.plist");
     CapturingLog log;
     FilePrefsStore store(prefs.roots(), log);
     ASSERT_EQ(prefs::deletePrefKey(store, "com.t", {"P", "gone"}, PrefUser::Any, PrefHost::Current),
               prefs::KeyDeletion::Deleted);
     EXPECT_EQ(log.lines(), std::vector<std::string>{});
-    EXPECT_EQ(oracleDump(file), oracleDump(dir / "expected.plist"));
-    if (format == PlistFormat::Binary) {
-      EXPECT_EQ(readFile(file), readFile(dir / "expected.plist"));
+    EXPECT_EQ(oracleDump(stored), oracleDump(dir / "expected.plist"));
+    if (format == PlistFormat::Binary) {  // the independent writer lays binary files out as the platform's does
+      EXPECT_EQ(readFile(dir / "ours.plist"), readFile(dir / "theirs.plist"));
+      EXPECT_EQ(readFile(stored), readFile(dir / "expected.plist"));
     }
   }
 }
@@ -220,10 +198,11 @@ TEST(PlistUnreadable, MalformedFilesAreUnreadableWithAReason) {
     const char* reason;  // part of the problem reported
   } cases[] = {
       {"binary cut in half", good.substr(0, good.size() / 2), ""},
-      {"binary header only", "bplist00", "too short"},
-      {"unknown binary version", "bplist17" + std::string(40, '\0'), "unknown version"},
+      {"binary header only", "bplist00", "too short"}, {"unknown binary version", "bplist17" + std::string(40, '\0'), "unknown version"},
       {"offset width 0", patched(oneEntry, kOffsetWidth, 0, 1), "impossible integer widths"},
+      {"reference width 0", patched(oneEntry, kRefWidth, 0, 1), "impossible integer widths"},
       {"reference width 9", patched(oneEntry, kRefWidth, 9, 1), "impossible integer widths"},
+      {"object count one past the table", patched(oneEntry, kCount, 4), "offset table"},
       {"top object past the table", patched(oneEntry, kTop, 3), "top object"},
       {"offset table past the end", patched(oneEntry, kTable, 1u << 30), "offset table"},
       {"object count of 2^60", patched(oneEntry, kCount, std::uint64_t{1} << 60), "offset table"},
@@ -241,12 +220,10 @@ TEST(PlistUnreadable, MalformedFilesAreUnreadableWithAReason) {
       {"key that is not a string", bplist({"\xD1\x01\x02", "\x10\x05", "\x51v"}), "key that is not a string"},
       {"16-byte integer of 2^64", bplist({"\x14" + bigEndian(1, 8) + bigEndian(0, 8)}), "integer outside"},
       {"32-byte integer", bplist({"\x15" + std::string(32, '\0')}), "wider"},
-      {"null object", bplist({std::string(1, '\0')}), "null"},
-      {"set object", bplist({"\xC0"}), "type"},
+      {"null object", bplist({std::string(1, '\0')}), "null"}, {"set object", bplist({"\xC0"}), "type"},
       {"4-byte date", bplist({"\x32" + std::string(4, '\0')}), "date"},
       {"100,000 nested binary arrays", nestedArrays(100000), "nested deeper"},
-      {"arrays doubling 64 times", doubling, "expand"},
-      {"one string named 20,000 times", sharedText, "expand"},
+      {"arrays doubling 64 times", doubling, "expand"}, {"one string named 20,000 times", sharedText, "expand"},
       {"100,000 nested XML arrays", xmlIn(repeated("<array>", 100000) + repeated("</array>", 100000)),
        "nested deeper"},
       {"not a property list", "not a property list", "text where an element should be"},
@@ -257,8 +234,7 @@ TEST(PlistUnreadable, MalformedFilesAreUnreadableWithAReason) {
       {"NUL reference", xmlValue("<string>&#0;</string>"), "excludes"},
       {"control character", xmlValue("<string>\x01</string>"), "excludes"},
       {"text not UTF-8", xmlValue("<string>\xC3\x28</string>"), "not UTF-8"},
-      {"base64 with a bad character", xmlValue("<data>AA!A</data>"), "base64"},
-      {"base64 of one symbol", xmlValue("<data>A</data>"), "base64"},
+      {"base64 with a bad character", xmlValue("<data>AA!A</data>"), "base64"}, {"base64 of one symbol", xmlValue("<data>A</data>"), "base64"},
       {"base64 padding inside", xmlValue("<data>AA==AA==</data>"), "base64"},
       {"mismatched end tag", xmlValue("<string>a</integer>"), "mismatched"},
       {"value without a key", xmlIn("<dict><string>a</string></dict>"), "without a key"},
@@ -267,18 +243,14 @@ TEST(PlistUnreadable, MalformedFilesAreUnreadableWithAReason) {
       {"element inside a string", xmlValue("<string>a<b/></string>"), "element inside"},
       {"integer of 2^64", xmlValue("<integer>18446744073709551616</integer>"), "integer"},
       {"integer below -2^63", xmlValue("<integer>-9223372036854775809</integer>"), "integer"},
-      {"integer with junk", xmlValue("<integer>12abc</integer>"), "integer"},
-      {"empty integer", xmlValue("<integer/>"), "integer"},
+      {"integer with junk", xmlValue("<integer>12abc</integer>"), "integer"}, {"empty integer", xmlValue("<integer/>"), "integer"},
       {"real out of range", xmlValue("<real>1e500</real>"), "real"},
-      {"February 30", xmlValue("<date>2001-02-30T00:00:00Z</date>"), "date"},
-      {"year 0", xmlValue("<date>0000-01-01T00:00:00Z</date>"), "date"},
+      {"February 30", xmlValue("<date>2001-02-30T00:00:00Z</date>"), "date"}, {"year 0", xmlValue("<date>0000-01-01T00:00:00Z</date>"), "date"},
       {"February 29, 1900", xmlValue("<date>1900-02-29T00:00:00Z</date>"), "date"},
       {"date without Z", xmlValue("<date>2001-01-01T00:00:00</date>"), "date"},
       {"encoding Latin-1", "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><plist><dict/></plist>", "encoding"},
-      {"empty plist element", "<plist/>", "no value"},
-      {"plist of two values", xmlIn("<dict/><dict/>"), "more than one"},
-      {"unterminated comment", "<plist><!-- x", "comment"},
-      {"unknown element", xmlIn("<set/>"), "not a property-list value"},
+      {"empty plist element", "<plist/>", "no value"}, {"plist of two values", xmlIn("<dict/><dict/>"), "more than one"},
+      {"unterminated comment", "<plist><!-- x", "comment"}, {"unknown element", xmlIn("<set/>"), "not a property-list value"},
       {"top-level array", xmlIn("<array/>"), "not a dictionary"},
       {"top-level binary string", bplist({"\x51s"}), "not a dictionary"},
   };
@@ -298,29 +270,18 @@ TEST(PlistXml, ReadsWhatTheFormatAllows) {
     PlistValue expected;
   } cases[] = {
       {"<string>x &lt;&gt;&amp;&quot;&apos; &#65;&#x42;</string>", "x <>&\"' AB"},
-      {"<string><![CDATA[<&>]]></string>", "<&>"},
-      {"<string>a<!-- c -->b<?pi x?></string>", "ab"},
-      {"<string>a\r\nb\rc&#13;</string>", "a\nb\nc\r"},
-      {"<string/>", ""},
-      {"<integer> +42 </integer>", 42},
-      {"<integer>0x1F</integer>", 31},
-      {"<integer>-0x10</integer>", -16},
+      {"<string><![CDATA[<&>]]></string>", "<&>"}, {"<string>a<!-- c -->b<?pi x?></string>", "ab"},
+      {"<string>a\r\nb\rc&#13;</string>", "a\nb\nc\r"}, {"<string/>", ""}, {"<integer> +42 </integer>", 42},
+      {"<integer>0x1F</integer>", 31}, {"<integer>-0x10</integer>", -16},
       {"<integer>18446744073709551615</integer>", PlistInteger::fromUnsigned(~std::uint64_t{0})},
       {"<integer>-9223372036854775808</integer>", PlistInteger(INT64_MIN)},
-      {"<real>nan</real>", nan},
-      {"<real>+infinity</real>", inf},
-      {"<real>-infinity</real>", -inf},
-      {"<real> 2.5 </real>", 2.5},
-      {"<real>-0</real>", -0.0},
-      {"<date>2004-05Z</date>", PlistDate{105062400}},
+      {"<real>nan</real>", nan}, {"<real>+infinity</real>", inf}, {"<real>-infinity</real>", -inf},
+      {"<real> 2.5 </real>", 2.5}, {"<real>-0</real>", -0.0}, {"<date>2004-05Z</date>", PlistDate{105062400}},
       {"<date>2001-01-01T00:00:00Z</date>", PlistDate{0}},
       {"<date>2000-02-29T23:59:59Z</date>", PlistDate{-26438401}},
       {"<data>\n\tAAEC\n\t/w==\n\t</data>", PlistData{0, 1, 2, 255}},
-      {"<data>AAE</data>", PlistData{0, 1}},
-      {"<data/>", PlistData{}},
-      {"<true></true>", true},
-      {"<false/>", false},
-      {"<dict/>", PlistDict()},
+      {"<data>AAE</data>", PlistData{0, 1}}, {"<data/>", PlistData{}},
+      {"<true></true>", true}, {"<false/>", false}, {"<dict/>", PlistDict()},
       {"<array><string>a</string> <!-- c --> <integer>1</integer></array>", PlistArray{"a", 1}},
       {"<dict><key/><string>empty key</string></dict>", dict({{"", "empty key"}})},
   };

@@ -23,16 +23,11 @@ class FilePrefsStoreTest : public ::testing::Test {
 
 TEST_F(FilePrefsStoreTest, SearchListTakesTheFirstScopeThatHoldsTheKey) {
   // Every place the search list looks, in its order.
+  const std::string u = prefs.roots().userPrefs, a = prefs.roots().anyUserPrefs;
   const std::vector<std::string> files = {
-      prefs.roots().userPrefs + "/ByHost/com.t.HOSTID.plist",
-      prefs.roots().userPrefs + "/com.t.plist",
-      prefs.roots().userPrefs + "/ByHost/.GlobalPreferences.HOSTID.plist",
-      prefs.roots().userPrefs + "/.GlobalPreferences.plist",
-      prefs.roots().anyUserPrefs + "/com.t.plist",
-      prefs.roots().anyUserPrefs + "/Network/com.t.plist",
-      prefs.roots().anyUserPrefs + "/.GlobalPreferences.plist",
-      prefs.roots().anyUserPrefs + "/Network/.GlobalPreferences.plist",
-  };
+      u + "/ByHost/com.t.HOSTID.plist", u + "/com.t.plist", u + "/ByHost/.GlobalPreferences.HOSTID.plist",
+      u + "/.GlobalPreferences.plist", a + "/com.t.plist", a + "/Network/com.t.plist",
+      a + "/.GlobalPreferences.plist", a + "/Network/.GlobalPreferences.plist"};
   for (std::size_t i = 0; i < files.size(); ++i)
     ASSERT_TRUE(writePlistFile(files[i], dict({{"k", PlistValue(static_cast<int>(i))}}),
                                PlistFormat::Xml));
@@ -63,8 +58,7 @@ TEST_F(FilePrefsStoreTest, SetIsPendingUntilSynchronised) {
 }
 
 // Under a hold a file is read once, a missing one too; our own write, a lock
-// (taken only to change a value) and the next hold read it afresh, and a
-// pending value still hides the file's.
+// and the next hold read it afresh, and a pending value hides the file's.
 TEST_F(FilePrefsStoreTest, AReadHoldKeepsEachFileUntilAWriteALockOrItsEnd) {
   const std::string path = prefs.userFile("com.t");
   auto read = [&] {
@@ -104,9 +98,7 @@ TEST_F(FilePrefsStoreTest, SynchroniseKeepsOtherWritersKeysAndTheFileFormat) {
     std::string path = prefs.userFile("com.t");
     ASSERT_TRUE(writePlistFile(path, richDomain(), format));
     ::chmod(path.c_str(), 0640);
-    if (root) {
-      ASSERT_EQ(::chown(path.c_str(), 4321, 4322), 0);
-    }
+    ASSERT_TRUE(!root || ::chown(path.c_str(), 4321, 4322) == 0);
     store.setValue("mine", PlistValue("x"), "com.t", PrefUser::Current, PrefHost::Any);
     // Another process writes after our set but before our synchronisation.
     PlistDict other = richDomain();
@@ -122,8 +114,7 @@ TEST_F(FilePrefsStoreTest, SynchroniseKeepsOtherWritersKeysAndTheFileFormat) {
     ::stat(path.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     if (root) {  // the owner is kept too
-      EXPECT_EQ(st.st_uid, 4321u);
-      EXPECT_EQ(st.st_gid, 4322u);
+      EXPECT_EQ(std::pair(st.st_uid, st.st_gid), std::pair(4321u, 4322u));
     }
   }
 }
@@ -162,10 +153,9 @@ TEST_F(FilePrefsStoreTest, AValueTheFileFormatCannotHoldIsRefusedAndLogged) {
       << log.lines()[0];
 }
 
-// The lock is the folder's: a holder killed before it let go leaves no file. A
-// failed write-back is reported, never taken for success, the file left whole;
-// a killed one leaves its temporary file, which the next writer clears under
-// the lock, and only that: a user's copies beside the domain's file stay.
+// The lock is the folder's, and leaves no file. A failed write-back is
+// reported, the file left whole; a killed one leaves its temporary file, which
+// the next writer clears, and only that: a user's copies beside it stay.
 TEST_F(FilePrefsStoreTest, AFailedOrKilledWriteLeavesTheFileWholeAndOnlyItsTemporaryIsCleared) {
   { auto lock = store.lockDomain("com.t", PrefUser::Any, PrefHost::Current); }
   EXPECT_FALSE(exists(prefs.anyUserFile("com.t")));

@@ -1,40 +1,16 @@
 #include "prefs/key_path.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <thread>
+
 #include "tests/support/prefs_fixture.h"
 
 namespace tavo::testing {
 namespace {
 
 using namespace tavo::prefs;
-
-// The real store, counting synchronisations so their number can be checked.
-class CountingStore final : public PrefsStore {
- public:
-  explicit CountingStore(PrefsStore& inner) : inner_(inner) {}
-  std::optional<PlistValue> copyAppValue(const std::string& k, const std::string& d) override {
-    return inner_.copyAppValue(k, d);
-  }
-  std::optional<PlistValue> copyValue(const std::string& k, const std::string& d, PrefUser u,
-                                      PrefHost h) override {
-    return inner_.copyValue(k, d, u, h);
-  }
-  void setValue(const std::string& k, std::optional<PlistValue> v, const std::string& d,
-                PrefUser u, PrefHost h) override {
-    inner_.setValue(k, std::move(v), d, u, h);
-  }
-  bool synchronize(const std::string& d, PrefUser u, PrefHost h) override {
-    ++syncs;
-    return inner_.synchronize(d, u, h);
-  }
-  std::unique_ptr<PrefsDomainLock> lockDomain(const std::string& d, PrefUser u,
-                                              PrefHost h) override {
-    return inner_.lockDomain(d, u, h);
-  }
-  int syncs = 0;
-
- private:
-  PrefsStore& inner_;
-};
 
 class KeyPathTest : public ::testing::Test {
  protected:
@@ -52,13 +28,12 @@ class KeyPathTest : public ::testing::Test {
     ASSERT_TRUE(writePlistFile(prefs.userFile("com.t"), d, PlistFormat::Binary));
   }
   bool read(const std::vector<std::string>& names, std::string& out) {
-    return readConfigStringValue(counting, "com.t", names, out);
+    return readConfigStringValue(store, "com.t", names, out);
   }
 
   TempPrefs prefs;
   NullLog log;
   FilePrefsStore store{prefs.roots(), log};
-  CountingStore counting{store};
 };
 
 TEST_F(KeyPathTest, SplitKeepsEmptyNames) {
@@ -78,8 +53,7 @@ TEST_F(KeyPathTest, StrictAndLenientWalks) {
       {"A/X/C", true, ""},  // absent middle name passed over / ends the strict walk
       {"A/B/C", false, ""},
       {"A", false, ""},  // one name: never exists
-      {"A/S", true, "text"},
-      {"A/X/S", true, ""},
+      {"A/S", true, "text"}, {"A/X/S", true, ""},
       {"A/S/C", false, ""},          // a string in the middle
       {"A/", true, "empty name"},    // the empty name after a trailing "/"
       {"top/x", false, ""},          // top-level value not a dictionary
@@ -87,7 +61,7 @@ TEST_F(KeyPathTest, StrictAndLenientWalks) {
       {"top", false, "value"},       // one name: the top-level string itself
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(prefExists(counting, "com.t", c.path), c.exists) << c.path;
+    EXPECT_EQ(prefExists(store, "com.t", c.path), c.exists) << c.path;
     std::string out = "untouched";
     EXPECT_EQ(read(splitKeyPath(c.path), out), !c.text.empty()) << c.path;
     EXPECT_EQ(out, c.text.empty() ? "untouched" : c.text) << c.path;
@@ -96,26 +70,21 @@ TEST_F(KeyPathTest, StrictAndLenientWalks) {
   EXPECT_FALSE(read({}, out));  // no name at all
 }
 
-TEST_F(KeyPathTest, ExistenceTestSynchronisesAndSeesOnlyTheCurrentUsersHostIndependentValues) {
+// The existence test sees only the current user's host-independent values;
+// string reads follow the search list, where a number found first hides a string.
+TEST_F(KeyPathTest, ScopesOfTheExistenceTestAndOfStringReads) {
   ASSERT_TRUE(writePlistFile(prefs.anyUserFile("com.t"), dict({{"G", PlistValue(dict({{"x", "1"}}))}}),
                              PlistFormat::Xml));
-  EXPECT_FALSE(prefExists(counting, "com.t", "G/x"));
-  EXPECT_EQ(counting.syncs, 1);
-  std::string out;
-  EXPECT_TRUE(read({"G", "x"}, out));
-  EXPECT_EQ(out, "1");
-}
-
-TEST_F(KeyPathTest, StringReadsFollowTheSearchListWithoutFallingBackOnAWrongKind) {
-  // The host-specific value is found first: a number hides the user's string.
   ASSERT_TRUE(writePlistFile(prefs.roots().userPrefs + "/ByHost/com.t.HOSTID.plist",
                              dict({{"top", PlistValue(5)}, {"host", "h"}}), PlistFormat::Xml));
+  EXPECT_FALSE(prefExists(store, "com.t", "G/x") || prefExists(store, "com.t", "host/x"));
   std::string out = "untouched";
-  EXPECT_FALSE(readConfigStringValue(counting, "com.t", "top", out));
+  EXPECT_FALSE(readConfigStringValue(store, "com.t", "top", out));
   EXPECT_EQ(out, "untouched");
-  EXPECT_TRUE(readConfigStringValue(counting, "com.t", "host", out));
+  EXPECT_TRUE(readConfigStringValue(store, "com.t", "host", out));
   EXPECT_EQ(out, "h");
-  EXPECT_FALSE(prefExists(counting, "com.t", "host/x"));
+  EXPECT_TRUE(read({"G", "x"}, out));
+  EXPECT_EQ(out, "1");
 }
 
 TEST_F(KeyPathTest, StringsUpTo2047BytesAreRead) {
@@ -125,14 +94,14 @@ TEST_F(KeyPathTest, StringsUpTo2047BytesAreRead) {
                     {"D", PlistValue(dict({{"fits", PlistValue(fits)}, {"long", PlistValue(tooLong)}}))},
                     {"Root", PlistValue(dict({{fits, "a"}, {tooLong, "b"}}))}}));
   std::string out;
-  EXPECT_TRUE(readConfigStringValue(counting, "com.t", "fits", out));
+  EXPECT_TRUE(readConfigStringValue(store, "com.t", "fits", out));
   EXPECT_EQ(out, fits);
-  EXPECT_FALSE(readConfigStringValue(counting, "com.t", "long", out));
+  EXPECT_FALSE(readConfigStringValue(store, "com.t", "long", out));
   EXPECT_TRUE(read({"D", "fits"}, out));
   EXPECT_FALSE(read({"D", "long"}, out));
   EXPECT_EQ(out, fits);
   std::vector<std::string> names{"already"};
-  EXPECT_TRUE(listConfigKeys(counting, "com.t", "", names));  // "" lists "Root"
+  EXPECT_TRUE(listConfigKeys(store, "com.t", "", names));  // "" lists "Root"
   EXPECT_EQ(names, (std::vector<std::string>{"already", fits}));
 }
 
@@ -157,19 +126,20 @@ TEST_F(KeyPathTest, FirstBankReads) {
   for (const Case& c : cases) {
     writeUser(c.domain);
     std::string path = "untouched", sample = "untouched";
-    EXPECT_EQ(read1stBankPath(counting, "com.t", path), c.path) << c.what;
-    EXPECT_EQ(read1stBankSamplePath(counting, "com.t", sample), c.sample) << c.what;
+    EXPECT_EQ(read1stBankPath(store, "com.t", path), c.path) << c.what;
+    EXPECT_EQ(read1stBankSamplePath(store, "com.t", sample), c.sample) << c.what;
     EXPECT_EQ(path, c.path ? "/p" : "untouched") << c.what;
     EXPECT_EQ(sample, c.sample ? "/s" : "untouched") << c.what;
   }
 }
 
 TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
-  // P holds A, which holds B and C; B holds C.
+  // P holds A, which holds B and C; B holds C. P holds a P of its own too,
+  // which the walk, starting inside P, never takes for the first name.
   PlistDict p = dict({{"A", PlistValue(dict({{"B", PlistValue(dict({{"C", "bc"}, {"keep", "k"}}))},
                                                  {"C", "ac"},
                                                  {"S", "string"}}))},
-                        {"other", PlistValue(1)}});
+                        {"other", PlistValue(1)}, {"P", dict({{"other", "inner"}})}});
   PlistDict domain = dict({{"P", PlistValue(p)}, {"N", PlistValue(2)}, {"Z", "z"},
                           {"O", dict({{"Only", dict({{"x", "1"}})}})}});
   struct Case {
@@ -178,20 +148,17 @@ TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
     std::vector<std::string> removedPath;  // empty: nothing changes
   };
   const Case cases[] = {
-      {{}, false, {}},
-      {{"absent", "x"}, true, {}},
-      {{"P"}, false, {}},
-      {{"N", "x"}, false, {}},
-      {{"P", "A", "S", "C"}, false, {}},
-      {{"P", "A", "B", "C"}, true, {"P", "A", "B", "C"}},
+      {{}, false, {}}, {{"absent", "x"}, true, {}}, {{"P"}, false, {}}, {{"N", "x"}, false, {}},
+      {{"P", "A", "S", "C"}, false, {}}, {{"P", "A", "B", "C"}, true, {"P", "A", "B", "C"}},
       {{"P", "A", "X", "C"}, true, {"P", "A", "C"}},  // absent B: A's own C goes
       {{"P", "A", "B", "X"}, false, {}},
       {{"O", "Only"}, true, {"O", "Only"}},  // leaves O, empty
+      {{"P", "other"}, true, {"P", "other"}},
   };
   for (const Case& c : cases) {
     writeUser(domain);
     std::string before = readFile(prefs.userFile("com.t"));
-    EXPECT_EQ(deleteCurrentUserPrefKey(counting, "com.t", c.names), c.result);
+    EXPECT_EQ(deleteCurrentUserPrefKey(store, "com.t", c.names), c.result);
     PlistFile file = readPlistFile(prefs.userFile("com.t"));
     EXPECT_EQ(file.format, PlistFormat::Binary);
     if (c.removedPath.empty()) {
@@ -201,6 +168,31 @@ TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
     // Exactly the one entry is gone; everything else at every level stays.
     EXPECT_EQ(file.dict, withoutEntry(domain, c.removedPath));
   }
+}
+
+// Held elsewhere, the domain's lock keeps a deletion from reading until it is
+// let go, so that two deletions at once never undo each other.
+TEST_F(KeyPathTest, ADeletionWaitsForTheDomainsLockBeforeItReads) {
+  const std::string before = readFile(prefs.userFile("com.t"));
+  auto lock = store.lockDomain("com.t", PrefUser::Current, PrefHost::Any);
+  std::atomic<pid_t> tid = 0;
+  std::thread deletion([&] {
+    tid = static_cast<pid_t>(::syscall(SYS_gettid));
+    FilePrefsStore other(prefs.roots(), log);
+    EXPECT_TRUE(deleteCurrentUserPrefKey(other, "com.t", {"A", "S"}));
+  });
+  // Its system call of the moment tells that it waits in flock.
+  const std::string waiting = std::to_string(SYS_flock) + " ";
+  auto syscallNow = [&] { return readFile("/proc/self/task/" + std::to_string(tid) + "/syscall"); };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while ((tid == 0 || syscallNow().rfind(waiting, 0) != 0) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(syscallNow().rfind(waiting, 0), 0u) << "the deletion never waited for the lock";
+  EXPECT_EQ(readFile(prefs.userFile("com.t")), before);
+  lock.reset();
+  deletion.join();
+  std::string out;
+  EXPECT_FALSE(readConfigStringValue(store, "com.t", std::vector<std::string>{"A", "S"}, out));
 }
 
 }  // namespace

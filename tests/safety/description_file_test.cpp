@@ -7,18 +7,16 @@ namespace {
 
 using Kind = BodyLine::Kind;
 
-// Each line with the kind it has, and where a directive's domain and argument
-// are cut: the first token in the order path, var, pkg, plist, ens wins
-// wherever it stands; the argument ends at the line's first ")$"; the domain
-// runs from the first "com." to six characters before the token.
+// Each line's kind, domain and argument: the first token in the order path, var,
+// pkg, plist, ens wins wherever it stands; the argument ends at the first ")$";
+// the domain runs from the first "com." to six characters before the token.
 TEST(DescriptionFileTest, EachLineHasItsKindDomainAndArgument) {
   const struct {
     std::string line;
     Kind kind;
     std::string domain, argument;
   } cases[] = {
-      {"# installed folders", Kind::Comment, "", ""},
-      {" # after a blank", Kind::PlainPath, "", ""},
+      {"# installed folders", Kind::Comment, "", ""}, {" # after a blank", Kind::PlainPath, "", ""},
       {"", Kind::PlainPath, "", ""},
       {"/Library/Application Support/Example Audio/Example Strings\r", Kind::PlainPath, "", ""},
       {"~/Library/Preferences/com.example.sampler.plist$_path(LibraryFolder)$", Kind::Path,
@@ -30,17 +28,13 @@ TEST(DescriptionFileTest, EachLineHasItsKindDomainAndArgument) {
       {"$_plist(~/Library/Preferences/com.example.sampler.plist)$", Kind::Plist, "",
        "~/Library/Preferences/com.example.sampler.plist"},
       {"$_pkg(com.example.pkg.ExampleStrings)$", Kind::Pkg, "", "com.example.pkg.ExampleStrings"},
-      {"$_ens(Example Strings)$", Kind::Ens, "", "Example Strings"},
-      {"$_ens()$", Kind::Ens, "", ""},
+      {"$_ens(Example Strings)$", Kind::Ens, "", "Example Strings"}, {"$_ens()$", Kind::Ens, "", ""},
       // precedence, not position
       {"com.s.plist$_path($_var(a/b))$", Kind::Path, "com.s", "$_var(a/b)"},
-      {"$_plist($_pkg(x))$", Kind::Pkg, "", "x)"},
-      {"$_ens($_plist(p)$)$", Kind::Plist, "", "p"},
+      {"$_plist($_pkg(x))$", Kind::Pkg, "", "x)"}, {"$_ens($_plist(p)$)$", Kind::Plist, "", "p"},
       // what cannot be cut
-      {"$_var(a/b)$", Kind::Malformed, "", ""},
-      {"com.x$_path(k)$", Kind::Malformed, "", ""},
-      {"$_pkg(no close", Kind::Malformed, "", ""},
-      {")$ $_ens(before)", Kind::Malformed, "", ""},
+      {"$_var(a/b)$", Kind::Malformed, "", ""}, {"com.x$_path(k)$", Kind::Malformed, "", ""},
+      {"$_pkg(no close", Kind::Malformed, "", ""}, {")$ $_ens(before)", Kind::Malformed, "", ""},
       {"com.a.plist$_var(x)$_path(y)$", Kind::Malformed, "", ""},
   };
   for (const auto& c : cases) {

@@ -39,10 +39,9 @@ class PathSafety : public ::testing::Test {
   std::string home_ = dir_ / "home/u", trash_ = home_ + "/.local/share/Trash";
 };
 
-// Each row of the table by what it keeps: its folder under every kind of base
-// it is reckoned from (the root, another user's home, this user's), with the
-// reason it gives, and a product's own beside or inside it, which goes.
-// Deleting, weakening or shadowing a row fails here.
+// Each row of the table: its folder under every kind of base (the root, another
+// user's home, this user's) with its reason, and a product's own beside it,
+// which goes. Deleting, weakening or shadowing a row fails here.
 TEST_F(PathSafety, EveryRowRefusesItsFolderAndLetsAProductsOwnBesideItGo) {
   const char *shared = "is a shared folder", *standard = "is a standard folder of a home folder",
              *volume = "is a volume root", *home = "is a home folder",
@@ -50,19 +49,16 @@ TEST_F(PathSafety, EveryRowRefusesItsFolderAndLetsAProductsOwnBesideItGo) {
              *trash = "is the Trash, holds it or lies in it",
              *topTrash = "is a top-directory trash, holds it or lies in it", *goes = nullptr;
   const std::pair<const char*, const char*> cases[] = {
-      {"/", "is the root folder"}, {"/opt", "is a folder directly under the root folder"},
-      {"/opt/TAVO Player", goes},
+      {"/", "is the root folder"}, {"/opt", "is a folder directly under the root folder"}, {"/opt/TAVO Player", goes},
       {"/Volumes/Sample Drive", volume}, {"/Volumes/Sample Drive/TAVO Library", goes},
-      {"/media/usb", volume}, {"/media/usb/Samples", goes},
-      {"/mnt/data", volume}, {"/mnt/data/Samples", goes},
+      {"/media/usb", volume}, {"/media/usb/Samples", goes}, {"/mnt/data", volume}, {"/mnt/data/Samples", goes},
       {"/Users/Shared", shared}, {"/Users/Shared/TAVO", goes},
       {"/Users/someone", home}, {"/home/someone", home}, {"/home/someone/TAVO Library", goes},
       {"/usr/bin", shared}, {"/usr/bin/tavo-scan", goes}, {"/usr/lib", shared}, {"/usr/lib/tavo", goes},
       {"/usr/share", shared}, {"/usr/share/tavo", goes}, {"/usr/local", shared}, {"/usr/local/tavo", goes},
       {"/usr/local/bin", shared}, {"/usr/local/bin/tavo", goes},
       {"/usr/local/lib", shared}, {"/usr/local/lib/tavo", goes},
-      {"/usr/local/share", shared}, {"/usr/local/share/tavo", goes},
-      {"/var/db", shared}, {"/var/db/tavo", goes},
+      {"/usr/local/share", shared}, {"/usr/local/share/tavo", goes}, {"/var/db", shared}, {"/var/db/tavo", goes},
       {"/var/db/receipts", shared}, {"/var/db/receipts/com.tavo.pkg.bom", goes},
       // Under "/" a one-name folder is refused first as what lies directly there.
       {"$H/Library", shared}, {"/Users/someone/Library", shared}, {"/Library/TAVO", goes},
@@ -88,8 +84,7 @@ TEST_F(PathSafety, EveryRowRefusesItsFolderAndLetsAProductsOwnBesideItGo) {
       {"/Library/Receipts", shared}, {"/Users/someone/Library/Receipts", shared},
       {"/Library/Receipts/tavo.pkg", goes},
       {"$H", "is the home folder or holds it"}, {"$D/home", "is the home folder or holds it"},
-      {"$H/TAVO Library", goes},
-      {"/home/someone/Documents", standard}, {"$H/Documents/TAVO Projects", goes},
+      {"$H/TAVO Library", goes}, {"/home/someone/Documents", standard}, {"$H/Documents/TAVO Projects", goes},
       {"/Users/someone/Desktop", standard}, {"$H/Desktop/TAVO Player", goes},
       {"/home/someone/Downloads", standard}, {"$H/Downloads/TAVO Installer", goes},
       {"/Users/someone/Music", standard}, {"$H/Music/TAVO", goes},

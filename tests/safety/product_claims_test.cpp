@@ -29,9 +29,8 @@ constexpr const char* kDescription =
     "$_pkg(com.ex.pkg.GlassHarp)$\n"
     "-\n";
 
-// A bundle's Resources folder, laid out by root, and links that its second
-// description names: through folders of root's alone, in a folder anyone may
-// write, and another user's in a sticky folder.
+// A bundle's Resources folder, root's, whose second description names links:
+// through root's folders, in a folder anyone may write, and another user's in a sticky one.
 struct Bundle {
   Bundle() {
     ::chmod(dir.path().c_str(), 0755);
@@ -71,12 +70,8 @@ TEST_F(ProductClaimsTest, NamesTheBodysReceiptsDomainsAndPathsOutsideHomes) {
       {"/Library/Application Support/Glass Harp", true},
       {"/Library/Application Support/Glass Harp/x/y", true},
       {"/Library/Application Support/Glass Harp 2", false},
-      {"/Library/Application Support", false},
-      {"/Library/Preferences/com.ex.lib.plist", true},
-      {"/Library/Named Line", false},
-      {"/Library/Comment", false},
-      {"/etc", false},
-      {"/Library/etc", false},
+      {"/Library/Application Support", false}, {"/Library/Preferences/com.ex.lib.plist", true},
+      {"/Library/Named Line", false}, {"/Library/Comment", false}, {"/etc", false}, {"/Library/etc", false},
       // A named link counts where it leads only when root alone laid the way out.
       {bundle.dir / "real/Lib/x", true}, {bundle.dir / "open/lib/x", true},
       {bundle.dir / "a/x", false}, {bundle.dir / "b/x", false},

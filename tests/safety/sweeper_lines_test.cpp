@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace tavo::sweeperlines {
 namespace {
 
@@ -31,13 +33,8 @@ TEST(SweeperLinesTest, EveryKindReadsBackAsWrittenWhateverThePathHolds) {
       EXPECT_EQ(text.find_first_of("\n\t\r"), std::string::npos);
       std::optional<Line> back = decode(text);
       ASSERT_TRUE(back);
-      EXPECT_EQ(back->kind, line.kind);
-      EXPECT_EQ(back->path, line.path);
-      EXPECT_EQ(back->where, line.where);
-      EXPECT_EQ(back->detail, line.detail);
-      EXPECT_EQ(back->copied, line.copied);
-      EXPECT_EQ(back->done, line.done);
-      EXPECT_EQ(back->total, line.total);
+      auto fields = [](const Line& l) { return std::tuple(l.kind, l.path, l.where, l.detail, l.copied, l.done, l.total); };
+      EXPECT_EQ(fields(*back), fields(line));
     }
   }
 }

@@ -305,11 +305,23 @@ bool removeListed(int root, const Parts& parts, const tavo::SafetyCheck& check, 
   return false;
 }
 
+/// The user pkexec ran the tool for; nullopt when PKEXEC_UID is not a plain
+/// user id, which pkexec never sets: read leniently, "" or "x" would be root.
+std::optional<uid_t> pkexecUid(const char* text) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (*text < '0' || *text > '9' || *end != '\0' || errno != 0 ||
+      value >= static_cast<unsigned long>(static_cast<uid_t>(-1)))
+    return std::nullopt;
+  return static_cast<uid_t>(value);
+}
+
 // The table protects the home and Trash of the user the run is for.
 tavo::SafetyCheck safetyCheck() {
   const char* pkexec = std::getenv("PKEXEC_UID");
   uid_t uid = getuid();
-  if (pkexec) uid = static_cast<uid_t>(std::strtoul(pkexec, nullptr, 10));
+  if (pkexec) uid = pkexecUid(pkexec).value();  // checked before anything is done
   std::string home = tavo::homeFolderOf(uid).value_or("");
   return tavo::SafetyCheck({home, home.empty() ? "" : home + "/.local/share/Trash"});
 }
@@ -351,7 +363,12 @@ int unlinkFiles(const std::string& bom, const std::string& root) {
 /// Whether the run may act on `id`: always for root's own runs; through pkexec
 /// only when an installed product names it.
 bool mayActOn(const std::string& id, std::string& error) {
-  if (!std::getenv("PKEXEC_UID")) return true;
+  const char* pkexec = std::getenv("PKEXEC_UID");
+  if (!pkexec) return true;
+  if (!pkexecUid(pkexec)) {
+    error = "PKEXEC_UID is not a user id";
+    return false;
+  }
   std::optional<std::string> resources = tavo::ownBundleResources();
   std::optional<tavo::ProductClaims> claims =
       resources ? tavo::readProductClaims(*resources, error) : std::nullopt;

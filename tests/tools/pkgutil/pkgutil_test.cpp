@@ -37,9 +37,8 @@ TEST_F(Pkgutil, FilesPrintsTheBillOfMaterialsAndForgetRemovesTheReceipt) {
   EXPECT_FALSE(exists(receipts() + "/com.x.plist") || exists(receipts() + "/com.x.bom"));
 }
 
-// What --forget takes is kept, and --restore puts back exactly that when the
-// caller's record of it is the same: a bill of materials says what --unlink
-// removes as root, so none is ever taken from the caller.
+// --restore puts back exactly what --forget kept, never the caller's: a bill
+// of materials says what --unlink removes as root.
 TEST_F(Pkgutil, AForgottenReceiptComesBackOnlyAsItWasKept) {
   writeFile(receipts() + "/com.x.bom", "Library/X\n");
   ToolRun exported = pkgutil({"--export", "com.x"});
@@ -116,10 +115,8 @@ TEST_F(Pkgutil, UnlinkRemovesTheListedFilesAndOnlyEmptyFolders) {
   EXPECT_TRUE(exists(root()) && exists(receipts() + "/com.x.plist"));
 }
 
-// What a bill of materials lists never leads the removal elsewhere: out of
-// the root, through a link among the parent folders (one planted in a
-// world-writable presets folder would reach a user's home), or to what the
-// safety table keeps.
+// A bill of materials never leads the removal out of the root, through a link
+// among the parent folders, or to what the safety table keeps.
 TEST_F(Pkgutil, UnlinkRemovesNothingThroughALinkOrThatTheSafetyTableKeeps) {
   writeFile(dir_ / "victim", "v");
   writeFile(dir_ / "elsewhere/victim", "v");
@@ -137,11 +134,17 @@ TEST_F(Pkgutil, UnlinkRemovesNothingThroughALinkOrThatTheSafetyTableKeeps) {
   EXPECT_NE(run.err.find("Refusing /topfile: is a folder directly under the root folder\n"), std::string::npos);
 }
 
-// Through pkexec it acts only on a receipt that an installed product names.
+// Through pkexec it acts only on a receipt that an installed product names,
+// and for a user named by a plain number: the safety table protects that user's home.
 TEST_F(Pkgutil, UnderPkexecForgetsOnlyANamedReceipt) {
   writeFile(receipts() + "/com.y.plist", "<plist/>");
   const std::string tool =
       bundled(TAVO_PKGUTIL_TESTROOT, dir_ / "B.app", "MacOS", "P\nV\n-\n$_pkg(com.x)$\n-\n");
+  for (const std::string uid : {"", "x", "-1", "0x", "99999999999999999999", "4294967295"}) {
+    ToolRun run = runTool(tool, {"--forget", "com.x"}, {"TAVO_TEST_RECEIPTS_DIR=" + receipts(), "PKEXEC_UID=" + uid});
+    EXPECT_EQ(run.err, "pkgutil: PKEXEC_UID is not a user id\n") << uid;
+  }
+  EXPECT_TRUE(exists(receipts() + "/com.x.plist"));
   const Strings env = {"TAVO_TEST_RECEIPTS_DIR=" + receipts(), "PKEXEC_UID=0"};
   ToolRun named = runTool(tool, {"--forget", "com.x"}, env), other = runTool(tool, {"--forget", "com.y"}, env);
   EXPECT_EQ(other.status, 1);

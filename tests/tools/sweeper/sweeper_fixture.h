@@ -1,6 +1,5 @@
 #pragma once
-// What the sweeper tests share: the real sweeper run as root in the throwaway
-// root, and a look at what a trash holds.
+// What the sweeper tests share: the real sweeper, run as root in the throwaway root.
 
 #include <gtest/gtest.h>
 
@@ -58,8 +57,7 @@ class SweeperTest : public ::testing::Test {
     writeFile(file, text, 0600);
     return file;
   }
-  /// From now on the runs use a copy of sweeper in an installed bundle whose
-  /// product description names `paths`.
+  /// From now on the runs use a copy of sweeper in a bundle whose description names `paths`.
   void claim(const Strings& paths) {
     std::string text = "Product\nVendor\n-\n";
     for (const std::string& path : paths) text += path + "\n";

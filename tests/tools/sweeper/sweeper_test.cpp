@@ -2,8 +2,14 @@
 // folder or is missing there, so that a refusal that fails cannot touch the system.
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 
+#include <chrono>
+#include <thread>
+
+#include "safety/sweeper_lines.h"
 #include "tests/tools/sweeper/sweeper_fixture.h"
 
 namespace tavo::testing {
@@ -15,6 +21,12 @@ constexpr uid_t kNobody = 65534;
 bool folder(const std::string& path, mode_t mode) {
   fs::create_directories(path);
   return chmod(path.c_str(), mode) == 0;
+}
+
+// The first line of `out` that begins with `start`, decoded.
+std::optional<sweeperlines::Line> decodedLine(const std::string& out, const std::string& start) {
+  const std::size_t at = ("\n" + out).find("\n" + start);
+  return at == std::string::npos ? std::nullopt : sweeperlines::decode(out.substr(at, out.find('\n', at) - at));
 }
 
 std::string replaceAll(std::string text, const std::string& key, const std::string& value) {
@@ -33,23 +45,28 @@ class Sweeper : public SweeperTest {
   }
 };
 
+// A name's control bytes and ":" come back escaped in the output line, which
+// decodes to the very path.
 TEST_F(Sweeper, MovesAFileAFolderAndALinkAsALinkWithTheirInfoFiles) {
-  writeFile(dir_ / "src/my file%.txt", "data");
+  const std::string name = "my file%\x01:.txt", shown = "my file%\\x01\\x3A.txt";
+  writeFile(dir_ / "src/" + name, "data");
   writeFile(dir_ / "src/folder/sub/inner", "x");
   ASSERT_EQ(symlink("/", (dir_ / "src/link").c_str()), 0);
 
-  ToolRun run = sweep({dir_ / "src/my file%.txt", dir_ / "src/folder", dir_ / "src/link"});
+  ToolRun run = sweep({dir_ / "src/" + name, dir_ / "src/folder", dir_ / "src/link"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, "moved: " + dir_ / "src/my file%.txt -> " + trash() + "/files/my file%.txt\n" +
+  EXPECT_EQ(run.out, "moved: " + dir_ / "src/" + shown + " -> " + trash() + "/files/" + shown + "\n" +
                          "moved: " + dir_ / "src/folder -> " + trash() + "/files/folder\n" +
                          "moved: " + dir_ / "src/link -> " + trash() + "/files/link\n");
-  EXPECT_FALSE(exists(dir_ / "src/my file%.txt") || exists(dir_ / "src/folder") ||
-               exists(dir_ / "src/link"));
-  EXPECT_EQ(readFile(trash() + "/files/my file%.txt"), "data");
+  const std::optional<sweeperlines::Line> line = decodedLine(run.out, "moved: ");
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->path + " " + line->where, dir_ / "src/" + name + " " + trash() + "/files/" + name);
+  EXPECT_FALSE(exists(dir_ / "src/" + name) || exists(dir_ / "src/folder") || exists(dir_ / "src/link"));
+  EXPECT_EQ(readFile(trash() + "/files/" + name), "data");
   EXPECT_EQ(readFile(trash() + "/files/folder/sub/inner"), "x");
   std::error_code ec;
   EXPECT_EQ(fs::read_symlink(trash() + "/files/link", ec), "/");
-  EXPECT_TRUE(infoMatches("my file%.txt", "/src/my%20file%25.txt"));
+  EXPECT_TRUE(infoMatches(name, "/src/my%20file%25%01%3A.txt"));
   EXPECT_TRUE(infoMatches("folder", "/src/folder") && infoMatches("link", "/src/link"));
 }
 
@@ -71,6 +88,28 @@ TEST_F(Sweeper, NeverOverwritesAndGivesEveryItemANameOfItsOwn) {
   EXPECT_EQ(readFile(trash() + "/files/" + longName.substr(0, 239)), "long");
   EXPECT_TRUE(infoMatches("a.3", "/x/a") && infoMatches("a.4", "/y/a"));
   EXPECT_TRUE(exists(trash() + "/info/" + longName.substr(0, 239) + ".trashinfo"));
+  // With every name it may take in use, an item stays where it is.
+  for (int n = 1; n <= 9999; ++n) writeFile(trash() + "/files/full" + (n > 1 ? "." + std::to_string(n) : ""), "");
+  writeFile(dir_ / "full", "f");
+  EXPECT_EQ(sweep({dir_ / "full"}).out, "not moved: " + dir_ / "full: no free name left in the trash for full\n");
+  EXPECT_EQ(readFile(dir_ / "full"), "f");
+}
+
+// Gone while the run waited for the trash's lock: passed over as missing.
+TEST_F(Sweeper, AnItemGoneWhileTheRunWaitedForTheTrashIsSkipped) {
+  writeFile(dir_ / "f", "f");
+  fs::create_directories(trash());
+  UniqueFd held(open(trash().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_EQ(flock(held.get(), LOCK_EX), 0);
+  Started run = start(trash(), list({dir_ / "f"}));
+  const std::string syscallFile = "/proc/" + std::to_string(run.child.pid()) + "/syscall";
+  for (int i = 0; i < 4000 && readFile(syscallFile).rfind(std::to_string(SYS_flock) + " ", 0) != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(readFile(syscallFile).rfind(std::to_string(SYS_flock) + " ", 0), 0u) << "sweeper never waited";
+  fs::remove(dir_ / "f");
+  held.reset();
+  EXPECT_EQ(run.child.wait(), 0);
+  EXPECT_EQ(run.output(), "skipped: " + dir_ / "f: does not exist\n");
 }
 
 TEST_F(Sweeper, PassesOverMissingPathsAndCountsRefusedOnesAsNotMoved) {
@@ -100,8 +139,7 @@ TEST_F(Sweeper, PassesOverMissingPathsAndCountsRefusedOnesAsNotMoved) {
 }
 
 // Acting for alice, sweeper moves what she could move herself and what an
-// installed product names, and refuses the rest: the system's files, root's,
-// bob's, whatever the list says.
+// installed product names, and refuses the rest, whatever the list says.
 TEST_F(Sweeper, MovesOnlyWhatTheUserCouldMoveOrAProductNames) {
   Users users;
   ASSERT_TRUE(users.made()) << "useradd failed";
@@ -160,8 +198,7 @@ TEST_F(Sweeper, MovesOnlyWhatTheUserCouldMoveOrAProductNames) {
 }
 
 // Put back for alice: what she could place goes back as it was; a product's
-// item comes back root's, as its folder is, with nothing set-ID or writable by
-// others; what the Trash or her writing no longer backs stays, each named.
+// item comes back root's, with nothing set-ID or writable by others; the rest stays, named.
 TEST_F(Sweeper, RestorePutsBackWhatItMayAndNamesWhatItLeaves) {
   Users users;
   ASSERT_TRUE(users.made()) << "useradd failed";
@@ -246,21 +283,27 @@ TEST_F(Sweeper, RefusesATrashOrAListThatIsNotTheUsersOwn) {
       {{home + "/loose/Trash", list}, "Trash belongs to another user or may be written by others"},
       {{t, home + "/shadow-list"}, "cannot open the list file " + home + "/shadow-list: Too many levels of symbolic links"},
       {{t, bobs + "/list"}, "the list file " + bobs + "/list is not the user's alone"},
+      {{t, home + "/big"}, "the list file " + home + "/big is too large"},  // refused unread
   };
+  writeFile(home + "/big", list + "\n", 0600);  // read, it would move the list beside it
+  ASSERT_TRUE(hers(home + "/big") && truncate((home + "/big").c_str(), (16 << 20) + 1) == 0);
   for (const auto& [args, why] : rows) {
     ToolRun run = runTool(sweeper_, args, users.pkexec());
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_TRUE(std::regex_match(run.out, std::regex("sweeper: [^\n]*\n"))) << run.out;
     EXPECT_NE(run.out.find(why), std::string::npos) << run.out;
   }
+  for (const std::string uid : {"", "x", "-1", "1000x", "99999999999999999999", "4294967295"}) {
+    EXPECT_EQ(runTool(sweeper_, {t, list}, {"PKEXEC_UID=" + uid}).out, "sweeper: PKEXEC_UID is not a user id\n") << uid;
+  }
+  EXPECT_TRUE(exists(home + "/big") && exists(list));
   EXPECT_TRUE(namesIn(m + "/etc/cron.d").empty() && namesIn(home + "/open").empty());
   EXPECT_FALSE(exists(users.bob->home + "/.local") || exists(m + "/etc/Trash") || exists(users.trash()));
   EXPECT_EQ(namesIn(home + "/loose/Trash"), Strings{});
 }
 
-// Each case lays out a second filesystem's top folder, then moves a folder and
-// a file from it; they go by one rename to the trash the freedesktop.org rules
-// pick, or are copied into the home Trash when no trash there can be used.
+// A second filesystem's items go by one rename to the trash the freedesktop.org
+// rules pick there, or are copied into the home Trash when none can be used.
 TEST_F(Sweeper, ItemsOfAnotherFilesystemGoToItsOwnTrashByOneRename) {
   // How the top folder is laid out, and the trash its items go to ("": the home Trash).
   struct Case { const char* what; bool (*layOut)(const Volume&); std::string trash; };
@@ -334,10 +377,21 @@ TEST_F(Sweeper, MountPointsTopDirectoryTrashesAndReadOnlyFilesystemsStay) {
                 readFile(ro / "product"), "oldoldp");
 }
 
-TEST_F(Sweeper, ACopyKeepsContentsModesTimesAndOwnersAndSaysHowFarItIs) {
+// A copy keeps what it may; what a drive holds must not become more on the
+// home filesystem (a device, a set-ID bit), nor crash the copy.
+TEST_F(Sweeper, ACopyKeepsContentsModesTimesAndOwnersButNoDeviceOrSetIdBit) {
   Volume vol(dir_ / "vol");
   if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
   ASSERT_EQ(symlink("/", (vol / ".Trash-0").c_str()), 0);  // so that it is copied
+  writeFile(vol / "devs/tool", "t", 04755);
+  writeFile(vol / "devs/group", "g", 02755);
+  ASSERT_EQ(mknod((vol / "devs/di\nsk").c_str(), S_IFBLK | 0600, makedev(7, 0)) |
+                mknod((vol / "devs/mem").c_str(), S_IFCHR | 0666, makedev(1, 1)), 0);
+  UniqueFd deep(open(vol.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  for (int i = 0; i < 100000 && deep.valid(); ++i) {
+    mkdirat(deep.get(), "d", 0700);
+    deep.reset(openat(deep.get(), "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  }
   writeFile(vol / "item/file", "contents", 0604);
   writeFile(vol / "item/sub/deep", "deep", 0600);
   ASSERT_EQ(symlink("../elsewhere", (vol / "item/link").c_str()), 0);
@@ -353,9 +407,18 @@ TEST_F(Sweeper, ACopyKeepsContentsModesTimesAndOwnersAndSaysHowFarItIs) {
   for (const char* name : names)
     ASSERT_EQ(utimensat(AT_FDCWD, (vol / name).c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
   const Tree item = treeOf(vol / "item"), top = treeOf(vol / "top.txt");
-  ToolRun run = sweep({vol / "item", vol / "top.txt"});
-  ASSERT_EQ(run.status, 0);
+  ToolRun run = sweep({vol / "item", vol / "top.txt", vol / "devs"});
+  EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out.rfind("copying: " + vol / "item: 0 of 12 bytes\n", 0), 0u) << run.out;
+  // The line feed in a device's name comes back escaped, and decodes to the name.
+  const std::optional<sweeperlines::Line> partly = decodedLine(run.out, "partly moved: " + vol / "devs -> " +
+                                                   trash() + "/files/devs: devices are never copied, and stay: ");
+  ASSERT_TRUE(partly) << run.out;
+  EXPECT_NE(partly->detail.find("devs/di\nsk"), std::string::npos) << run.out;
+  EXPECT_EQ(namesIn(trash() + "/files/devs"), (Strings{"group", "tool"}));
+  EXPECT_EQ(statOf(trash() + "/files/devs/tool").st_mode & 07777, 0755u);
+  EXPECT_EQ(statOf(trash() + "/files/devs/group").st_mode & 07777, 0755u);
+  EXPECT_EQ(namesIn(vol / "devs"), (Strings{"di\nsk", "mem"}));
   EXPECT_FALSE(exists(vol / "item") || exists(vol / "top.txt"));
   EXPECT_EQ(treeOf(trash() + "/files/item"), item);
   EXPECT_EQ(treeOf(trash() + "/files/top.txt"), top);
@@ -364,6 +427,9 @@ TEST_F(Sweeper, ACopyKeepsContentsModesTimesAndOwnersAndSaysHowFarItIs) {
     EXPECT_EQ(statOf(trash() + "/files/" + name).st_uid, nobodys ? kNobody : 0u) << name;
   }
   EXPECT_TRUE(namesIn(trash() + "/.sweeper-staging").empty());
+  EXPECT_NE(sweep({vol / "d"}).out.find("not moved: " + vol / "d: cannot copy it to the trash: its folders are "
+                                        "nested more than 1000 deep\n"), std::string::npos);
+  EXPECT_TRUE(exists(vol / "d/d/d"));
 }
 
 TEST_F(Sweeper, ACopyThatFailsHalfWayLeavesTheOriginalAndNoPartialCopy) {
@@ -387,37 +453,9 @@ TEST_F(Sweeper, ACopyThatFailsHalfWayLeavesTheOriginalAndNoPartialCopy) {
   }
 }
 
-// What a drive holds must not become more on the home filesystem, nor crash the copy.
-TEST_F(Sweeper, ACopyMakesNoDeviceKeepsNoSetIdBitAndRefusesTooDeepATree) {
-  Volume vol(dir_ / "vol");
-  if (!vol.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
-  ASSERT_EQ(symlink("/", (vol / ".Trash-0").c_str()), 0);  // so that it is copied
-  writeFile(vol / "item/tool", "t", 04755);
-  writeFile(vol / "item/group", "g", 02755);
-  ASSERT_EQ(mknod((vol / "item/disk").c_str(), S_IFBLK | 0600, makedev(7, 0)) |
-                mknod((vol / "item/mem").c_str(), S_IFCHR | 0666, makedev(1, 1)), 0);
-  UniqueFd deep(open(vol.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  for (int i = 0; i < 100000 && deep.valid(); ++i) {
-    mkdirat(deep.get(), "d", 0700);
-    deep.reset(openat(deep.get(), "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  }
-  ToolRun run = sweep({vol / "item", vol / "d"});
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.out.find("partly moved: " + vol / "item -> " + trash() +
-                         "/files/item: devices are never copied, and stay: item/"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("not moved: " + vol / "d: cannot copy it to the trash: its folders are nested "
-                         "more than 1000 deep\n"), std::string::npos) << run.out;
-  EXPECT_EQ(namesIn(trash() + "/files/item"), (Strings{"group", "tool"}));
-  EXPECT_EQ(statOf(trash() + "/files/item/tool").st_mode & 07777, 0755u);
-  EXPECT_EQ(statOf(trash() + "/files/item/group").st_mode & 07777, 0755u);
-  EXPECT_EQ(namesIn(vol / "item"), (Strings{"disk", "mem"}));
-  EXPECT_TRUE(exists(vol / "d/d/d"));
-}
-
 // On an overlay root (live sessions, containers) a file's device number is
-// its layer's, though nothing is mounted there: the copy into a home on a
-// tmpfs, and the giving after a rename into the overlay's own trash, take it
-// like any other file.
+// its layer's, though nothing is mounted there: copied or renamed, its items
+// are given like any other.
 TEST_F(Sweeper, AnOverlaysFilesAreCopiedAndGivenLikeAnyOther) {
   Users users;
   ASSERT_TRUE(users.made()) << "useradd failed";

@@ -1,7 +1,5 @@
-// What sweeper moves, read by an independent Trash client (trash-cli) as the
-// plain user whose Trash it is: every item listed with where it came from and
-// when, put back byte for byte with its modes, and the rest emptied, though
-// root owned all of it.
+// What sweeper moves, as an independent Trash client (trash-cli) run by the
+// user whose Trash it is sees it: listed, put back whole, or emptied, though root's.
 
 #include <signal.h>
 
@@ -39,12 +37,9 @@ class TrashCli : public SweeperTest {
     chmod(dir_.path().c_str(), 0755);
     chmod((dir_ / "home").c_str(), 0755);
   }
-  Strings env() const {
-    return {"HOME=" + user_->home, "XDG_DATA_HOME=" + user_->home + "/.local/share",
-            "PATH=/usr/bin:/bin", "LANG=C.UTF-8"};
-  }
   ToolRun asUser(const Strings& argv, const std::string& input = "") const {
-    return runArgv(testing::asUser(*user_, argv), env(), input);
+    return runArgv(testing::asUser(*user_, argv), {"HOME=" + user_->home, "XDG_DATA_HOME=" + user_->home +
+                   "/.local/share", "PATH=/usr/bin:/bin", "LANG=C.UTF-8"}, input);
   }
   std::string homeTrash() const { return user_->home + "/.local/share/Trash"; }
   Strings pkexec() const { return {"PKEXEC_UID=" + std::to_string(user_->uid)}; }
@@ -98,8 +93,7 @@ TEST_F(TrashCli, ListsRestoresAndEmptiesWhatSweeperMovedIntoEveryTrash) {
   EXPECT_EQ(asUser({"/usr/bin/trash-list"}).out, "");
 }
 
-// A copy killed half-way leaves its staging folder: it is the user's, and the
-// user can remove it like anything else in their Trash.
+// What a copy killed half-way leaves is the user's to remove.
 TEST_F(TrashCli, WhatAKilledCopyLeavesIsTheUsers) {
   Volume other(dir_ / "other");
   if (!other.mounted()) GTEST_SKIP() << "cannot mount a tmpfs here";
