@@ -1,13 +1,9 @@
-// removal-driver BUNDLE
-//
-// Whole removals through the controller with the system's authorisation, as
-// the user who starts it, for the polkit tests. It scans the machine with the
-// description files of BUNDLE (whose helpers it runs) and prints
-// "listed: A|B|..."; then for each line "remove NAME" on standard input it
-// selects NAME and presses the remove button, confirming, and prints
-// "removed NAME" or "kept NAME", then the list again; for "undo" it undoes the
-// newest removal, confirming, scans again and prints "undone" or "kept", then
-// the list. Log lines go to standard error. Never installed.
+// removal-driver BUNDLE: whole removals through the controller with the
+// system's authorisation, for the polkit tests. It scans with BUNDLE's
+// description files and helpers and prints "listed: A|B|..."; then per line
+// "remove NAME" ("undo") on standard input it removes NAME (undoes the newest
+// removal and scans), confirming, and prints "removed NAME" or "kept NAME"
+// ("undone" or "kept") and the list again. Log lines go to standard error.
 
 #include <cstdio>
 #include <iostream>

@@ -14,12 +14,10 @@
 
 namespace tavo::testing {
 
-/// The chooser, the summary text and the remove button, journalling their
-/// effects in order, and a main thread that runs each handed-over block at
-/// once. The creating thread plays the main thread: an effect from any other
-/// thread outside a handed-over block is marked. The chooser selects the
-/// first item added to an empty menu, and the first left when the selected
-/// one goes.
+/// The chooser, summary and remove button, journalling their effects, and a
+/// main thread (the creating one) that runs each handed-over block at once; an
+/// effect from another thread outside such a block is marked. The chooser
+/// selects the first item added to an empty menu, then the first left.
 class FakeControls final : public PopUpButton, public TextView, public Button, public MainThread {
  public:
   void addItem(const std::string& title, long tag) override {
