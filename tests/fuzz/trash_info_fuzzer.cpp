@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 
@@ -12,11 +13,11 @@
 
 namespace {
 
+// An upper-case hex digit's value, as the encoder must write them; else -1.
 int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
+  const char* digits = "0123456789ABCDEF";
+  const char* at = c ? std::strchr(digits, c) : nullptr;
+  return at ? static_cast<int>(at - digits) : -1;
 }
 
 // The reader's side: "%XX" is the byte XX, everything else stands for itself;
@@ -50,8 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (char c : encoded) TAVO_FUZZ_CHECK(inUrlPathAlphabet(c), "a byte outside the URL-path alphabet");
   for (std::size_t at = encoded.find('%'); at != std::string::npos; at = encoded.find('%', at + 1)) {
     TAVO_FUZZ_CHECK(at + 2 < encoded.size() && hexValue(encoded[at + 1]) >= 0 &&
-                        hexValue(encoded[at + 2]) >= 0 && encoded[at + 1] <= 'F' &&
-                        encoded[at + 2] <= 'F',
+                        hexValue(encoded[at + 2]) >= 0,
                     "a \"%\" not followed by two upper-case hex digits");
   }
   std::optional<std::string> decoded = percentDecode(encoded);

@@ -35,7 +35,7 @@ TEST(BundleTest, ResourcesByNameAndByType) {
 }
 
 // The desktop's data and runtime folders where they are absolute paths; a
-// relative one is ignored, as the desktop's own specification says.
+// relative one is ignored, as the desktop's base-directory rules say.
 TEST(UserFoldersTest, TheDesktopsFoldersWhenAbsoluteElseTheHomes) {
   for (const char* value : {"/data", "relative", ""}) {
     ScopedEnv data("XDG_DATA_HOME", value), runtime("XDG_RUNTIME_DIR", value);
