@@ -205,8 +205,6 @@ Judgement SafetyCheck::judge(const std::string& path) const {
   return judgement;
 }
 
-std::span<const SafetyRule> safetyRules() { return kRules; }
-
 std::optional<std::string> resolveParents(const std::string& path) {
   if (malformed(path)) return std::nullopt;
   std::optional<Parts> parts = parentsResolved(splitPath(path));

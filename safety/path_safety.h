@@ -4,7 +4,6 @@
 // by sweeper (before it moves anything).
 
 #include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -42,9 +41,6 @@ struct SafetyRule {
   Match match;
   const char* reason;
 };
-
-/// The table, in the order its rows are tried; the first match gives the reason.
-std::span<const SafetyRule> safetyRules();
 
 /// One path judged: its location, resolved once, and the table's answer.
 struct Judgement {
