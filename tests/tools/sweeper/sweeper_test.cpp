@@ -207,10 +207,10 @@ TEST_F(Sweeper, RestorePutsBackWhatItMayAndNamesWhatItLeaves) {
   claim({m + "/opt/Product"});
   writeFile(m + "/opt/Product/tool", "t", 04755);
   writeFile(m + "/opt/Product/sub/data", "d");
-  for (const char* name : {"Mine/a", "Gone", "Taken", "Elsewhere", "Etc"}) writeFile(h + "/" + name, name, 0640);
+  for (const char* name : {"Mine/a", "Gone", "Taken", "Elsewhere", "Etc", "Fifo"}) writeFile(h + "/" + name, name, 0640);
   ASSERT_EQ(::chmod((h + "/Mine").c_str(), 0750) | runTool("/bin/chown", {"-R", "tavo-alice:", h}).status, 0);
   const Tree mine = treeOf(h + "/Mine");
-  const Strings items = {m + "/opt/Product", h + "/Mine", h + "/Gone", h + "/Taken", h + "/Elsewhere", h + "/Etc"};
+  const Strings items = {m + "/opt/Product", h + "/Mine", h + "/Gone", h + "/Taken", h + "/Elsewhere", h + "/Etc", h + "/Fifo"};
   ASSERT_EQ(sweep(items, users.trash(), users.pkexec(), &alice).status, 0);
   ASSERT_EQ(::chmod((t + "Product/sub/data").c_str(), 0666), 0);
   fs::remove(t + "Gone");
@@ -218,6 +218,8 @@ TEST_F(Sweeper, RestorePutsBackWhatItMayAndNamesWhatItLeaves) {
   const std::string info = users.trash() + "/info/";
   writeFile(info + "Elsewhere.trashinfo", "[Trash Info]\nPath=" + h + "/Other\n");
   writeFile(info + "Etc.trashinfo", "[Trash Info]\nPath=/etc/evil\n");
+  ASSERT_TRUE(fs::remove(info + "Fifo.trashinfo") && ::mkfifo((info + "Fifo.trashinfo").c_str(), 0600) == 0 &&
+              ::chown((info + "Fifo.trashinfo").c_str(), alice.uid, alice.gid) == 0);
   // The list's pairs, and how the line for each begins.
   const std::pair<Strings, std::string> rows[] = {
       {{t + "Product", m + "/opt/Product"}, "moved: " + t + "Product -> " + m + "/opt/Product (copied: "},
@@ -225,6 +227,7 @@ TEST_F(Sweeper, RestorePutsBackWhatItMayAndNamesWhatItLeaves) {
       {{t + "Gone", h + "/Gone"}, "not moved: " + t + "Gone: it is no longer in the trash"},
       {{t + "Taken", h + "/Taken"}, "not moved: " + t + "Taken: its place is taken"},
       {{t + "Elsewhere", h + "/Elsewhere"}, "not moved: " + t + "Elsewhere: the item of that name in the trash came from " + h + "/Other"},
+      {{t + "Fifo", h + "/Fifo"}, "not moved: " + t + "Fifo: its info file cannot be read"},  // and no hang
       {{t + "Etc", "/etc/evil"}, "refused: " + t + "Etc: the user may not put it at /etc/evil, and no installed product names it"},
       {{"/etc/passwd", h + "/passwd"}, "refused: /etc/passwd: is not an item of a trash"},
       {{m + "/files/x", h + "/x"}, "refused: " + m + "/files/x: it is not in a trash of the user's"},
@@ -243,7 +246,7 @@ TEST_F(Sweeper, RestorePutsBackWhatItMayAndNamesWhatItLeaves) {
     EXPECT_EQ(st.st_uid + st.st_gid, 0u) << rel;
     EXPECT_EQ(st.st_mode & 07777, mode) << rel;
   }
-  EXPECT_EQ(namesIn(t), (Strings{"Elsewhere", "Etc", "Taken"}));
+  EXPECT_EQ(namesIn(t), (Strings{"Elsewhere", "Etc", "Fifo", "Taken"}));
   EXPECT_FALSE(exists(users.trash() + "/info/Mine.trashinfo") || exists("/etc/evil") || exists(h + "/Other"));
   EXPECT_TRUE(namesIn(h + "/Taken").empty());
 }
