@@ -170,6 +170,24 @@ TEST_F(KeyPathTest, CurrentUserDeletionOutcomes) {
   }
 }
 
+// A value comes back where it stood among its neighbours, never over one that
+// took its place, and never as a whole top-level entry.
+TEST_F(KeyPathTest, ARestoreTakesOnlyAFreePlaceInsideADictionary) {
+  const auto restore = [&](const std::vector<std::string>& names) {
+    return restorePrefKey(store, "com.t", names, PrefUser::Current, PrefHost::Any, PlistValue("e"), 0);
+  };
+  const std::string before = readFile(prefs.userFile("com.t"));
+  for (const std::vector<std::string>& names : {std::vector<std::string>{}, {"top"}, {"num", "x"}})
+    EXPECT_EQ(restore(names), KeyRestore::NotReached) << names.size();
+  EXPECT_EQ(restore({"A", "B", "D"}), KeyRestore::Occupied);
+  EXPECT_EQ(readFile(prefs.userFile("com.t")), before);
+  EXPECT_EQ(restore({"A", "B", "E"}), KeyRestore::Restored);
+  const PlistFile file = readPlistFile(prefs.userFile("com.t"));
+  const PlistDict& b = *file.dict.find("A")->dict()->find("B")->dict();
+  EXPECT_EQ(b.entries().front().first, "E");
+  EXPECT_EQ(b.size(), 2u);
+}
+
 // Held elsewhere, the domain's lock keeps a deletion from reading until it is
 // let go, so that two deletions at once never undo each other.
 TEST_F(KeyPathTest, ADeletionWaitsForTheDomainsLockBeforeItReads) {
