@@ -143,6 +143,16 @@ TEST_F(RemovalTest, AStepThatRunsButFailsAnswersNoAndSaysWhich) {
        "Removal: keyscrub for com.t::Banks/Harp reported a failure"},
       {"", [](Product& p) { p.addPrefVar("com.t"); }, "Not a preference value: com.t"},
   };
+  {  // a list file that cannot be written stops the removal before the receipt
+    Product p;
+    p.addDir(dir);
+    p.addRecp("com.ok.a");
+    ::unlink(listFile.c_str());
+    ASSERT_EQ(::symlink(dir.c_str(), listFile.c_str()), 0);
+    EXPECT_FALSE(controller().session().remove(p).removed);
+    EXPECT_TRUE(authorization.started.empty());
+    ::unlink(listFile.c_str());
+  }
   for (const auto& c : cases) {
     Product p;
     c.lay(p);
@@ -183,7 +193,7 @@ TEST_F(RemovalTest, ARefusalRunsNothingAndARemovalAsksOnce) {
   firstBank("Harp", dict({{"k", "v"}}));
   const std::string pf = tree.write("p.plist");
   description("p.txt", "P\nV\n-\n" + tree.write("a") + "\n$_pkg(com.ok.a)$\n$_plist(" + pf +
-                           ")$\ncom.t.plist$_var(Banks/Harp)$\n-\n");
+                           ")$\ncom.t.plist$_var(Banks/Harp)$\n" + tree.mkdirs("home/Documents") + "\n-\n");
   scan();
   const ProductList& products = *controller().products();
   ASSERT_EQ(products.size(), 1u);
@@ -192,6 +202,7 @@ TEST_F(RemovalTest, ARefusalRunsNothingAndARemovalAsksOnce) {
   EXPECT_EQ(authorization.calls, (Lines{"test " + sweeper, "create", "request " + sweeper}));
   controller().removeClicked();
   EXPECT_TRUE(authorization.started.empty());
+  EXPECT_TRUE(alert.informed.empty());  // a stopped removal keeps nothing by decision
   EXPECT_TRUE(controller().prefExists("com.t", "Banks/Harp"));
   EXPECT_EQ(ui.tags, (std::vector<long>{0}));
   EXPECT_TRUE(ui.enabled);
