@@ -174,47 +174,5 @@ TEST_F(TavoScanTest, EveryReproducerAsPreferencesEndsTheScanWithALogLine) {
   }
 }
 
-// The worked example's two entries, whole and broken at its ends (the parser's
-// own tests break its lines): the scan ends normally, keeps the entries it
-// should, and says in the log why it stopped reading a file.
-TEST_F(TavoScanTest, TheWorkedExampleBrokenAtItsEndsEndsTheScanWithWhatItKept) {
-  const std::string strings = tree / "Library/Application Support/Example Audio/Example Strings";
-  const std::string brass = tree / "Applications/Example Brass.app";
-  tree.write(strings.substr(root.size() + 1) + "/s1.wav");
-  tree.write(brass.substr(root.size() + 1) + "/Contents/Info.plist");
-  const std::string first = "Example Strings\nExample Audio\n-\n# installed folders\n" + strings;
-  const std::string second = "Example Brass\nExample Audio\n-\n" + brass;
-  const std::string file = bundle.bundlePath() + "/Contents/Resources/Products/example.txt";
-  const std::string noOpening = "manque la liste de trucs \xc3\xa0 effacer";
-  const struct {
-    const char* what;
-    std::string text;
-    Lines kept;
-    std::string logged;  // "": none of the parser's complaints
-  } cases[] = {
-      {"whole", first + "\n-\n" + second + "\n-\n", {"Example Strings", "Example Brass"}, ""},
-      {"three line breaks after the last separator", first + "\n-\n" + second + "\n-\n\n\n",
-       {"Example Strings", "Example Brass"}, noOpening},
-      {"no closing separator", first + "\n-\n" + second + "\n", {"Example Strings", "Example Brass"},
-       "No closing \"-\" at the end of " + file},
-      {"fewer than three lines", "Example Strings\nExample Audio", {}, ""},
-  };
-  for (const auto& c : cases) {
-    description("example.txt", c.text);
-    ToolRun r = run({"--json", bundle.bundlePath()});
-    EXPECT_EQ(r.status, 0) << c.what << "\n" << r.err;
-    Lines kept;
-    const std::string key = "{\"name\": \"";
-    for (std::size_t at = r.out.find(key); at != std::string::npos; at = r.out.find(key, at + 1))
-      kept.push_back(r.out.substr(at + key.size(), r.out.find('"', at + key.size()) - at - key.size()));
-    EXPECT_EQ(kept, c.kept) << c.what << "\n" << r.out;
-    for (const std::string& complaint : {noOpening, std::string("No closing"), std::string("Cannot read")}) {
-      const bool expected = !c.logged.empty() && c.logged.rfind(complaint, 0) == 0;
-      EXPECT_EQ(r.err.find(expected ? c.logged : complaint) != std::string::npos, expected)
-          << c.what << ": " << complaint << "\n" << r.err;
-    }
-  }
-}
-
 }  // namespace
 }  // namespace tavo::testing

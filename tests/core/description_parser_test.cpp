@@ -45,13 +45,15 @@ TEST_F(ParserTest, FilesInNameOrderOnlyADashSeparatesAndABadEntryStopsItsFile) {
                            "\n-\nC\nV" + ok);
   description("c.txt", "E\nV\n-\ncaf\xc3\xa9\n" + file + "\n-\n");  // not ASCII: no lines
   description("d.txt", "F\r\nV\r\n-\r\n" + file + "\r\n-\r\n");   // "-\r" is no dash
+  description("e.txt", "G\nV");                                      // fewer than three lines
+  description("f.txt", "H\nV" + ok + "\n\n");                          // line breaks after the end
   description("pipe.txt", "");
   controller();  // found while still a file, then a pipe never opened for writing: no blocking
   std::string products = bundle.resourcePath() + "/Products/";
   ::unlink((products + "pipe.txt").c_str());
   ::mkfifo((products + "pipe.txt").c_str(), 0644);
   controller().parse();
-  EXPECT_EQ(names(*controller().products()), (Lines{"A", "D"}));
+  EXPECT_EQ(names(*controller().products()), (Lines{"A", "D", "H"}));
   std::string stop = "manque la liste de trucs à effacer";
   const std::string cannot = "Cannot read the description file " + products;
   EXPECT_EQ(log.lines(), (Lines{"ConfigPath: " + products + "a.txt", stop,
@@ -60,6 +62,8 @@ TEST_F(ParserTest, FilesInNameOrderOnlyADashSeparatesAndABadEntryStopsItsFile) {
                                 cannot + "c.txt: it is not 7-bit ASCII (a byte above 0x7F at "
                                          "offset 9)",
                                 "ConfigPath: " + products + "d.txt", stop,
+                                "ConfigPath: " + products + "e.txt",
+                                "ConfigPath: " + products + "f.txt", stop,
                                 "ConfigPath: " + products + "pipe.txt",
                                 cannot + "pipe.txt: it is not a regular file"}));
 }
