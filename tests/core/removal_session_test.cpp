@@ -207,11 +207,13 @@ TEST_F(RemovalTest, ARefusalRunsNothingAndARemovalAsksOnce) {
   EXPECT_EQ(ui.tags, (std::vector<long>{0}));
   EXPECT_TRUE(ui.enabled);
   Product receipts;  // refused at the receipts: the preference files stay
+  receipts.addDir(home + "/Documents");
   receipts.addRecp("com.ok.a");
   receipts.addPrefFile(pf);
   authorization.polkit.answers = {false};
   EXPECT_FALSE(controller().removeProduct(receipts));
   EXPECT_TRUE(authorization.started.empty());
+  EXPECT_TRUE(alert.informed.empty());
 
   authorization.polkit.prompts.clear();
   EXPECT_TRUE(controller().removeProduct(*products[0]));
