@@ -177,6 +177,7 @@ TEST_F(KeyPathTest, ARestoreTakesOnlyAFreePlaceInsideADictionary) {
     return restorePrefKey(store, "com.t", names, PrefUser::Current, PrefHost::Any, PlistValue("e"), 0);
   };
   const std::string before = readFile(prefs.userFile("com.t"));
+  EXPECT_EQ(prefPositionAt(store, "com.t", {"A", "C"}, PrefUser::Current, PrefHost::Any), 1u);  // kept by a removal
   for (const std::vector<std::string>& names : {std::vector<std::string>{}, {"top"}, {"num", "x"}})
     EXPECT_EQ(restore(names), KeyRestore::NotReached) << names.size();
   EXPECT_EQ(restore({"A", "B", "D"}), KeyRestore::Occupied);
