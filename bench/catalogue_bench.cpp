@@ -43,15 +43,7 @@ struct Options {
 };
 
 bool parseOptions(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; i += 2) {
-    long* target = std::strcmp(argv[i], "--libraries") == 0 ? &o.libraries
-                   : std::strcmp(argv[i], "--pairs") == 0   ? &o.pairs
-                                                            : nullptr;
-    if (!target || i + 1 == argc) return false;
-    *target = std::strtol(argv[i + 1], nullptr, 10);
-    if (*target <= 0) return false;
-  }
-  return true;
+  return tavo::bench::parseOptions(argc, argv, {{"--libraries", &o.libraries}, {"--pairs", &o.pairs}});
 }
 
 std::string libraryName(long i) {

@@ -8,13 +8,45 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "base/child.h"
 
 namespace tavo::bench {
+
+/// A "--NAME NUMBER" option of a benchmark and the least number it takes.
+struct NumberOption {
+  const char* name;
+  long* value;
+  long least = 1;
+};
+/// A "--NAME" switch.
+struct Switch {
+  const char* name;
+  bool* on;
+};
+
+/// Reads the command line into `numbers` and `switches`; false for an unknown
+/// option, a missing number or one below its least.
+inline bool parseOptions(int argc, char** argv, std::initializer_list<NumberOption> numbers,
+                         std::initializer_list<Switch> switches = {}) {
+  for (int i = 1; i < argc; ++i) {
+    auto named = [&](const auto& o) { return std::strcmp(argv[i], o.name) == 0; };
+    if (auto s = std::find_if(switches.begin(), switches.end(), named); s != switches.end()) {
+      *s->on = true;
+      continue;
+    }
+    auto n = std::find_if(numbers.begin(), numbers.end(), named);
+    if (n == numbers.end() || i + 1 == argc) return false;
+    *n->value = std::strtol(argv[++i], nullptr, 10);
+    if (*n->value < n->least) return false;
+  }
+  return true;
+}
 
 struct Run {
   double ms = 0;

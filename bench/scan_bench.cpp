@@ -67,24 +67,15 @@ struct Options {
 };
 
 bool parseOptions(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    if (arg == "--cold") {
-      o.cold = true;
-      continue;
-    }
-    long* target = arg == "--library-folders"    ? &o.libraryFolders
-                   : arg == "--library-files"    ? &o.libraryFiles
-                   : arg == "--large-folders"    ? &o.largeFolders
-                   : arg == "--folders"          ? &o.folders
-                   : arg == "--files-per-folder" ? &o.filesPerFolder
-                   : arg == "--pairs"            ? &o.pairs
-                                                 : nullptr;
-    if (!target || i + 1 == argc) return false;
-    *target = std::strtol(argv[++i], nullptr, 10);
-    if (*target <= 0) return false;
-  }
-  return o.largeFolders >= o.libraryFolders;
+  return tavo::bench::parseOptions(argc, argv,
+                                   {{"--library-folders", &o.libraryFolders},
+                                    {"--library-files", &o.libraryFiles},
+                                    {"--large-folders", &o.largeFolders},
+                                    {"--folders", &o.folders},
+                                    {"--files-per-folder", &o.filesPerFolder},
+                                    {"--pairs", &o.pairs}},
+                                   {{"--cold", &o.cold}}) &&
+         o.largeFolders >= o.libraryFolders;
 }
 
 void makeEmptyFile(const std::string& path) {

@@ -46,16 +46,9 @@ struct Options {
 };
 
 bool parseOptions(int argc, char** argv, Options& o) {
-  for (int i = 1; i < argc; i += 2) {
-    long* target = std::strcmp(argv[i], "--products") == 0     ? &o.products
-                   : std::strcmp(argv[i], "--selections") == 0 ? &o.selections
-                   : std::strcmp(argv[i], "--large-files") == 0 ? &o.largeFiles
-                                                                : nullptr;
-    if (!target || i + 1 == argc) return false;
-    *target = std::strtol(argv[i + 1], nullptr, 10);
-    if (*target < 0 || (target != &o.largeFiles && *target == 0)) return false;
-  }
-  return true;
+  return tavo::bench::parseOptions(argc, argv, {{"--products", &o.products},
+                                                {"--selections", &o.selections},
+                                                {"--large-files", &o.largeFiles, 0}});
 }
 
 std::string productName(long i) {
